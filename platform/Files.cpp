@@ -1,0 +1,193 @@
+#include "Files.h"
+
+#include "Errors.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <limits.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvane {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsWritableDirectory(const std::string& path) {
+    return DirectoryExists(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string ExecutablePath() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ExecutableFolder() { return ExtractFilePath(ExecutablePath()); }
+
+std::string ChangeFileExt(const std::string& path, std::string_view ext) {
+    auto slash = path.rfind('/');
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + std::string(ext);
+    return path.substr(0, dot) + std::string(ext);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+    if (!path.empty() && path.back() == '/') return path;
+    return path + '/';
+}
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+std::string HomeFolder() { return EnvOr("HOME", "/tmp"); }
+
+// XDG_PICTURES_DIR from the environment or from the user-dirs file, "$HOME/" expanded.
+std::string PicturesFolder() {
+    std::string dir = EnvOr("XDG_PICTURES_DIR", "");
+    if (dir.empty()) {
+        std::ifstream in(EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config") + "/user-dirs.dirs");
+        for (std::string line; std::getline(in, line);) {
+            const std::string key = "XDG_PICTURES_DIR=";
+            if (line.rfind(key, 0) != 0) continue;
+            dir = line.substr(key.size());
+            if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
+        }
+    }
+    if (dir.rfind("$HOME", 0) == 0) dir = HomeFolder() + dir.substr(5);
+    if (dir.empty()) dir = HomeFolder() + "/Pictures";
+    return dir;
+}
+
+} // namespace
+
+std::string SettingsFilePath() {
+    const std::string exe = ExecutablePath();
+    if (IsWritableDirectory(ExtractFilePath(exe))) return ChangeFileExt(exe, ".ini");
+    const std::string config = EnvOr("XDG_CONFIG_HOME", HomeFolder() + "/.config");
+    const std::string dir = config + "/korvane";
+    ::mkdir(config.c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
+    return dir + "/korvane.ini";
+}
+
+std::string DefaultOutputFolder() {
+    const std::string exeFolder = ExecutableFolder();
+    if (IsWritableDirectory(exeFolder)) return exeFolder;
+    const std::string pictures = PicturesFolder();
+    if (IsWritableDirectory(pictures)) return IncludeTrailingPathDelimiter(pictures);
+    return IncludeTrailingPathDelimiter(HomeFolder());
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    // Non-blocking, so that a pipe or device in the file's place cannot stall the program; only plain
+    // files are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw EFOpenError(path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw EFOpenError(path);
+    }
+    std::string bytes;
+    if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            throw EFOpenError(path);
+        }
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+    if (target_.empty() || target_.back() == '/' || DirectoryExists(target_)) throw EFCreateError(target_);
+    // An existing file that may not be written is not replaced behind the user's back.
+    if (::access(target_.c_str(), F_OK) == 0 && ::access(target_.c_str(), W_OK) != 0) throw EFCreateError(target_);
+
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    const std::string folder = ExtractFilePath(target_);
+    const std::string name = target_.substr(folder.size());
+    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
+        temp_ = folder + "." + name.substr(0, 180) + "." + std::to_string(::getpid()) + "-" +
+                std::to_string(counter++) + "-" + std::to_string(rd() % 100000) + ".part";
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) throw EFCreateError(target_);
+}
+
+AtomicFile::~AtomicFile() {
+    if (!committed_) Discard();
+}
+
+void AtomicFile::Discard() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void AtomicFile::Write(const void* data, std::size_t count) {
+    if (fd_ < 0) throw EWriteError();
+    auto p = static_cast<const char*>(data);
+    while (count > 0) {
+        ssize_t n = ::write(fd_, p, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw EWriteError();
+        p += n;
+        count -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
+    }
+}
+
+void AtomicFile::Commit() {
+    if (committed_) return;
+    if (fd_ < 0) throw EWriteError();
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        Discard();
+        throw EWriteError();
+    }
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        Discard();
+        throw EFCreateError(target_);
+    }
+    committed_ = true;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    AtomicFile file(path);
+    file.Write(bytes.data(), bytes.size());
+    file.Commit();
+}
+
+} // namespace korvane

@@ -1,0 +1,65 @@
+#pragma once
+// File-system helpers: existence tests, the executable's own path, the program's folders, and files that
+// replace their target only once they are complete.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+bool FileExists(const std::string& path);      // exists and is not a folder
+bool DirectoryExists(const std::string& path); // an existing folder (an empty text never is)
+bool IsWritableDirectory(const std::string& path);
+
+std::string ExecutablePath();
+// The executable's folder: its full path cut after the last separator, so it ends in "/".
+std::string ExecutableFolder();
+// The path with the text from the last "." of its file name on replaced by ext (appended when there is none).
+std::string ChangeFileExt(const std::string& path, std::string_view ext);
+// The folder part of a path up to and including its last "/"; empty when there is none.
+std::string ExtractFilePath(const std::string& path);
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+
+// The settings file: "<executable>.ini" beside the executable when that folder is writable, otherwise
+// "$XDG_CONFIG_HOME/korvane/korvane.ini" (the folder is created when missing).
+std::string SettingsFilePath();
+// The folder where images go when no other is chosen: the executable's folder when it is writable,
+// otherwise the user's pictures folder, otherwise the home folder. Ends in "/".
+std::string DefaultOutputFolder();
+
+std::string ReadWholeFile(const std::string& path); // throws EFOpenError
+
+// A file written under a temporary name in the target's folder and renamed over the target by Commit().
+// Until then the target is untouched; an uncommitted file is removed when the object goes.
+class AtomicFile {
+public:
+    // Throws EFCreateError when the file cannot be created, or when an existing target may not be written.
+    explicit AtomicFile(std::string target);
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile();
+
+    // Writes all bytes; throws EWriteError when they cannot be written.
+    void Write(const void* data, std::size_t count);
+    // Closes the file and puts it in place of the target; throws EWriteError or EFCreateError.
+    void Commit();
+
+    const std::string& Target() const { return target_; }
+    const std::string& TemporaryPath() const { return temp_; }
+    std::uint64_t Size() const { return written_; }
+
+private:
+    void Discard() noexcept;
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    std::uint64_t written_ = 0;
+    bool committed_ = false;
+};
+
+// Writes the bytes to path through an AtomicFile.
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+} // namespace korvane
