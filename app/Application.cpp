@@ -1,0 +1,51 @@
+#include "Application.h"
+
+#include "Desktop.h"
+
+#include <QFont>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace korvane {
+
+KorvaneApplication::KorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) { PrepareApplication(); }
+
+bool KorvaneApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ReportCurrentException();
+        return false;
+    }
+}
+
+void ReportCurrentException() noexcept {
+    QString text;
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        text = QString::fromUtf8(e.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown error");
+    }
+    try {
+        Desktop().ShowError(QApplication::activeWindow(), text);
+    } catch (...) {
+        std::fprintf(stderr, "korvane: %s\n", text.toUtf8().constData());
+    }
+}
+
+void PrepareApplication() {
+    QApplication::setApplicationName(QStringLiteral("Korvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Korvane"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1.1"));
+    // The window's fonts by their usual names, with what Debian has in their place.
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("MS UI Gothic"),
+                               {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
+                                QStringLiteral("IPAGothic"), QStringLiteral("DejaVu Sans")});
+}
+
+} // namespace korvane

@@ -1,0 +1,197 @@
+#include "MainWindow.h"
+
+#include "Application.h"
+#include "Desktop.h"
+#include "platform/Files.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolButton>
+
+namespace korvane {
+
+TAppPaths TAppPaths::ForThisProgram() { return TAppPaths{SettingsFilePath(), DefaultOutputFolder()}; }
+
+QString TrimAddress(const QString& text) {
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b].unicode() <= ' ') ++b;
+    while (e > b && text[e - 1].unicode() <= ' ') --e;
+    return text.mid(b, e - b);
+}
+
+bool HasWebPrefix(const QString& address) {
+    return address.startsWith(QLatin1String("http://"), Qt::CaseSensitive) ||
+           address.startsWith(QLatin1String("https://"), Qt::CaseSensitive);
+}
+
+TfrmKorvane::TfrmKorvane(TAppPaths paths, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      FPaths(std::move(paths)) {
+    setObjectName(QStringLiteral("frmKorvane"));
+    setWindowTitle(QStringLiteral("Korvane"));
+    move(253, 210);
+    resize(400, 504);
+    CreateControls();
+    CreateActions();
+    WireEvents();
+    FormCreate();
+}
+
+TfrmKorvane::~TfrmKorvane() {
+    try {
+        FormDestroy();
+    } catch (...) {
+        ReportCurrentException();
+    }
+}
+
+void TfrmKorvane::WireEvents() {
+    auto on = [this](auto* sender, auto signal, void (TfrmKorvane::*handler)()) {
+        connect(sender, signal, this, Guarded([this, handler] { (this->*handler)(); }));
+    };
+    on(tbExit, &QToolButton::clicked, &TfrmKorvane::tbExitClick);
+    on(tbPaste, &QToolButton::clicked, &TfrmKorvane::tbPasteClick);
+    on(tbCapture, &QToolButton::clicked, &TfrmKorvane::tbCaptureClick);
+    on(tbAbort, &QToolButton::clicked, &TfrmKorvane::tbAbortClick);
+    on(tbOption, &QToolButton::clicked, &TfrmKorvane::tbOptionClick);
+    on(tbHelp, &QToolButton::clicked, &TfrmKorvane::tbHelpClick);
+    on(btnBrowse, &QPushButton::clicked, &TfrmKorvane::btnBrowseClick);
+    on(btnPref, &QPushButton::clicked, &TfrmKorvane::btnPrefClick);
+    on(btnOutput, &QPushButton::clicked, &TfrmKorvane::btnOutputClick);
+    on(miOpenFolder, &QAction::triggered, &TfrmKorvane::miOpenFolderClick);
+    on(cbCapWidth, &QComboBox::currentIndexChanged, &TfrmKorvane::cbCapWidthChange);
+    on(cbCapHeight, &QComboBox::currentIndexChanged, &TfrmKorvane::cbCapHeightChange);
+    on(Timer, &QTimer::timeout, &TfrmKorvane::TimerTimer);
+    on(Execute, &QAction::triggered, &TfrmKorvane::tbCaptureClick);
+    on(Close, &QAction::triggered, &TfrmKorvane::tbExitClick);
+    on(Paste, &QAction::triggered, &TfrmKorvane::tbPasteClick);
+    on(Abort, &QAction::triggered, &TfrmKorvane::tbAbortClick);
+
+    // The size limits follow the heights of the three rows.
+    for (QWidget* row : {static_cast<QWidget*>(ToolBar), static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2)})
+        row->installEventFilter(this);
+    // The four shortcuts act wherever the focus is, also inside an edit box that would take the key itself.
+    qApp->installEventFilter(this);
+}
+
+void TfrmKorvane::FormCreate() {
+    resize(400, CollapsedHeight());
+    ApplySizeLimits();
+    try {
+        LoadSettings();
+    } catch (...) {
+        ReportCurrentException(); // the controls keep their designed values
+    }
+}
+
+void TfrmKorvane::FormDestroy() {
+    if (FDestroyed) return;
+    FDestroyed = true;
+    qApp->removeEventFilter(this);
+    SaveSettings();
+}
+
+int TfrmKorvane::CollapsedHeight() const { return ToolBar->height() + Panel1->height(); }
+int TfrmKorvane::ExpandedHeight() const { return CollapsedHeight() + Panel2->height(); }
+
+void TfrmKorvane::ApplySizeLimits() {
+    setMinimumSize(400, CollapsedHeight());
+    setMaximumSize(400, ExpandedHeight());
+}
+
+bool TfrmKorvane::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && (watched == ToolBar || watched == Panel1 || watched == Panel2)) {
+        ApplySizeLimits();
+    } else if (event->type() == QEvent::ShortcutOverride) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget != this && widget->window() == this) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QKeySequence pressed(key->keyCombination());
+            for (QAction* a : {Execute, Close, Paste, Abort})
+                if (a->shortcuts().contains(pressed)) return true; // left unaccepted: the shortcut fires
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmKorvane::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ScrollBoxWeb->setGeometry(0, ExpandedHeight(), 400, std::max(0, height() - ExpandedHeight()));
+}
+
+void TfrmKorvane::ShowStatus(const QString& text) { lblMessage->setText(text); }
+
+void TfrmKorvane::SetBusy() {
+    FAborted = false;
+    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp, EditAddress,
+                                                      btnBrowse, btnPref})
+        w->setEnabled(false);
+    Panel2->setEnabled(false);
+}
+
+void TfrmKorvane::SetIdle() {
+    setWindowTitle(QStringLiteral("Korvane"));
+    Timer->stop();
+    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp, EditAddress,
+                                                      btnBrowse, btnPref})
+        w->setEnabled(true);
+    Panel2->setEnabled(true);
+}
+
+void TfrmKorvane::btnPrefClick() {
+    const int collapsed = CollapsedHeight();
+    resize(400, height() == collapsed ? collapsed + Panel2->height() : collapsed);
+}
+
+void TfrmKorvane::tbOptionClick() {
+    PopupMenuOpt->popup(ToolBar->mapToGlobal(QPoint(tbOption->x(), tbOption->y() + tbOption->height())));
+}
+
+void TfrmKorvane::cbCapWidthChange() { EditAnyWidth->setEnabled(cbCapWidth->currentIndex() == 1); }
+void TfrmKorvane::cbCapHeightChange() { EditAnyHeight->setEnabled(cbCapHeight->currentIndex() == 1); }
+
+void TfrmKorvane::tbExitClick() { QCoreApplication::exit(0); } // ends every running event loop
+
+void TfrmKorvane::tbHelpClick() {
+    Desktop().ShowMessage(this, QStringLiteral("About"), QStringLiteral("Korvane\nVer 0.1.1"));
+}
+
+void TfrmKorvane::tbPasteClick() {
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (!data || !data->hasText()) return;
+    const QString text = TrimAddress(data->text());
+    if (HasWebPrefix(text)) EditAddress->setText(text);
+}
+
+void TfrmKorvane::btnBrowseClick() {
+    const QString address = TrimAddress(EditAddress->text());
+    if (HasWebPrefix(address)) Desktop().Open(this, address);
+}
+
+void TfrmKorvane::btnOutputClick() {
+    const QString chosen = Desktop().SaveFileName(this, QStringLiteral("Select Folder"));
+    if (chosen.isEmpty()) return;
+    EditOutput->setText(chosen.left(chosen.lastIndexOf(QLatin1Char('/')) + 1));
+}
+
+void TfrmKorvane::miOpenFolderClick() {
+    if (DirectoryExists(EditOutput->text().toStdString())) Desktop().Open(this, EditOutput->text());
+}
+
+QString TfrmKorvane::ProgramFolder() const { return QString::fromStdString(FPaths.ProgramFolder); }
+
+} // namespace korvane

@@ -1,0 +1,144 @@
+#pragma once
+// The main window: a tool bar, the address row with the status line, and the options panel that the
+// "pre&f" button shows or hides. The window stays on top, has a fixed client width of 400 and a client
+// height between the collapsed (tool bar + address row) and the expanded (+ options panel) height.
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QScrollArea;
+class QTimer;
+class QToolButton;
+
+namespace korvane {
+
+
+// Where the program keeps its settings file, and the folder that stands for "the executable's folder" when
+// an output folder is needed and none is usable.
+struct TAppPaths {
+    std::string SettingsFile;
+    std::string ProgramFolder; // ends in "/"
+    static TAppPaths ForThisProgram();
+};
+
+class TfrmKorvane : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmKorvane(TAppPaths paths, QWidget* parent = nullptr);
+    ~TfrmKorvane() override;
+
+    // State switches of a capture job.
+    void SetBusy();
+    void SetIdle();
+    void ShowStatus(const QString& text);
+
+    void LoadSettings();
+    void SaveSettings();
+
+    // Client heights the frame may be dragged between, from the current control heights.
+    int CollapsedHeight() const;
+    int ExpandedHeight() const;
+
+    // Handlers, named after their control and event.
+    void tbExitClick();
+    void tbPasteClick();
+    void tbCaptureClick();
+    void tbAbortClick();
+    void tbOptionClick();
+    void tbHelpClick();
+    void btnBrowseClick();
+    void btnPrefClick();
+    void btnOutputClick();
+    void miOpenFolderClick();
+    void cbCapWidthChange();
+    void cbCapHeightChange();
+    void TimerTimer();
+
+    const TAppPaths& Paths() const { return FPaths; }
+    bool Aborted() const { return FAborted; }
+    std::int32_t WaitTicks() const { return FWaitTicks; }
+
+    // Controls, by the names they also carry as objectName.
+    QFrame* ToolBar = nullptr;
+    QToolButton* tbExit = nullptr;
+    QFrame* ToolButton7 = nullptr;
+    QToolButton* tbPaste = nullptr;
+    QToolButton* tbCapture = nullptr;
+    QToolButton* tbAbort = nullptr;
+    QFrame* ToolButton6 = nullptr;
+    QToolButton* tbOption = nullptr;
+    QToolButton* tbHelp = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLineEdit* EditAddress = nullptr;
+    QPushButton* btnBrowse = nullptr;
+    QLabel* lblMessage = nullptr;
+    QPushButton* btnPref = nullptr;
+    QFrame* Panel2 = nullptr;
+    QGroupBox* GroupBoxSec = nullptr;
+    QCheckBox* cbSecImage = nullptr;
+    QCheckBox* cbSecVideo = nullptr;
+    QCheckBox* cbSecScript = nullptr;
+    QCheckBox* cbSecJava = nullptr;
+    QCheckBox* cbSecActiveX = nullptr;
+    QCheckBox* cbSecAXDL = nullptr;
+    QGroupBox* GroupBoxSize = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* cbCapWidth = nullptr;
+    QComboBox* cbCapHeight = nullptr;
+    QLineEdit* EditAnyWidth = nullptr;
+    QLineEdit* EditAnyHeight = nullptr;
+    QGroupBox* GroupBoxEtc = nullptr;
+    QCheckBox* cbAndView = nullptr;
+    QCheckBox* cbHideScrollBar = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* EditDelay = nullptr;
+    QComboBox* cbSaveFormat = nullptr;
+    QPushButton* btnOutput = nullptr;
+    QLineEdit* EditOutput = nullptr;
+    QScrollArea* ScrollBoxWeb = nullptr;
+    QMenu* PopupMenuOpt = nullptr;
+    QAction* miOpenFolder = nullptr;
+    QAction* Execute = nullptr;
+    QAction* Close = nullptr;
+    QAction* Paste = nullptr;
+    QAction* Abort = nullptr;
+    QTimer* Timer = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateActions();
+    void WireEvents();
+    void FormCreate();
+    void FormDestroy();
+    void ApplySizeLimits();
+    QString ProgramFolder() const;
+
+    TAppPaths FPaths;
+    bool FAborted = false;
+    std::int32_t FWaitTicks = 0;
+    std::int64_t StartTime = 0;
+    bool FDestroyed = false;
+};
+
+// The address test shared by Go, paste and browse: "http://" or "https://" at the start, case-sensitive.
+bool HasWebPrefix(const QString& address);
+// Trimmed of leading and trailing blanks and control characters.
+QString TrimAddress(const QString& text);
+
+} // namespace korvane

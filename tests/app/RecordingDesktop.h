@@ -1,0 +1,32 @@
+#pragma once
+// A desktop that records what the window asks of it instead of showing anything.
+#include "app/Desktop.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace korvane::test {
+
+class RecordingDesktop final : public DesktopServices {
+public:
+    RecordingDesktop() { previous_ = SetDesktop(this); }
+    ~RecordingDesktop() override { SetDesktop(previous_); }
+
+    void ShowError(QWidget*, const QString& text) override { errors << text; }
+    void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
+        messages << caption + QLatin1Char('|') + text;
+    }
+    QString SaveFileName(QWidget*, const QString& presetName) override {
+        dialogPresets << presetName;
+        return saveAnswer;
+    }
+    void Open(QWidget*, const QString& target) override { opened << target; }
+
+    QStringList errors, messages, dialogPresets, opened;
+    QString saveAnswer;
+
+private:
+    DesktopServices* previous_ = nullptr;
+};
+
+} // namespace korvane::test

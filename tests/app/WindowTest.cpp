@@ -1,0 +1,281 @@
+// The main window on the offscreen platform: start-up state, size rules, busy state and shortcuts, the
+// small commands, and the error box.
+#include "RecordingDesktop.h"
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "platform/Files.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace korvane;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<test::RecordingDesktop> desktop;
+
+    TAppPaths Paths() const {
+        return TAppPaths{(dir->path() + "/korvane.ini").toStdString(), (dir->path() + "/").toStdString()};
+    }
+    std::unique_ptr<TfrmKorvane> Open() {
+        auto w = std::make_unique<TfrmKorvane>(Paths());
+        w->show();
+        w->activateWindow();
+        if (!QTest::qWaitForWindowActive(w.get())) qWarning("window did not become active");
+        return w;
+    }
+    static void Key(TfrmKorvane* w, QWidget* focus, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        if (focus && focus->isEnabled()) focus->setFocus();
+        QTest::keyClick(focus && focus->isEnabled() ? focus : static_cast<QWidget*>(w), key, mods);
+    }
+    static void SetClipboardText(const QString& text) { QApplication::clipboard()->setText(text); }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        desktop = std::make_unique<test::RecordingDesktop>();
+    }
+    void cleanup() {
+        desktop.reset();
+        dir.reset();
+    }
+
+    void freshStartShowsTheDesignedWindowCollapsed() {
+        auto w = Open();
+        QCOMPARE(w->windowTitle(), QString("Korvane"));
+        QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w->pos(), QPoint(100, 100));
+        QCOMPARE(w->height(), 81);
+        QCOMPARE(w->width(), 400);
+        QCOMPARE(w->cbCapWidth->currentText(), QString("1024"));
+        QCOMPARE(w->cbCapHeight->currentText(), QString("auto"));
+        QCOMPARE(w->EditAnyWidth->text(), QString("2000"));
+        QVERIFY(!w->EditAnyWidth->isEnabled());
+        QVERIFY(!w->EditAnyHeight->isEnabled());
+        QVERIFY(w->cbAndView->isChecked());
+        QVERIFY(!w->cbHideScrollBar->isChecked());
+        QCOMPARE(w->cbSaveFormat->currentText(), QString("bmp"));
+        QCOMPARE(w->EditDelay->text(), QString("1"));
+        QCOMPARE(w->EditOutput->text(), dir->path() + "/");
+        for (QCheckBox* on : {w->cbSecImage, w->cbSecVideo, w->cbSecScript, w->cbSecJava, w->cbSecActiveX})
+            QVERIFY2(on->isChecked(), qPrintable(on->objectName()));
+        QVERIFY(!w->cbSecAXDL->isChecked());
+        QCOMPARE(w->lblMessage->text(), QString("..."));
+        QCOMPARE(w->tbExit->toolTip(), QString("Ctrl+Q"));
+        QCOMPARE(w->tbPaste->toolTip(), QString("Ctrl+V"));
+        QCOMPARE(w->tbCapture->toolTip(), QString("Enter"));
+        QCOMPARE(w->tbAbort->toolTip(), QString("Ctrl+S"));
+        QCOMPARE(w->cbCapWidth->count(), 7);
+        QCOMPARE(w->cbCapHeight->itemText(6), QString("1200"));
+        QVERIFY(desktop->errors.isEmpty());
+        if (qEnvironmentVariableIsSet("KORVANE_SNAPSHOTS")) {
+            w->btnPrefClick();
+            QTest::qWait(50);
+            w->grab().save(qEnvironmentVariable("KORVANE_SNAPSHOTS") + "/window.png");
+        }
+    }
+
+    void freshStartWritesTheSettingsFileExactly() {
+        Open().reset();
+        const std::string expected = "[window]\r\nleft=100\r\ntop=100\r\n\r\n"
+                                     "[option]\r\ncapturewith=4\r\ncaptureheight=0\r\ncapanywidth=2000\r\n"
+                                     "capanyheight=2000\r\ncapandview=1\r\nhidescrollbar=0\r\nsaveformat=0\r\n"
+                                     "delay=1\r\noutputpath=" +
+                                     Paths().ProgramFolder +
+                                     "\r\n\r\n"
+                                     "[security]\r\nimage=1\r\nvideo=1\r\nscript=1\r\njava=1\r\nactivex=1\r\naxdl=0\r\n\r\n";
+        QCOMPARE(ReadWholeFile(Paths().SettingsFile), expected);
+    }
+
+    void widthIsFixedAndHeightStaysBetweenCollapsedAndExpanded() {
+        auto w = Open();
+        QCOMPARE(w->minimumSize(), QSize(400, 81));
+        QCOMPARE(w->maximumSize(), QSize(400, 257));
+        w->resize(700, 900);
+        QTRY_COMPARE(w->size(), QSize(400, 257));
+        w->resize(100, 10);
+        QTRY_COMPARE(w->size(), QSize(400, 81));
+        // The limits are the current row heights, read afresh.
+        w->Panel2->resize(400, 100);
+        QCOMPARE(w->maximumSize(), QSize(400, 181));
+    }
+
+    void prefToggleCollapsesFromAnyOtherHeight() {
+        auto w = Open();
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 257);
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 81);
+        w->resize(400, 150); // dragged to an intermediate height
+        QTRY_COMPARE(w->height(), 150);
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 81);
+    }
+
+    void anyBoxesFollowTheirSizeLists() {
+        auto w = Open();
+        w->cbCapWidth->setCurrentIndex(1);
+        QVERIFY(w->EditAnyWidth->isEnabled());
+        QVERIFY(!w->EditAnyHeight->isEnabled());
+        w->cbCapHeight->setCurrentIndex(1);
+        QVERIFY(w->EditAnyHeight->isEnabled());
+        w->cbCapWidth->setCurrentIndex(3);
+        QVERIFY(!w->EditAnyWidth->isEnabled());
+        w->cbCapHeight->setCurrentIndex(0);
+        QVERIFY(!w->EditAnyHeight->isEnabled());
+    }
+
+    void busyStateDisablesAllButAbortAndKeepsTheShortcuts() {
+        auto w = Open();
+        w->SetBusy();
+        for (QWidget* off : std::initializer_list<QWidget*>{w->tbExit, w->tbPaste, w->tbCapture, w->tbOption,
+                                                            w->tbHelp, w->EditAddress, w->btnBrowse, w->btnPref,
+                                                            w->Panel2, w->cbSecImage, w->EditOutput})
+            QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+        QVERIFY(w->tbAbort->isEnabled());
+
+        SetClipboardText("  http://127.0.0.1/busy \r\n");
+        Key(w.get(), nullptr, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/busy"));
+
+        Key(w.get(), nullptr, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(w->lblMessage->text(), QString("Aborted"));
+        QVERIFY(w->Aborted());
+        QVERIFY(w->tbCapture->isEnabled()); // Abort returns to idle
+
+        w->SetIdle();
+        QVERIFY(w->Panel2->isEnabled());
+        QVERIFY(w->cbSecImage->isEnabled());
+        QVERIFY(w->EditAddress->isEnabled());
+    }
+
+    void shortcutsActInsideEditBoxes() {
+        auto w = Open();
+        w->EditAddress->setText("http://127.0.0.1/typed");
+        SetClipboardText("ftp://127.0.0.1/other");
+        Key(w.get(), w->EditAddress, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/typed")); // the edit box did not paste itself
+
+        SetClipboardText("https://127.0.0.1/pasted\n");
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 257);
+        Key(w.get(), w->EditDelay, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->EditAddress->text(), QString("https://127.0.0.1/pasted"));
+        QCOMPARE(w->EditDelay->text(), QString("1"));
+
+        Key(w.get(), w->EditAddress, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(w->lblMessage->text(), QString("Aborted"));
+
+        // Enter runs Go: an address with the prefix starts the job, whose first status is "go......".
+        Key(w.get(), w->EditAddress, Qt::Key_Return);
+        QCOMPARE(w->lblMessage->text(), QString("go......"));
+    }
+
+    void closeShortcutEndsTheEventLoop() {
+        auto w = Open();
+        w->EditAddress->setFocus();
+        QEventLoop loop;
+        bool timedOut = false;
+        QTimer::singleShot(0, [&] { QTest::keyClick(w->EditAddress, Qt::Key_Q, Qt::ControlModifier); });
+        QTimer::singleShot(5000, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        loop.exec();
+        QVERIFY(!timedOut);
+    }
+
+    void goRefusesAddressesWithoutTheExactPrefix() {
+        auto w = Open();
+        for (const char* refused : {"127.0.0.1/page", "HTTP://127.0.0.1/", "Https://127.0.0.1/", "ftp://127.0.0.1/", ""}) {
+            w->ShowStatus("before");
+            w->EditAddress->setText(refused);
+            w->tbCaptureClick();
+            QCOMPARE(w->lblMessage->text(), QString("before"));
+            QVERIFY(w->tbCapture->isEnabled());
+            QVERIFY(w->EditAddress->isEnabled());
+        }
+    }
+
+    void pasteTakesOnlyWebAddresses() {
+        auto w = Open();
+        w->EditAddress->setText("kept");
+        for (const char* refused : {"ftp://127.0.0.1/", "HTTP://127.0.0.1/", "  mailto:a@b", ""}) {
+            SetClipboardText(refused);
+            w->tbPasteClick();
+            QCOMPARE(w->EditAddress->text(), QString("kept"));
+        }
+        auto* image = new QMimeData;
+        image->setImageData(QImage(4, 4, QImage::Format_RGB32));
+        QApplication::clipboard()->setMimeData(image);
+        w->tbPasteClick();
+        QCOMPARE(w->EditAddress->text(), QString("kept"));
+        SetClipboardText("\t https://127.0.0.1/a b \r\n");
+        w->tbPasteClick();
+        QCOMPARE(w->EditAddress->text(), QString("https://127.0.0.1/a b"));
+    }
+
+    void shellCommandsAndDialogs() {
+        auto w = Open();
+        w->EditAddress->setText("  http://127.0.0.1/x ");
+        w->btnBrowseClick();
+        w->EditAddress->setText("127.0.0.1/x");
+        w->btnBrowseClick();
+        QCOMPARE(desktop->opened, QStringList{"http://127.0.0.1/x"});
+
+        desktop->saveAnswer = dir->path() + "/sub/Select Folder";
+        w->btnOutputClick();
+        QCOMPARE(w->EditOutput->text(), dir->path() + "/sub/");
+        QCOMPARE(desktop->dialogPresets, QStringList{"Select Folder"});
+        desktop->saveAnswer.clear(); // cancelled
+        w->btnOutputClick();
+        QCOMPARE(w->EditOutput->text(), dir->path() + "/sub/");
+
+        desktop->opened.clear();
+        w->miOpenFolderClick(); // "sub" does not exist
+        w->EditOutput->clear();
+        w->miOpenFolderClick();
+        QVERIFY(desktop->opened.isEmpty());
+        w->EditOutput->setText(dir->path());
+        w->miOpenFolderClick();
+        QCOMPARE(desktop->opened, QStringList{dir->path()});
+
+        w->tbHelpClick();
+        QCOMPARE(desktop->messages, QStringList{"About|Korvane\nVer 0.1.1"});
+    }
+
+    void escapedErrorsReachTheErrorBoxAndTheProgramGoesOn() {
+        auto w = Open();
+        QTimer::singleShot(0, w.get(), [] { throw std::runtime_error("boom in a handler"); });
+        QTRY_COMPARE(desktop->errors, QStringList{"boom in a handler"});
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 257);
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    KorvaneApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"
