@@ -1,0 +1,43 @@
+#include "OutputPath.h"
+
+#include "platform/Files.h"
+
+namespace korvane {
+
+std::string UrlToFileName(std::string_view address) {
+    std::string stem(address);
+    for (char reserved : {'/', '\\', '"', '*', '?', '<', '>', ':', '|'})
+        for (char& c : stem)
+            if (c == reserved) c = '_';
+    return stem;
+}
+
+std::string LimitStem(std::string stem) {
+    constexpr std::size_t kMaxBytes = 100;
+    if (stem.size() <= kMaxBytes) return stem;
+    std::size_t cut = kMaxBytes;
+    // Back up over continuation bytes so that no UTF-8 character is split.
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+    return stem + "~";
+}
+
+std::string OutputFolder(const std::string& chosen, const std::string& fallback) {
+    return DirectoryExists(chosen) ? IncludeTrailingPathDelimiter(chosen) : fallback;
+}
+
+const char* ExtensionOf(TSaveFormat format) {
+    switch (format) {
+    case TSaveFormat::Bmp: return ".bmp";
+    case TSaveFormat::Jpg: return ".jpg";
+    case TSaveFormat::Png: return ".png";
+    }
+    return ".bmp";
+}
+
+std::string CapturePath(std::string_view address, const std::string& chosenFolder, const std::string& fallback,
+                        TSaveFormat format) {
+    return OutputFolder(chosenFolder, fallback) + LimitStem(UrlToFileName(address)) + ExtensionOf(format);
+}
+
+} // namespace korvane

@@ -1,0 +1,25 @@
+#pragma once
+// Where a capture is written: a file-name stem made from the address, the output folder, the extension.
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+enum class TSaveFormat { Bmp = 0, Jpg = 1, Png = 2 };
+
+// The address with each of / \ " * ? < > : | replaced by "_"; nothing else changes.
+std::string UrlToFileName(std::string_view address);
+
+// A stem longer than 100 bytes is cut at the last character boundary at or below 100 bytes and gets "~".
+std::string LimitStem(std::string stem);
+
+// The output folder with a trailing "/" when it names an existing folder, otherwise the fallback folder.
+std::string OutputFolder(const std::string& chosen, const std::string& fallback);
+
+const char* ExtensionOf(TSaveFormat format);
+
+// folder + limited stem of the address + extension.
+std::string CapturePath(std::string_view address, const std::string& chosenFolder, const std::string& fallback,
+                        TSaveFormat format);
+
+} // namespace korvane
