@@ -1,0 +1,249 @@
+#include "Options.h"
+
+#include "platform/Files.h"
+#include "platform/IniFile.h"
+#include "platform/IntegerText.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <thread>
+
+namespace korvane {
+
+const char* UsageText() {
+    return R"(Usage: korvane-capture [options] URL...
+Captures each web page whole as one image file.
+
+URL may be an http:, https: or file: address, or the path of a local file.
+
+  -i, --input FILE        read more URLs from FILE, one a line ("#" comments)
+  -o FILE                 write the image of a single URL to FILE
+      --output DIR        write images into DIR (default: the current folder)
+      --format FMT        bmp, jpg or png (default: by the -o extension, else png)
+      --width auto|N      capture width in pixels (default 1024)
+      --height auto|N     capture height in pixels (default auto: the page's height)
+      --delay SECONDS     wait after the page has loaded (default 1)
+      --scale F           device scale factor; the image is the page size times F (default 1)
+      --wait-idle         after loading, wait until the network is idle
+      --lazy              scroll through the page first so that lazy images load
+      --timeout SECONDS   give up on a page after this long (default 60)
+      --jobs N            capture N pages at once (default: the number of cores)
+      --no-images --no-video --no-scripts --no-java --no-activex
+                          do not load that kind of content
+      --activex-download  allow downloading ActiveX controls
+      --hide-scrollbars   capture the page without scroll bars
+      --view              open each image when written
+      --settings FILE     take the options from a settings file of the window
+  -q, --quiet             no progress line
+  -h, --help              this text
+  -V, --version           the version
+Exit status: 0 all captured, 1 some failed, 2 usage error.
+)";
+}
+
+TSaveFormat TCliOptions::EffectiveFormat() const {
+    if (Format) return *Format;
+    auto dot = OutputFile.rfind('.');
+    auto slash = OutputFile.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+        std::string ext = OutputFile.substr(dot + 1);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == "bmp") return TSaveFormat::Bmp;
+        if (ext == "jpg" || ext == "jpeg") return TSaveFormat::Jpg;
+    }
+    return TSaveFormat::Png;
+}
+
+namespace {
+
+int PositiveNumber(const std::string& option, const std::string& value, int min, int max) {
+    auto number = ParseIntegerText(value);
+    if (!number || *number < min || *number > max)
+        throw EUsageError("invalid value '" + value + "' for " + option + ": expected a whole number from " +
+                          std::to_string(min) + " to " + std::to_string(max));
+    return *number;
+}
+
+TSideChoice Side(const std::string& option, const std::string& value, int max) {
+    if (value == "auto") return TSideChoice::Auto();
+    try {
+        return TSideChoice::Fixed(PositiveNumber(option, value, 1, max));
+    } catch (const EUsageError&) {
+        throw EUsageError("invalid value '" + value + "' for " + option + ": expected auto or a number of pixels from 1 to " +
+                          std::to_string(max));
+    }
+}
+
+TSaveFormat FormatNamed(const std::string& value) {
+    if (value == "bmp") return TSaveFormat::Bmp;
+    if (value == "jpg" || value == "jpeg") return TSaveFormat::Jpg;
+    if (value == "png") return TSaveFormat::Png;
+    throw EUsageError("invalid value '" + value + "' for --format: expected bmp, jpg or png");
+}
+
+// The window's list items, by stored index.
+TSideChoice StoredSide(const TMemIniFile& ini, const char* indexKey, const char* anyKey, std::int32_t defIndex,
+                       const int (&items)[5]) {
+    const std::int32_t index = ini.ReadInteger("option", indexKey, defIndex);
+    if (index == 1) return TSideChoice::Fixed(ini.ReadInteger("option", anyKey, 2000));
+    if (index >= 2 && index <= 6) return TSideChoice::Fixed(items[index - 2]);
+    return TSideChoice::Auto(); // "auto", or no item selected
+}
+
+void ApplySettingsFile(TCliOptions& o, const std::string& path) {
+    if (!FileExists(path)) throw EUsageError("settings file '" + path + "' does not exist");
+    std::optional<TMemIniFile> read;
+    try {
+        read.emplace(path);
+    } catch (const Error& e) {
+        throw EUsageError(e.what());
+    }
+    const TMemIniFile& ini = *read;
+    static const int widths[5] = {640, 800, 1024, 1280, 1600};
+    static const int heights[5] = {480, 600, 768, 960, 1200};
+    o.Width = StoredSide(ini, "capturewith", "capanywidth", 4, widths);
+    o.Height = StoredSide(ini, "captureheight", "capanyheight", 0, heights);
+    o.View = ini.ReadBool("option", "capandview", true);
+    o.HideScrollbars = ini.ReadBool("option", "hidescrollbar", false);
+    const std::int32_t format = ini.ReadInteger("option", "saveformat", 0);
+    o.Format = static_cast<std::uint32_t>(format) < 3 ? static_cast<TSaveFormat>(format) : TSaveFormat::Bmp;
+    o.Delay = std::max(0, ini.ReadInteger("option", "delay", 1));
+    const std::string folder = ini.ReadString("option", "outputpath", "");
+    if (DirectoryExists(folder)) o.OutputDir = folder;
+    o.Security.Image = ini.ReadBool("security", "image", true);
+    o.Security.Video = ini.ReadBool("security", "video", true);
+    o.Security.Script = ini.ReadBool("security", "script", true);
+    o.Security.Java = ini.ReadBool("security", "java", true);
+    o.Security.ActiveX = ini.ReadBool("security", "activex", true);
+    o.Security.ActiveXDownload = ini.ReadBool("security", "axdl", false);
+}
+
+double ScaleFactor(const std::string& value) {
+    double f = 0;
+    auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), f);
+    if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(f) || f < 0.1 || f > 8)
+        throw EUsageError("invalid value '" + value + "' for --scale: expected a number from 0.1 to 8");
+    return f;
+}
+
+} // namespace
+
+TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
+    TCliOptions o;
+    o.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+    using Flag = std::function<void()>;
+    using Valued = std::function<void(const std::string&)>;
+    const std::map<std::string, Flag> flags = {
+        {"--no-images", [&] { o.Security.Image = false; }},
+        {"--no-video", [&] { o.Security.Video = false; }},
+        {"--no-scripts", [&] { o.Security.Script = false; }},
+        {"--no-java", [&] { o.Security.Java = false; }},
+        {"--no-activex", [&] { o.Security.ActiveX = false; }},
+        {"--activex-download", [&] { o.Security.ActiveXDownload = true; }},
+        {"--hide-scrollbars", [&] { o.HideScrollbars = true; }},
+        {"--view", [&] { o.View = true; }},
+        {"--wait-idle", [&] { o.WaitIdle = true; }},
+        {"--lazy", [&] { o.Lazy = true; }},
+        {"--quiet", [&] { o.Quiet = true; }},
+        {"-q", [&] { o.Quiet = true; }},
+        {"--help", [&] { o.Help = true; }},
+        {"-h", [&] { o.Help = true; }},
+        {"--version", [&] { o.Version = true; }},
+        {"-V", [&] { o.Version = true; }},
+    };
+    const std::map<std::string, Valued> valued = {
+        {"--input", [&](const std::string& v) { o.InputFile = v; }},
+        {"-i", [&](const std::string& v) { o.InputFile = v; }},
+        {"-o", [&](const std::string& v) { o.OutputFile = v; }},
+        {"--output", [&](const std::string& v) { o.OutputDir = v; }},
+        {"--format", [&](const std::string& v) { o.Format = FormatNamed(v); }},
+        {"--width", [&](const std::string& v) { o.Width = Side("--width", v, kMaxCaptureWidth); }},
+        {"--height", [&](const std::string& v) { o.Height = Side("--height", v, kMaxCaptureHeight); }},
+        {"--delay", [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, 3600); }},
+        {"--scale", [&](const std::string& v) { o.Scale = ScaleFactor(v); }},
+        {"--timeout", [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
+        {"--jobs", [&](const std::string& v) { o.Jobs = PositiveNumber("--jobs", v, 1, 64); }},
+        {"--settings", [&](const std::string&) {}}, // read before everything else
+    };
+
+    // The settings file goes first so that every option given beside it wins.
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") break;
+        if (args[i] == "--settings" && i + 1 < args.size()) o.SettingsFile = args[i + 1];
+        else if (args[i].rfind("--settings=", 0) == 0) o.SettingsFile = args[i].substr(11);
+    }
+    if (!o.SettingsFile.empty()) ApplySettingsFile(o, o.SettingsFile);
+
+    bool onlyUrls = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyUrls || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (arg.empty()) throw EUsageError("an empty URL was given");
+            o.Urls.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyUrls = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        if (auto f = flags.find(name); f != flags.end()) {
+            if (inlineValue) throw EUsageError("option " + name + " takes no value");
+            f->second();
+        } else if (auto v = valued.find(name); v != valued.end()) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) throw EUsageError("option " + name + " needs a value");
+                value = args[++i];
+            }
+            v->second(value);
+        } else {
+            throw EUsageError("unknown option '" + arg + "'");
+        }
+    }
+    if (o.Help || o.Version) return o;
+
+    if (!o.InputFile.empty())
+        for (auto& url : ReadUrlList(o.InputFile)) o.Urls.push_back(std::move(url));
+    if (o.Urls.empty()) throw EUsageError("no URL given");
+    if (!o.OutputFile.empty() && o.Urls.size() != 1) throw EUsageError("-o names one file: give exactly one URL");
+    if (!o.OutputFile.empty() && !o.OutputDir.empty() && o.OutputFile.find('/') == std::string::npos)
+        o.OutputFile = IncludeTrailingPathDelimiter(o.OutputDir) + o.OutputFile;
+    if (!o.OutputDir.empty() && !DirectoryExists(o.OutputDir))
+        throw EUsageError("output folder '" + o.OutputDir + "' does not exist");
+    if (!o.OutputDir.empty() && !IsWritableDirectory(o.OutputDir))
+        throw EUsageError("output folder '" + o.OutputDir + "' is not writable");
+    return o;
+}
+
+std::vector<std::string> ReadUrlList(const std::string& path) {
+    std::string text;
+    try {
+        text = ReadWholeFile(path);
+    } catch (const Error&) {
+        throw EUsageError("cannot read the URL list '" + path + "'");
+    }
+    if (text.find('\0') != std::string::npos)
+        throw EUsageError("the URL list '" + path + "' is not a text file");
+    std::vector<std::string> urls;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line = TrimText(std::string_view(text).substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line.front() == '#') continue;
+        urls.emplace_back(line);
+    }
+    return urls;
+}
+
+} // namespace korvane

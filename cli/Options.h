@@ -1,0 +1,61 @@
+#pragma once
+// The command line of korvane-capture.
+#include "app/core/CaptureSize.h"
+#include "app/core/OutputPath.h"
+#include "platform/Errors.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// What the page may load: the six switches of the window's "Security" box.
+struct TSecuritySwitches {
+    bool Image = true, Video = true, Script = true, Java = true, ActiveX = true, ActiveXDownload = false;
+    bool operator==(const TSecuritySwitches&) const = default;
+};
+
+struct TCliOptions {
+    std::vector<std::string> Urls; // from the command line, then from --input, in order
+    std::string InputFile;
+    TSideChoice Width = TSideChoice::Fixed(1024);
+    TSideChoice Height = TSideChoice::Auto();
+    int Delay = 1;
+    std::optional<TSaveFormat> Format; // unset: by the output file's extension, else png
+    std::string OutputDir;             // empty: the current folder
+    std::string OutputFile;            // -o, for a single URL
+    TSecuritySwitches Security;
+    bool HideScrollbars = false;
+    bool View = false;
+    std::string SettingsFile;
+    int Jobs = 0; // 0: the number of cores
+    int TimeoutSeconds = 60;
+    double Scale = 1.0;
+    bool WaitIdle = false;
+    bool Lazy = false;
+    bool Quiet = false;
+    bool Help = false;
+    bool Version = false;
+
+    // The format of a capture: --format, else the -o file's extension, else png.
+    TSaveFormat EffectiveFormat() const;
+};
+
+// A command line that cannot be followed; the text says what is wrong.
+class EUsageError : public Error {
+public:
+    using Error::Error;
+};
+
+// Parses the arguments (without the program name). A --settings file is read first, so that the options
+// given on the command line win over it. Throws EUsageError.
+TCliOptions ParseCommandLine(const std::vector<std::string>& args);
+
+// Reads a list of addresses: one a line, "#" starts a comment line, blank lines are skipped. Throws
+// EUsageError for a file that cannot be read or is not text.
+std::vector<std::string> ReadUrlList(const std::string& path);
+
+const char* UsageText();
+
+} // namespace korvane

@@ -1,0 +1,127 @@
+#include "cli/Options.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace korvane;
+namespace fs = std::filesystem;
+
+namespace {
+TCliOptions Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+
+struct Scratch {
+    fs::path dir = fs::temp_directory_path() / ("korvane-cli-" + std::to_string(::getpid()));
+    Scratch() { fs::create_directories(dir); }
+    ~Scratch() { fs::remove_all(dir); }
+    std::string Put(const std::string& name, const std::string& text) const {
+        const std::string path = (dir / name).string();
+        WriteFileAtomically(path, text);
+        return path;
+    }
+};
+} // namespace
+
+TEST(CliOptions, DefaultsMatchAFreshWindow) {
+    const auto o = Parse({"http://127.0.0.1/"});
+    EXPECT_EQ(o.Urls, std::vector<std::string>{"http://127.0.0.1/"});
+    EXPECT_EQ(o.Width, TSideChoice::Fixed(1024));
+    EXPECT_EQ(o.Height, TSideChoice::Auto());
+    EXPECT_EQ(o.Delay, 1);
+    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Png);
+    EXPECT_EQ(o.Security, TSecuritySwitches{});
+    EXPECT_FALSE(o.HideScrollbars);
+    EXPECT_FALSE(o.View);
+    EXPECT_EQ(o.TimeoutSeconds, 60);
+    EXPECT_GE(o.Jobs, 1);
+    EXPECT_EQ(o.Scale, 1.0);
+}
+
+TEST(CliOptions, ValuesInBothSpellingsAndSwitches) {
+    const auto o = Parse({"--width=auto", "--height", "3000", "--delay", "0", "--format=jpg", "--no-images",
+                          "--no-video", "--no-scripts", "--no-java", "--no-activex", "--activex-download",
+                          "--hide-scrollbars", "--view", "--jobs", "2", "--timeout=5", "--scale", "2",
+                          "--wait-idle", "--lazy", "-q", "a.html", "--", "--not-an-option"});
+    EXPECT_EQ(o.Width, TSideChoice::Auto());
+    EXPECT_EQ(o.Height, TSideChoice::Fixed(3000));
+    EXPECT_EQ(o.Delay, 0);
+    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Jpg);
+    EXPECT_EQ(o.Security, (TSecuritySwitches{false, false, false, false, false, true}));
+    EXPECT_TRUE(o.HideScrollbars && o.View && o.WaitIdle && o.Lazy && o.Quiet);
+    EXPECT_EQ(o.Jobs, 2);
+    EXPECT_EQ(o.TimeoutSeconds, 5);
+    EXPECT_EQ(o.Scale, 2.0);
+    EXPECT_EQ(o.Urls, (std::vector<std::string>{"a.html", "--not-an-option"}));
+}
+
+TEST(CliOptions, FormatFollowsTheOutputNameUnlessGiven) {
+    EXPECT_EQ(Parse({"-o", "/tmp/x.BMP", "u"}).EffectiveFormat(), TSaveFormat::Bmp);
+    EXPECT_EQ(Parse({"-o", "/tmp/x.jpeg", "u"}).EffectiveFormat(), TSaveFormat::Jpg);
+    EXPECT_EQ(Parse({"-o", "/tmp/x", "u"}).EffectiveFormat(), TSaveFormat::Png);
+    EXPECT_EQ(Parse({"-o", "/tmp.d/x", "u"}).EffectiveFormat(), TSaveFormat::Png);
+    EXPECT_EQ(Parse({"-o", "/tmp/x.bmp", "--format", "png", "u"}).EffectiveFormat(), TSaveFormat::Png);
+}
+
+TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
+    auto message = [](std::vector<std::string> args) {
+        try {
+            ParseCommandLine(args);
+        } catch (const EUsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(message({"--frobnicate", "u"}), "unknown option '--frobnicate'");
+    EXPECT_EQ(message({"u", "--width"}), "option --width needs a value");
+    EXPECT_EQ(message({"--width", "0", "u"}),
+              "invalid value '0' for --width: expected auto or a number of pixels from 1 to 16384");
+    EXPECT_NE(message({"--width", "abc", "u"}).find("invalid value 'abc' for --width"), std::string::npos);
+    EXPECT_NE(message({"--height", "-3", "u"}).find("invalid value '-3' for --height"), std::string::npos);
+    EXPECT_NE(message({"--format", "gif", "u"}).find("expected bmp, jpg or png"), std::string::npos);
+    EXPECT_NE(message({"--scale", "nan", "u"}).find("--scale"), std::string::npos);
+    EXPECT_NE(message({"--jobs", "0", "u"}).find("--jobs"), std::string::npos);
+    EXPECT_EQ(message({"--lazy=1", "u"}), "option --lazy takes no value");
+    EXPECT_EQ(message({}), "no URL given");
+    EXPECT_EQ(message({"-o", "x.png", "a", "b"}), "-o names one file: give exactly one URL");
+    EXPECT_EQ(message({"--output", "/nonexistent-korvane", "u"}), "output folder '/nonexistent-korvane' does not exist");
+    EXPECT_EQ(message({"--input", "/nonexistent-korvane.txt"}), "cannot read the URL list '/nonexistent-korvane.txt'");
+    EXPECT_EQ(message({"--help"}), "accepted");
+}
+
+TEST(CliOptions, UrlListsSkipCommentsAndBlanksAndRefuseBinary) {
+    Scratch s;
+    const auto list = s.Put("urls.txt", "# pages\r\nhttp://127.0.0.1/a\r\n\r\n   \n  http://127.0.0.1/b  \n#x\n");
+    EXPECT_EQ(Parse({"first", "--input", list}).Urls,
+              (std::vector<std::string>{"first", "http://127.0.0.1/a", "http://127.0.0.1/b"}));
+    const auto binary = s.Put("bin.txt", std::string("http://a\0\x01\xff", 11));
+    EXPECT_THROW(Parse({"--input", binary}), EUsageError);
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += "http://127.0.0.1/" + std::to_string(i % 100) + "\n";
+    EXPECT_EQ(ReadUrlList(s.Put("many.txt", many)).size(), 10000u);
+}
+
+TEST(CliOptions, SettingsFileGivesDefaultsThatOptionsOverride) {
+    Scratch s;
+    const auto ini = s.Put("k.ini", "[option]\r\ncapturewith=1\r\ncapanywidth=300\r\ncaptureheight=3\r\n"
+                                    "saveformat=1\r\ndelay=0x0A\r\ncapandview=0\r\nhidescrollbar=1\r\noutputpath=" +
+                                        s.dir.string() + "\r\n[security]\r\nimage=0\r\naxdl=1\r\n");
+    auto o = Parse({"--settings", ini, "u"});
+    EXPECT_EQ(o.Width, TSideChoice::Fixed(300));
+    EXPECT_EQ(o.Height, TSideChoice::Fixed(600));
+    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Jpg);
+    EXPECT_EQ(o.Delay, 10);
+    EXPECT_FALSE(o.View);
+    EXPECT_TRUE(o.HideScrollbars);
+    EXPECT_EQ(o.OutputDir, s.dir.string());
+    EXPECT_FALSE(o.Security.Image);
+    EXPECT_TRUE(o.Security.ActiveXDownload);
+    o = Parse({"--width", "800", "--format", "png", "u", "--settings=" + ini});
+    EXPECT_EQ(o.Width, TSideChoice::Fixed(800));
+    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Png);
+    // Out-of-range stored indexes count as "auto".
+    o = Parse({"--settings", s.Put("bad.ini", "[option]\r\ncapturewith=9\r\nsaveformat=5\r\n"), "u"});
+    EXPECT_EQ(o.Width, TSideChoice::Auto());
+    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Bmp);
+}
