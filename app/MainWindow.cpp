@@ -2,12 +2,18 @@
 
 #include "Application.h"
 #include "Desktop.h"
+#include "browser/BrowserHost.h"
+#include "browser/ChromiumEngine.h"
+#include "browser/qt/ChromiumQtPump.h"
+#include "dragdrop/qt/QtDropURLTarget.h"
+#include "imaging/Bitmap.h"
 #include "platform/Files.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -37,16 +43,21 @@ bool HasWebPrefix(const QString& address) {
            address.startsWith(QLatin1String("https://"), Qt::CaseSensitive);
 }
 
-TfrmKorvane::TfrmKorvane(TAppPaths paths, QWidget* parent)
+TfrmKorvane::TfrmKorvane(TAppPaths paths, std::unique_ptr<TEngine> engine, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      FPaths(std::move(paths)) {
+      FPaths(std::move(paths)), FNewEngine(std::move(engine)) {
     setObjectName(QStringLiteral("frmKorvane"));
     setWindowTitle(QStringLiteral("Korvane"));
     move(253, 210);
     resize(400, 504);
     CreateControls();
     CreateActions();
+    DropURLTarget = std::make_unique<TQtDropURLTarget>();
+    DropURLTarget->SetDragtypes({dtLink});
+    DropURLTarget->SetGetDataOnEnter(true);
+    DropURLTarget->SetShowImage(true);
+    DropURLTarget->OnDrop = [this](TDropTarget*, TShiftState, TPoint, std::uint32_t&) { DropURLTargetDrop(); };
     WireEvents();
     FormCreate();
 }
@@ -89,8 +100,24 @@ void TfrmKorvane::WireEvents() {
 }
 
 void TfrmKorvane::FormCreate() {
+    DropURLTarget->AttachTo(EditAddress); // links are dropped on the address box alone
     resize(400, CollapsedHeight());
     ApplySizeLimits();
+    FBitmap = std::make_unique<TBitmap>();
+    if (!FNewEngine) {
+        auto chromium = std::make_unique<TChromiumEngine>();
+        FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
+        FPump->OnError = [this](const std::exception& e) { Desktop().ShowError(this, QString::fromUtf8(e.what())); };
+        FNewEngine = std::move(chromium);
+    }
+    wb = std::make_unique<TBrowserHost>(std::move(FNewEngine), "wb");
+    wb->SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
+                            TDownloadControlOption::DLCTL_BGSOUNDS, TDownloadControlOption::DLCTL_SILENT});
+    wb->SetUserInterfaceOptions({});
+    wb->Loaded();
+    wb->OnStatusTextChange = [this](TBrowserHost&, const std::string& text) { wbStatusTextChange(text); };
+    wb->SetWidth(100);
+    wb->SetHeight(100);
     try {
         LoadSettings();
     } catch (...) {
@@ -101,7 +128,9 @@ void TfrmKorvane::FormCreate() {
 void TfrmKorvane::FormDestroy() {
     if (FDestroyed) return;
     FDestroyed = true;
+    DropURLTarget->Detach();
     qApp->removeEventFilter(this);
+    FBitmap.reset();
     SaveSettings();
 }
 
@@ -133,7 +162,12 @@ void TfrmKorvane::resizeEvent(QResizeEvent* event) {
     ScrollBoxWeb->setGeometry(0, ExpandedHeight(), 400, std::max(0, height() - ExpandedHeight()));
 }
 
-void TfrmKorvane::ShowStatus(const QString& text) { lblMessage->setText(text); }
+void TfrmKorvane::ShowStatus(const QString& text) { SetStatusLabel(text); }
+
+void TfrmKorvane::SetStatusLabel(const QString& text) {
+    lblMessage->setText(text);
+    emit StatusTextShown(text);
+}
 
 void TfrmKorvane::SetBusy() {
     FAborted = false;
@@ -164,7 +198,15 @@ void TfrmKorvane::tbOptionClick() {
 void TfrmKorvane::cbCapWidthChange() { EditAnyWidth->setEnabled(cbCapWidth->currentIndex() == 1); }
 void TfrmKorvane::cbCapHeightChange() { EditAnyHeight->setEnabled(cbCapHeight->currentIndex() == 1); }
 
-void TfrmKorvane::tbExitClick() { QCoreApplication::exit(0); } // ends every running event loop
+void TfrmKorvane::tbExitClick() {
+    FClosing = true;          // a running load wait ends at once
+    QCoreApplication::exit(0); // and so does every running event loop
+}
+
+void TfrmKorvane::closeEvent(QCloseEvent* event) {
+    FClosing = true;
+    QWidget::closeEvent(event);
+}
 
 void TfrmKorvane::tbHelpClick() {
     Desktop().ShowMessage(this, QStringLiteral("About"), QStringLiteral("Korvane\nVer 0.1.1"));
@@ -190,6 +232,11 @@ void TfrmKorvane::btnOutputClick() {
 
 void TfrmKorvane::miOpenFolderClick() {
     if (DirectoryExists(EditOutput->text().toStdString())) Desktop().Open(this, EditOutput->text());
+}
+
+void TfrmKorvane::DropURLTargetDrop() {
+    const std::string url = DropURLTarget->DroppedUrl();
+    if (!url.empty()) EditAddress->setText(QString::fromStdString(url));
 }
 
 QString TfrmKorvane::ProgramFolder() const { return QString::fromStdString(FPaths.ProgramFolder); }

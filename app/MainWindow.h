@@ -2,6 +2,8 @@
 // The main window: a tool bar, the address row with the status line, and the options panel that the
 // "pre&f" button shows or hides. The window stays on top, has a fixed client width of 400 and a client
 // height between the collapsed (tool bar + address row) and the expanded (+ options panel) height.
+#include "browser/Engine.h"
+
 #include <QWidget>
 
 #include <cstdint>
@@ -23,6 +25,12 @@ class QToolButton;
 
 namespace korvane {
 
+class TBitmap;
+class TBrowserHost;
+class TChromiumQtPump;
+class TQtDropURLTarget;
+
+struct TCaptureSettings;
 
 // Where the program keeps its settings file, and the folder that stands for "the executable's folder" when
 // an output folder is needed and none is usable.
@@ -35,7 +43,8 @@ struct TAppPaths {
 class TfrmKorvane : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmKorvane(TAppPaths paths, QWidget* parent = nullptr);
+    // Without an engine the window makes its own on Chromium.
+    explicit TfrmKorvane(TAppPaths paths, std::unique_ptr<TEngine> engine = {}, QWidget* parent = nullptr);
     ~TfrmKorvane() override;
 
     // State switches of a capture job.
@@ -64,6 +73,21 @@ public:
     void cbCapWidthChange();
     void cbCapHeightChange();
     void TimerTimer();
+    void wbStatusTextChange(const std::string& text);
+    // A link dropped on the address box replaces the address; a drop that yields no URL leaves it alone.
+    void DropURLTargetDrop();
+    void CapturePage();
+
+    // The capture settings as the option controls say now.
+    TCaptureSettings CaptureSettings() const;
+    TBrowserHost& Browser() { return *wb; }
+    const TBitmap& CaptureBitmap() const { return *FBitmap; }
+
+signals:
+    // Every text the status line shows, in order.
+    void StatusTextShown(const QString& text);
+
+public:
 
     const TAppPaths& Paths() const { return FPaths; }
     bool Aborted() const { return FAborted; }
@@ -118,6 +142,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -129,7 +154,17 @@ private:
     void ApplySizeLimits();
     QString ProgramFolder() const;
 
+    void SetStatusLabel(const QString& text);
+    void ApplyDownloadOptions();
+    void ApplyScrollBarOption(bool hideScrollBar);
+
     TAppPaths FPaths;
+    std::unique_ptr<TEngine> FNewEngine; // handed to wb in FormCreate
+    std::unique_ptr<TBrowserHost> wb;
+    std::unique_ptr<TQtDropURLTarget> DropURLTarget;
+    std::unique_ptr<TChromiumQtPump> FPump;
+    std::unique_ptr<TBitmap> FBitmap;
+    bool FClosing = false; // the program is ending: a running load wait gives up
     bool FAborted = false;
     std::int32_t FWaitTicks = 0;
     std::int64_t StartTime = 0;

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of korvane-capture.
 #include "app/core/CaptureSize.h"
+#include "app/core/DownloadRestrictions.h"
 #include "app/core/OutputPath.h"
 #include "platform/Errors.h"
 
@@ -9,12 +10,6 @@
 #include <vector>
 
 namespace korvane {
-
-// What the page may load: the six switches of the window's "Security" box.
-struct TSecuritySwitches {
-    bool Image = true, Video = true, Script = true, Java = true, ActiveX = true, ActiveXDownload = false;
-    bool operator==(const TSecuritySwitches&) const = default;
-};
 
 struct TCliOptions {
     std::vector<std::string> Urls; // from the command line, then from --input, in order

@@ -1,6 +1,7 @@
 // Loading and storing the settings file through the window: defaults, acceptance rules, what survives,
 // and the files that cannot be read or written.
 #include "RecordingDesktop.h"
+#include "ScriptedEngine.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "platform/Files.h"
@@ -27,7 +28,7 @@ class SettingsTest : public QObject {
     }
     void Store(const std::string& text) const { WriteFileAtomically(Paths().SettingsFile, text); }
     std::string Stored() const { return ReadWholeFile(Paths().SettingsFile); }
-    std::unique_ptr<TfrmKorvane> Open() const { return std::make_unique<TfrmKorvane>(Paths()); }
+    std::unique_ptr<TfrmKorvane> Open() const { return std::make_unique<TfrmKorvane>(Paths(), std::make_unique<test::TScriptedEngine>()); }
 
     static void ExpectDefaults(TfrmKorvane& w, const QString& folder) {
         QCOMPARE(w.pos(), QPoint(100, 100));
@@ -149,7 +150,7 @@ private slots:
     void unwritableFileShowsTheCreateErrorAtShutdown() {
         TAppPaths paths = Paths();
         paths.SettingsFile = (dir->path() + "/missing-folder/korvane.ini").toStdString();
-        auto w = std::make_unique<TfrmKorvane>(paths);
+        auto w = std::make_unique<TfrmKorvane>(paths, std::make_unique<test::TScriptedEngine>());
         QVERIFY(desktop->errors.isEmpty());
         w.reset();
         QCOMPARE(desktop->errors,

@@ -1,6 +1,7 @@
 // The main window on the offscreen platform: start-up state, size rules, busy state and shortcuts, the
 // small commands, and the error box.
 #include "RecordingDesktop.h"
+#include "ScriptedEngine.h"
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "platform/Files.h"
@@ -15,7 +16,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QUrl>
+#include <QDropEvent>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -35,7 +39,7 @@ class WindowTest : public QObject {
         return TAppPaths{(dir->path() + "/korvane.ini").toStdString(), (dir->path() + "/").toStdString()};
     }
     std::unique_ptr<TfrmKorvane> Open() {
-        auto w = std::make_unique<TfrmKorvane>(Paths());
+        auto w = std::make_unique<TfrmKorvane>(Paths(), std::make_unique<test::TScriptedEngine>());
         w->show();
         w->activateWindow();
         if (!QTest::qWaitForWindowActive(w.get())) qWarning("window did not become active");
@@ -184,9 +188,13 @@ private slots:
         Key(w.get(), w->EditAddress, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
 
-        // Enter runs Go: an address with the prefix starts the job, whose first status is "go......".
+        // Enter runs Go: an address with the prefix starts the job, which waits for the page.
+        QSignalSpy shown(w.get(), &TfrmKorvane::StatusTextShown);
         Key(w.get(), w->EditAddress, Qt::Key_Return);
-        QCOMPARE(w->lblMessage->text(), QString("go......"));
+        QVERIFY(shown.count() >= 2);
+        QCOMPARE(shown.first().first().toString(), QString("go......"));
+        QCOMPARE(w->lblMessage->text(), QString("wait......"));
+        w->tbAbortClick();
     }
 
     void closeShortcutEndsTheEventLoop() {
@@ -268,6 +276,36 @@ private slots:
         QTRY_COMPARE(desktop->errors, QStringList{"boom in a handler"});
         w->btnPref->click();
         QTRY_COMPARE(w->height(), 257);
+    }
+
+    void droppedLinksReachOnlyTheAddressBox() {
+        auto w = Open();
+        w->EditAddress->setText("typed");
+        auto deliver = [](QWidget* target, const QMimeData& mime) {
+            const auto actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+            QDragEnterEvent enter(QPoint(5, 5), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &enter);
+            if (!enter.isAccepted()) return false;
+            QDropEvent drop(QPoint(6, 6), actions, &mime, Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &drop);
+            return drop.isAccepted() && drop.dropAction() == Qt::LinkAction;
+        };
+        QMimeData firefox; // UTF-16 URL and title on two lines, as Firefox offers a link
+        const QString moz = "http://127.0.0.1/from-firefox\nA title";
+        firefox.setData("text/x-moz-url", QByteArray(reinterpret_cast<const char*>(moz.utf16()), moz.size() * 2));
+        firefox.setData("text/uri-list", "http://127.0.0.1/from-firefox\r\n");
+        QVERIFY(!deliver(w->lblMessage, firefox));
+        QVERIFY(!deliver(w->Panel1, firefox));
+        QCOMPARE(w->EditAddress->text(), QString("typed"));
+        QVERIFY(deliver(w->EditAddress, firefox));
+        QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/from-firefox"));
+
+        // A file that is not a shortcut yields no URL: what the user typed stays.
+        w->EditAddress->setText("typed again");
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(dir->path() + "/picture.png")});
+        deliver(w->EditAddress, files);
+        QCOMPARE(w->EditAddress->text(), QString("typed again"));
     }
 };
 

@@ -1,0 +1,88 @@
+#include "CapturePipeline.h"
+
+#include "browser/BrowserHost.h"
+#include "browser/Document.h"
+#include "imaging/Bitmap.h"
+#include "imaging/JpegImage.h"
+#include "imaging/PngGraphic.h"
+
+namespace korvane {
+
+namespace {
+
+// Puts the view back to its resting size however the capture ends.
+class RestingSizeGuard {
+public:
+    explicit RestingSizeGuard(TBrowserHost& host) : host_(host) {}
+    ~RestingSizeGuard() {
+        try {
+            host_.SetWidth(kRestingViewSize);
+            host_.SetHeight(kRestingViewSize);
+        } catch (...) {
+            // A browser that is gone has no view to restore.
+        }
+    }
+
+private:
+    TBrowserHost& host_;
+};
+
+} // namespace
+
+void WriteCapture(const TBitmap& bitmap, TSaveFormat format, const std::string& path) {
+    switch (format) {
+    case TSaveFormat::Bmp: bitmap.SaveToFile(path); return;
+    case TSaveFormat::Jpg: {
+        TJPEGImage jpeg;
+        jpeg.SetCompressionQuality(90);
+        jpeg.Assign(bitmap);
+        jpeg.SaveToFile(path);
+        return;
+    }
+    case TSaveFormat::Png: {
+        TPngGraphic png;
+        png.CopyFrom(bitmap);
+        png.WriteToFile(path);
+        return;
+    }
+    }
+}
+
+TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+                                const TCaptureSettings& settings,
+                                const std::function<void(const std::string&)>& status) {
+    status("capture......");
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(10, 10);
+
+    RestingSizeGuard restore(host);
+    int width = 0, height = 0;
+    // First measured at the resting size, then again at the size the first pass set.
+    for (int pass = 0; pass < 2; ++pass) {
+        width = settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"))
+                                         : settings.Width.Pixels;
+        height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"))
+                                           : settings.Height.Pixels;
+        CheckCaptureSize(width, height);
+        host.SetWidth(width);
+        host.SetHeight(height);
+    }
+
+    bitmap.SetSize(width, height);
+    document.Draw(bitmap, width, height);
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    host.SetWidth(kRestingViewSize);
+    host.SetHeight(kRestingViewSize);
+
+    status("save......");
+    TCaptureOutcome outcome;
+    outcome.Width = width;
+    outcome.Height = height;
+    outcome.Path = settings.OutputFile.empty()
+                       ? CapturePath(settings.Address, settings.OutputFolder, settings.FallbackFolder, settings.Format)
+                       : settings.OutputFile;
+    WriteCapture(bitmap, settings.Format, outcome.Path);
+    return outcome;
+}
+
+} // namespace korvane

@@ -1,0 +1,46 @@
+#pragma once
+// The steps of one capture that need no window: size the view to the page (measured twice), draw it into
+// the 24-bit capture bitmap, build the path and write the file. The window and the command-line tool both
+// call this.
+#include "app/core/CaptureSize.h"
+#include "app/core/OutputPath.h"
+
+#include <functional>
+#include <string>
+
+namespace korvane {
+
+class TBitmap;
+class TBrowserHost;
+class THtmlDocument;
+
+struct TCaptureSettings {
+    TSideChoice Width = TSideChoice::Fixed(1024);
+    TSideChoice Height = TSideChoice::Auto();
+    TSaveFormat Format = TSaveFormat::Bmp;
+    std::string Address;        // as typed: the file name is made from it
+    std::string OutputFolder;   // the chosen folder, used when it exists
+    std::string FallbackFolder; // otherwise this one (ends in "/")
+    std::string OutputFile;     // when not empty, the exact path to write instead
+};
+
+struct TCaptureOutcome {
+    std::string Path;
+    int Width = 0, Height = 0;
+};
+
+// The view's size between captures.
+inline constexpr int kRestingViewSize = 100;
+
+// Runs the capture of the loaded document. Status texts ("capture......", "save......") go to status.
+// The view is back at its resting size afterwards, also when a step fails; the bitmap keeps the picture
+// until the caller empties it. Throws ECaptureSizeError before anything is drawn for a size out of bounds,
+// and the encoders' errors when the file cannot be written (no file is then left behind).
+TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+                                const TCaptureSettings& settings,
+                                const std::function<void(const std::string&)>& status);
+
+// Writes the bitmap as the format says; the target is replaced only when the whole file is written.
+void WriteCapture(const TBitmap& bitmap, TSaveFormat format, const std::string& path);
+
+} // namespace korvane

@@ -1,0 +1,312 @@
+#include "browser/ChromiumBrowser.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+#include "browser/ChromiumProcess.h"
+#include "browser/EngineError.h"
+
+namespace korvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisUntil(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+    auto s = ms.count() / 1000;
+    return s >= 1 ? std::to_string(s) + " s" : std::to_string(ms.count()) + " ms";
+}
+
+// write(2) with SIGPIPE held back, so that a browser that went away shows as EPIPE, not as a dead program.
+ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t size) {
+    sigset_t pipeSet, old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE);
+    ssize_t n = ::write(fd, data, size);
+    const int err = errno;
+    if (n < 0 && err == EPIPE && !wasPending) {
+        timespec zero{};
+        sigtimedwait(&pipeSet, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+    return n;
+}
+
+} // namespace
+
+TChromiumBrowser::TChromiumBrowser(TOptions options) : FOptions(std::move(options)) {}
+TChromiumBrowser::TChromiumBrowser() : TChromiumBrowser(TOptions{}) {}
+
+TChromiumBrowser::~TChromiumBrowser() {
+    FListeners.clear();
+    FPending.clear();
+    FPipeChanged = nullptr;
+    FWake = nullptr;
+    CloseFds();
+    FProcess.reset();
+}
+
+std::shared_ptr<TChromiumBrowser> TChromiumBrowser::Shared() {
+    static std::shared_ptr<TChromiumBrowser> shared = std::make_shared<TChromiumBrowser>();
+    return shared;
+}
+
+pid_t TChromiumBrowser::ProcessId() const { return FProcess ? FProcess->Pid() : -1; }
+std::string TChromiumBrowser::ProfileDir() const { return FProcess ? FProcess->ProfileDir() : std::string(); }
+
+void TChromiumBrowser::CloseFds() {
+    if (!FProcess) {
+        // Pipes attached by a test belong to us; a started browser's belong to its process.
+        if (FReadFd >= 0) ::close(FReadFd);
+        if (FWriteFd >= 0 && FWriteFd != FReadFd) ::close(FWriteFd);
+    }
+    FReadFd = FWriteFd = -1;
+}
+
+void TChromiumBrowser::AttachPipes(int readFd, int writeFd) {
+    Shutdown();
+    FReader.Reset();
+    FReadFd = readFd;
+    FWriteFd = writeFd;
+    ++FGeneration;
+    if (FPipeChanged) FPipeChanged();
+}
+
+void TChromiumBrowser::Start() {
+    if (Running()) return;
+    FProcess = TChromiumProcess::Start(FOptions.Path, FOptions.ExtraArguments);
+    FReader.Reset();
+    FReadFd = FProcess->ReadFd();
+    FWriteFd = FProcess->WriteFd();
+    ++FGeneration;
+    if (FPipeChanged) FPipeChanged();
+    try {
+        TDevToolsMessage version = Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
+        if (auto it = version.Params.find("userAgent"); it != version.Params.end() && it->is_string())
+            FUserAgent = it->get<std::string>();
+        // A headless browser has nowhere to put a download.
+        Send("Browser.setDownloadBehavior", {{"behavior", "deny"}});
+    } catch (const EEngineError& e) {
+        Shutdown();
+        throw EEngineError(std::string("The browser started but does not answer: ") + e.what());
+    }
+}
+
+void TChromiumBrowser::Shutdown() {
+    if (!Running() && !FProcess) return;
+    Lose("The browser was shut down");
+}
+
+void TChromiumBrowser::Lose(const std::string& reason) {
+    if (!Running() && !FProcess) return;
+    CloseFds();
+    if (FProcess) {
+        FProcess->Terminate();
+        FProcess.reset();
+    }
+    auto pending = std::move(FPending);
+    FPending.clear();
+    for (auto& [id, handler] : pending) {
+        if (!handler) continue;
+        TDevToolsMessage m;
+        m.Id = id;
+        m.Error = reason;
+        try {
+            handler(m);
+        } catch (...) {
+        }
+    }
+    auto listeners = FListeners;
+    for (auto& [sid, listener] : listeners) {
+        try {
+            listener->OnBrowserLost(reason);
+        } catch (...) {
+        }
+    }
+    if (FPipeChanged) FPipeChanged();
+}
+
+void TChromiumBrowser::WriteAll(std::string_view bytes) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!bytes.empty()) {
+        ssize_t n = WriteNoSigpipe(FWriteFd, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{FWriteFd, POLLOUT, 0};
+            if (::poll(&p, 1, MillisUntil(deadline)) > 0 && !(p.revents & (POLLERR | POLLHUP))) continue;
+            Lose("The browser stopped reading its commands");
+            throw EEngineError("The browser stopped reading its commands");
+        }
+        Lose("The browser ended unexpectedly");
+        throw EEngineError("The browser ended unexpectedly");
+    }
+}
+
+std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params, const std::string& sessionId,
+                                    TReplyHandler handler) {
+    if (!Running()) throw EEngineError("The browser is not running");
+    const std::int64_t id = FNextId++;
+    nlohmann::json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
+    if (!sessionId.empty()) message["sessionId"] = sessionId;
+    std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    text.push_back('\0');
+    FPending.emplace(id, std::move(handler));
+    try {
+        WriteAll(text);
+    } catch (...) {
+        FPending.erase(id);
+        throw;
+    }
+    return id;
+}
+
+TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json params, const std::string& sessionId,
+                                        std::chrono::milliseconds timeout) {
+    if (timeout.count() <= 0) timeout = FOptions.CallTimeout;
+    bool done = false;
+    TDevToolsMessage reply;
+    const std::int64_t id = Send(method, std::move(params), sessionId, [&](TDevToolsMessage& r) {
+        reply = std::move(r);
+        done = true;
+    });
+    const auto deadline = Clock::now() + timeout;
+    while (!done) {
+        const int left = MillisUntil(deadline);
+        if (left == 0 || !Running()) {
+            FPending.erase(id);
+            if (!done) {
+                if (!Running()) throw EEngineError("The browser ended unexpectedly");
+                throw EEngineError("The browser gave no answer to " + std::string(method) + " within " + Seconds(timeout));
+            }
+            break;
+        }
+        pollfd p{FReadFd, POLLIN, 0};
+        int r = ::poll(&p, 1, left);
+        if (r < 0 && errno != EINTR) {
+            Lose("The browser's pipe failed");
+        } else if (r > 0) {
+            ReadAndDispatch();
+        }
+    }
+    if (!FQueued.empty() && FWake && !FWakeRequested) {
+        FWakeRequested = true;
+        FWake();
+    }
+    if (reply.Error) throw EEngineError(std::string(method) + ": " + *reply.Error);
+    return reply;
+}
+
+void TChromiumBrowser::ReadAndDispatch() {
+    if (!Running()) return;
+    auto result = FReader.ReadFrom(FReadFd);
+    FReader.Drain([this](std::string_view m) { Dispatch(m); });
+    if (FReader.Oversized()) {
+        FMalformed += FReader.Oversized();
+        FReader.Reset();
+    }
+    if (result == TDevToolsReader::TReadResult::Closed) {
+        std::string how;
+        if (FProcess) {
+            for (int i = 0; i < 50 && !FProcess->HasExited(&how); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        }
+        Lose(how.empty() ? "The browser ended unexpectedly" : "The browser ended unexpectedly (" + how + ")");
+    }
+}
+
+void TChromiumBrowser::Dispatch(std::string_view text) {
+    std::optional<TDevToolsMessage> m;
+    try {
+        m = ParseDevToolsMessage(text);
+    } catch (...) {
+    }
+    if (!m) {
+        ++FMalformed;
+        return;
+    }
+    try {
+        if (m->Id) {
+            auto it = FPending.find(*m->Id);
+            if (it == FPending.end()) return; // a reply nobody waits for (a timed-out call): dropped
+            TReplyHandler handler = std::move(it->second);
+            FPending.erase(it);
+            if (handler) handler(*m);
+            return;
+        }
+        std::string sid = m->SessionId;
+        if (sid.empty() && m->Method == "Target.detachedFromTarget" && m->Params.is_object())
+            sid = m->Params.value("sessionId", std::string());
+        if (sid.empty()) return;
+        auto it = FListeners.find(sid);
+        if (it != FListeners.end()) it->second->OnSessionEvent(*m);
+    } catch (const EEngineError&) {
+        // A command sent while handling this message failed; the browser is then lost and says so.
+    } catch (const std::exception&) {
+        ++FMalformed; // fields of unexpected types
+    }
+}
+
+void TChromiumBrowser::Post(std::function<void()> work) {
+    FQueued.push_back(std::move(work));
+    if (FWake && !FWakeRequested) {
+        FWakeRequested = true;
+        FWake();
+    }
+}
+
+void TChromiumBrowser::RunQueued() {
+    while (!FQueued.empty()) {
+        auto work = std::move(FQueued.front());
+        FQueued.pop_front();
+        if (work) work();
+    }
+}
+
+void TChromiumBrowser::ProcessIncoming() {
+    FWakeRequested = false;
+    if (Running()) {
+        pollfd p{FReadFd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0) ReadAndDispatch();
+    }
+    RunQueued();
+}
+
+bool TChromiumBrowser::WaitIncoming(std::chrono::milliseconds timeout) {
+    if (!FQueued.empty()) {
+        ProcessIncoming();
+        return true;
+    }
+    if (!Running()) return false;
+    pollfd p{FReadFd, POLLIN, 0};
+    int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    if (r <= 0) return false;
+    ProcessIncoming();
+    return true;
+}
+
+void TChromiumBrowser::AddListener(const std::string& sessionId, IDevToolsSessionListener* listener) {
+    FListeners[sessionId] = listener;
+}
+
+void TChromiumBrowser::RemoveListener(const std::string& sessionId) { FListeners.erase(sessionId); }
+
+} // namespace korvane

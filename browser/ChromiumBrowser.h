@@ -1,0 +1,123 @@
+#pragma once
+// The connection to one Chromium, shared by all page engines of the program: starts the browser when first
+// needed (and again after it died), sends commands over the DevTools pipe, routes replies to their callers and
+// events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on the pipe only.
+//
+// Event-loop integration: watch PipeFd() for reading and call ProcessIncoming() when it is readable; call it
+// also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd changes
+// when a browser is started or lost: the pipe-changed handler says so.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "browser/DevToolsReader.h"
+
+namespace korvane {
+
+class TChromiumProcess;
+
+// A page session's view of the browser: its events, and the loss of the browser.
+class IDevToolsSessionListener {
+public:
+    virtual void OnSessionEvent(const TDevToolsMessage& event) = 0;
+    virtual void OnBrowserLost(const std::string& reason) = 0;
+
+protected:
+    ~IDevToolsSessionListener() = default;
+};
+
+class TChromiumBrowser {
+public:
+    struct TOptions {
+        std::string Path = "/usr/bin/chromium";
+        std::vector<std::string> ExtraArguments;
+        std::chrono::milliseconds CallTimeout{30000};
+        std::chrono::milliseconds StartTimeout{30000};
+    };
+    using TReplyHandler = std::function<void(TDevToolsMessage& reply)>;
+
+    explicit TChromiumBrowser(TOptions options);
+    TChromiumBrowser();
+    ~TChromiumBrowser();
+    TChromiumBrowser(const TChromiumBrowser&) = delete;
+    TChromiumBrowser& operator=(const TChromiumBrowser&) = delete;
+
+    // The program's browser, made at first use with default options.
+    static std::shared_ptr<TChromiumBrowser> Shared();
+
+    const TOptions& Options() const { return FOptions; }
+    void SetCallTimeout(std::chrono::milliseconds timeout) { FOptions.CallTimeout = timeout; }
+    // Starts the browser unless it runs. Throws EEngineError (e.g. the browser is not installed).
+    void Start();
+    bool Running() const { return FReadFd >= 0; }
+    // Counts browser processes started; a page compares it to know its target belongs to a dead browser.
+    std::uint64_t Generation() const { return FGeneration; }
+    // Ends the browser now (kills its processes, removes its profile). Pending calls fail.
+    void Shutdown();
+    pid_t ProcessId() const;
+    std::string ProfileDir() const;
+    // The browser's own user agent, read at start.
+    const std::string& UserAgent() const { return FUserAgent; }
+
+    int PipeFd() const { return FReadFd; }
+    // Handles whatever has arrived, without blocking, then runs queued work (host callbacks).
+    void ProcessIncoming();
+    // Waits up to `timeout` for the pipe (returns at once when work is queued), then ProcessIncoming().
+    // False when nothing arrived and nothing ran.
+    bool WaitIncoming(std::chrono::milliseconds timeout);
+    bool HasQueuedWork() const { return !FQueued.empty(); }
+    void SetPipeChangedHandler(std::function<void()> handler) { FPipeChanged = std::move(handler); }
+    void SetWakeHandler(std::function<void()> handler) { FWake = std::move(handler); }
+
+    // Sends a command; the handler (if any) gets the reply, with Error set when it failed or the browser was
+    // lost. Never blocks for long; throws EEngineError when the browser does not run.
+    std::int64_t Send(std::string_view method, nlohmann::json params, const std::string& sessionId = {},
+                      TReplyHandler handler = {});
+    // Sends a command and waits for its reply, handling other traffic meanwhile (events are acted on, their
+    // host callbacks queued). Throws EEngineError on an error reply, a lost browser or the timeout.
+    TDevToolsMessage Call(std::string_view method, nlohmann::json params, const std::string& sessionId = {},
+                          std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // Queues work to run at the end of the next ProcessIncoming, outside any synchronous call.
+    void Post(std::function<void()> work);
+
+    void AddListener(const std::string& sessionId, IDevToolsSessionListener* listener);
+    void RemoveListener(const std::string& sessionId);
+
+    // Talks over the given fds instead of a started browser (tests feed the reader through them). The
+    // browser takes ownership of both fds.
+    void AttachPipes(int readFd, int writeFd);
+    std::size_t MalformedMessages() const { return FMalformed; }
+
+private:
+    void ReadAndDispatch();
+    void Dispatch(std::string_view text);
+    void WriteAll(std::string_view bytes);
+    void Lose(const std::string& reason);
+    void RunQueued();
+    void CloseFds();
+
+    TOptions FOptions;
+    std::unique_ptr<TChromiumProcess> FProcess;
+    int FReadFd = -1, FWriteFd = -1;
+    std::uint64_t FGeneration = 0;
+    std::int64_t FNextId = 1;
+    TDevToolsReader FReader;
+    std::map<std::int64_t, TReplyHandler> FPending;
+    std::map<std::string, IDevToolsSessionListener*> FListeners;
+    std::deque<std::function<void()>> FQueued;
+    std::function<void()> FPipeChanged, FWake;
+    std::string FUserAgent;
+    std::size_t FMalformed = 0;
+    bool FWakeRequested = false;
+};
+
+} // namespace korvane

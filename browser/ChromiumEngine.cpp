@@ -1,0 +1,455 @@
+#include "browser/ChromiumEngine.h"
+
+#include <atomic>
+#include <cctype>
+#include <cmath>
+
+#include "browser/Base64.h"
+#include "browser/EngineError.h"
+#include "browser/PngDecode.h"
+#include "imaging/Bitmap.h"
+
+namespace korvane {
+namespace {
+
+using nlohmann::json;
+
+std::atomic<std::uint64_t> gDocumentIds{0};
+
+std::string Str(const json& j, const char* key) {
+    if (!j.is_object()) return {};
+    auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+const json& Obj(const json& j, const char* key) {
+    static const json empty = json::object();
+    if (!j.is_object()) return empty;
+    auto it = j.find(key);
+    return it != j.end() && it->is_object() ? *it : empty;
+}
+
+bool IsIdentifier(std::string_view name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (!(std::isalpha(c) || c == '_' || (i > 0 && std::isdigit(c)))) return false;
+    }
+    return true;
+}
+
+// Status texts name the resource; data: URLs and very long addresses are cut.
+std::string ShortUrl(const std::string& url) {
+    constexpr std::size_t kMax = 120;
+    if (url.size() <= kMax) return url;
+    std::size_t cut = kMax;
+    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80) --cut; // UTF-8 boundary
+    return url.substr(0, cut) + "...";
+}
+
+// How long a page may take to answer before it counts as kept busy by a script.
+constexpr std::chrono::milliseconds kBusyProbeTimeout{500};
+
+// Object and embed elements are kept from loading by the document's policy.
+constexpr const char* kNoPluginsPolicy = "object-src 'none'";
+
+} // namespace
+
+TChromiumEngine::TChromiumEngine(std::shared_ptr<TChromiumBrowser> browser) : FBrowser(std::move(browser)) {}
+
+TChromiumEngine::~TChromiumEngine() {
+    *FAlive = false;
+    DropPage();
+}
+
+void TChromiumEngine::DropPage() {
+    if (FSessionId.empty()) return;
+    FBrowser->RemoveListener(FSessionId);
+    if (FBrowser->Running() && FGeneration == FBrowser->Generation() && !FTargetId.empty()) {
+        try {
+            FBrowser->Send("Target.closeTarget", {{"targetId", FTargetId}});
+        } catch (const EEngineError&) {
+        }
+    }
+    FSessionId.clear();
+    FTargetId.clear();
+    FPageLost = false;
+}
+
+void TChromiumEngine::OnAmbientPropertyChange(DISPID id) {
+    if (id == DISPID_AMBIENT_DLCONTROL || id == DISPID_UNKNOWN) ++FAmbientChanges;
+}
+
+TDevToolsMessage TChromiumEngine::PageCall(const char* method, json params, std::chrono::milliseconds timeout) {
+    return FBrowser->Call(method, std::move(params), FSessionId, timeout);
+}
+
+void TChromiumEngine::EnsurePage() {
+    FBrowser->Start();
+    if (!FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
+    DropPage();
+    FApplied.reset();
+    auto created = FBrowser->Call("Target.createTarget", {{"url", "about:blank"}});
+    FTargetId = Str(created.Params, "targetId");
+    auto attached = FBrowser->Call("Target.attachToTarget", {{"targetId", FTargetId}, {"flatten", true}});
+    FSessionId = Str(attached.Params, "sessionId");
+    if (FTargetId.empty() || FSessionId.empty()) throw EEngineError("The browser made no page to load into");
+    FGeneration = FBrowser->Generation();
+    FBrowser->AddListener(FSessionId, this);
+    PageCall("Page.enable", json::object());
+    PageCall("Page.setLifecycleEventsEnabled", {{"enabled", true}});
+    PageCall("Network.enable", json::object());
+    PageCall("Inspector.enable", json::object());
+    PageCall("Emulation.setDeviceMetricsOverride",
+             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", 1}, {"mobile", false}});
+}
+
+// Download-control word and host flags -> Chromium. See TEngineSettings for the bits without an effect.
+void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
+    const bool all = !FApplied;
+    const TEngineSettings old = FApplied.value_or(TEngineSettings{});
+    auto changed = [&](auto member) { return all || old.*member != s.*member; };
+
+    if (changed(&TEngineSettings::BlockImages) || changed(&TEngineSettings::BlockVideo) ||
+        changed(&TEngineSettings::BlockAudio) || changed(&TEngineSettings::NoFrames) ||
+        changed(&TEngineSettings::NoPlugins)) {
+        json patterns = json::array();
+        if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
+        if (s.BlockVideo || s.BlockAudio) patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
+        if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
+        if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
+        if (patterns.empty())
+            PageCall("Fetch.disable", json::object());
+        else
+            PageCall("Fetch.enable", {{"patterns", patterns}});
+    }
+    if (changed(&TEngineSettings::NoScripts)) PageCall("Emulation.setScriptExecutionDisabled", {{"value", s.NoScripts}});
+    // A bypassed cache also sends "Pragma: no-cache" and "Cache-Control: no-cache" with every request.
+    if (changed(&TEngineSettings::NoCache)) PageCall("Network.setCacheDisabled", {{"cacheDisabled", s.NoCache}});
+    if (changed(&TEngineSettings::Offline)) {
+        json conditions = {{"offline", s.Offline}, {"latency", 0}, {"downloadThroughput", -1}, {"uploadThroughput", -1}};
+        try {
+            PageCall("Network.emulateNetworkConditions", conditions);
+        } catch (const EEngineError&) {
+            PageCall("Network.overrideNetworkState", conditions);
+        }
+    }
+    if (changed(&TEngineSettings::HideScrollbars)) PageCall("Emulation.setScrollbarsHidden", {{"hidden", s.HideScrollbars}});
+    if (changed(&TEngineSettings::UserAgentToken) && (!all || !s.UserAgentToken.empty())) {
+        std::string agent = FBrowser->UserAgent();
+        if (!s.UserAgentToken.empty()) agent += " " + s.UserAgentToken;
+        PageCall("Network.setUserAgentOverride", {{"userAgent", agent}});
+    }
+    // DLCTL_SILENT: downloads are denied for the whole browser and a headless browser refuses permission
+    // prompts by itself; JavaScript dialogs are answered at once whether or not the bit is set.
+    FApplied = s;
+}
+
+void TChromiumEngine::Navigate(const std::string& url) {
+    try {
+        EnsurePage();
+    } catch (const EEngineError& e) {
+        ++FNavigation;
+        FUrl = url;
+        FailLoad(e.what());
+        throw;
+    }
+    // A script that keeps the page busy would hold up the next navigation as well.
+    if (FNavigation > 0) EndBusyScript();
+
+    std::uint32_t downloadControl = 0, hostFlags = 0;
+    std::string token;
+    if (FSite) {
+        TVariant v;
+        if (SUCCEEDED(FSite->Invoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &v)) &&
+            std::holds_alternative<std::int32_t>(v))
+            downloadControl = static_cast<std::uint32_t>(std::get<std::int32_t>(v));
+        DOCHOSTUIINFO info;
+        info.cbSize = DOCHOSTUIINFO_SIZE;
+        if (SUCCEEDED(FSite->GetHostInfo(info))) hostFlags = info.dwFlags;
+        token = FSite->UserAgentToken();
+    }
+    ApplySettings(SettingsFromWords(downloadControl, hostFlags, token));
+
+    const std::uint64_t navigation = ++FNavigation;
+    FLoadEnded = false;
+    FReadyState = READYSTATE_LOADING;
+    FDocumentId = 0;
+    FError.clear();
+    FUrl = url;
+    FLoaderId.clear();
+    FEarlyLifecycle.clear();
+    FDocumentStatus.clear();
+    FOpenRequests.clear();
+    FRequestsTotal = FRequestsDone = 0;
+    PostStatus("Loading " + ShortUrl(url));
+    std::weak_ptr<bool> alive = FAlive;
+    FBrowser->Send("Page.navigate", {{"url", url}}, FSessionId, [this, alive, navigation](TDevToolsMessage& reply) {
+        if (auto a = alive.lock(); a && *a) OnNavigateReply(navigation, reply);
+    });
+}
+
+void TChromiumEngine::OnNavigateReply(std::uint64_t navigation, TDevToolsMessage& reply) {
+    if (navigation != FNavigation || FLoadEnded) return;
+    if (reply.Error) {
+        FailLoad(*reply.Error);
+        return;
+    }
+    if (std::string error = Str(reply.Params, "errorText"); !error.empty()) {
+        FailLoad(error);
+        return;
+    }
+    FLoaderId = Str(reply.Params, "loaderId");
+    if (FLoaderId.empty()) {
+        // A navigation within the same document: nothing new to load.
+        Complete();
+        return;
+    }
+    auto early = FEarlyLifecycle.find(FLoaderId);
+    if (early != FEarlyLifecycle.end()) {
+        auto names = early->second;
+        for (const char* name : {"DOMContentLoaded", "load"})
+            if (names.count(name)) OnLifecycle(FLoaderId, name);
+    }
+    FEarlyLifecycle.clear();
+}
+
+void TChromiumEngine::OnLifecycle(const std::string& loaderId, const std::string& name) {
+    if (FLoadEnded) return;
+    if (FLoaderId.empty()) {
+        if (FEarlyLifecycle.size() < 16) FEarlyLifecycle[loaderId].insert(name);
+        return;
+    }
+    if (loaderId != FLoaderId) return;
+    if (name == "DOMContentLoaded" && FReadyState < READYSTATE_INTERACTIVE) FReadyState = READYSTATE_INTERACTIVE;
+    if (name == "load") Complete();
+}
+
+void TChromiumEngine::Complete() {
+    FLoadEnded = true;
+    FReadyState = READYSTATE_COMPLETE;
+    FDocumentId = ++gDocumentIds;
+    PostStatus("Done");
+}
+
+void TChromiumEngine::FailLoad(const std::string& text) {
+    FLoadEnded = true;
+    FReadyState = READYSTATE_COMPLETE;
+    FDocumentId = 0;
+    FError = text;
+    PostStatus(text);
+}
+
+void TChromiumEngine::PostStatus(std::string text) {
+    std::weak_ptr<bool> alive = FAlive;
+    FBrowser->Post([this, alive, text = std::move(text)] {
+        if (auto a = alive.lock(); a && *a && FSite) FSite->StatusTextChange(text);
+    });
+}
+
+void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
+    const std::string& m = e.Method;
+    const json& p = e.Params;
+    if (m == "Page.lifecycleEvent") {
+        if (Str(p, "frameId") == FTargetId) OnLifecycle(Str(p, "loaderId"), Str(p, "name"));
+    } else if (m == "Page.javascriptDialogOpening") {
+        // Nobody can see a dialog here: answer it at once, or the page (and its load) waits for ever.
+        FBrowser->Send("Page.handleJavaScriptDialog", {{"accept", true}, {"promptText", Str(p, "defaultPrompt")}},
+                       FSessionId);
+    } else if (m == "Fetch.requestPaused") {
+        OnRequestPaused(p);
+    } else if (m == "Network.requestWillBeSent") {
+        if (FLoadEnded) return;
+        const std::string id = Str(p, "requestId");
+        if (!FOpenRequests.insert(id).second) return; // a redirect of a request already counted
+        ++FRequestsTotal;
+        const std::string url = Str(Obj(p, "request"), "url");
+        if (FRequestsTotal > 1) PostStatus("Loading " + ShortUrl(url));
+    } else if (m == "Network.responseReceived") {
+        const json& response = Obj(p, "response");
+        if (Str(p, "type") == "Document" && Str(p, "frameId") == FTargetId && Str(p, "requestId") == Str(p, "loaderId")) {
+            auto it = response.find("status");
+            if (it != response.end() && it->is_number()) FDocumentStatus[Str(p, "loaderId")] = it->get<int>();
+        }
+    } else if (m == "Network.loadingFinished" || m == "Network.loadingFailed") {
+        if (FLoadEnded || !FOpenRequests.erase(Str(p, "requestId"))) return;
+        ++FRequestsDone;
+        PostStatus(std::to_string(FRequestsDone) + " of " + std::to_string(FRequestsTotal) + " resources loaded");
+    } else if (m == "Inspector.targetCrashed") {
+        FPageLost = true; // the next navigation makes a new page
+        FailLoad("The page's renderer crashed");
+    } else if (m == "Inspector.detached") {
+        // The page went away under its session (its renderer is gone, or it was closed).
+        FPageLost = true;
+        if (!FLoadEnded) FailLoad("The page was closed: " + Str(p, "reason"));
+        else FDocumentId = 0;
+    } else if (m == "Target.detachedFromTarget") {
+        FBrowser->RemoveListener(FSessionId);
+        FSessionId.clear();
+        FTargetId.clear();
+        FGeneration = 0;
+        if (!FLoadEnded) FailLoad("The page was closed");
+        else FDocumentId = 0;
+    }
+}
+
+void TChromiumEngine::OnRequestPaused(const json& p) {
+    const std::string id = Str(p, "requestId");
+    if (id.empty()) return;
+    const std::string type = Str(p, "resourceType");
+    const bool responseStage = p.contains("responseStatusCode") || p.contains("responseErrorReason");
+    const TEngineSettings s = FApplied.value_or(TEngineSettings{});
+    if (responseStage) {
+        if (p.contains("responseErrorReason") || type != "Document" || !s.NoPlugins) {
+            FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
+            return;
+        }
+        int status = 200;
+        if (auto it = p.find("responseStatusCode"); it != p.end() && it->is_number_integer()) status = it->get<int>();
+        if (status >= 300 && status < 400) { // a redirect has no document to guard
+            FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
+            return;
+        }
+        json headers = json::array();
+        if (auto it = p.find("responseHeaders"); it != p.end() && it->is_array()) headers = *it;
+        headers.push_back({{"name", "Content-Security-Policy"}, {"value", kNoPluginsPolicy}});
+        // The policy has to come with the response the page is made from: the document is fetched here and
+        // handed to the page again with the extra header (a changed header on the passing response is not
+        // enforced for the document).
+        std::weak_ptr<bool> alive = FAlive;
+        const std::string session = FSessionId;
+        FBrowser->Send("Fetch.getResponseBody", {{"requestId", id}}, FSessionId,
+                       [this, alive, id, status, headers, session](TDevToolsMessage& reply) mutable {
+                           auto a = alive.lock();
+                           if (!a || !*a || session != FSessionId || !FBrowser->Running()) return;
+                           if (reply.Error) {
+                               FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
+                               return;
+                           }
+                           std::string body = Str(reply.Params, "body");
+                           const bool encoded = reply.Params.is_object() && reply.Params.value("base64Encoded", false);
+                           if (!encoded) body = EncodeBase64(body);
+                           FBrowser->Send("Fetch.fulfillRequest",
+                                          {{"requestId", id}, {"responseCode", status},
+                                           {"responseHeaders", std::move(headers)}, {"body", std::move(body)}},
+                                          FSessionId);
+                       });
+        return;
+    }
+    bool block = false;
+    if (type == "Image") block = s.BlockImages;
+    else if (type == "Media") block = LooksLikeAudioUrl(Str(Obj(p, "request"), "url")) ? s.BlockAudio : s.BlockVideo;
+    else if (type == "Document") block = s.NoFrames && Str(p, "frameId") != FTargetId;
+    if (block)
+        FBrowser->Send("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}}, FSessionId);
+    else
+        FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
+}
+
+void TChromiumEngine::OnBrowserLost(const std::string& reason) {
+    FSessionId.clear();
+    FTargetId.clear();
+    FGeneration = 0;
+    if (FNavigation == 0) return;
+    if (!FLoadEnded || FDocumentId != 0) FailLoad(reason);
+}
+
+void TChromiumEngine::EndBusyScript() {
+    // Ending a script that does not run would end the next one to start, so ask first whether the page
+    // answers at all; only a page that keeps silent has a script to end.
+    try {
+        PageCall("Runtime.evaluate", {{"expression", "0"}, {"returnByValue", true}, {"silent", true}}, kBusyProbeTimeout);
+    } catch (const EEngineError&) {
+        if (FBrowser->Running() && !FSessionId.empty())
+            FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
+    }
+}
+
+void TChromiumEngine::Stop() {
+    if (FSessionId.empty() || !FBrowser->Running()) return;
+    FBrowser->Send("Page.stopLoading", json::object(), FSessionId);
+    EndBusyScript();
+    if (FSessionId.empty()) return; // the page or the browser was lost meanwhile
+    if (!FLoadEnded) {
+        if (FReadyState >= READYSTATE_INTERACTIVE) {
+            Complete(); // what has loaded stays: the document as far as it came
+        } else {
+            FailLoad("Loading was stopped");
+        }
+    }
+}
+
+int TChromiumEngine::HttpStatus() {
+    auto it = FDocumentStatus.find(FLoaderId);
+    return it == FDocumentStatus.end() ? 0 : it->second;
+}
+
+void TChromiumEngine::RequireDocument() const {
+    if (FDocumentId == 0 || FSessionId.empty()) throw EEngineError("No document is loaded");
+}
+
+std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
+    if (!IsIdentifier(name)) throw EEngineError("The body has no property \"" + std::string(name) + "\"");
+    RequireDocument();
+    const std::string n(name);
+    const std::string expression =
+        "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n + "'];"
+        "return typeof v==='number'?v:'no number';})()";
+    TDevToolsMessage reply;
+    try {
+        reply = PageCall("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
+    } catch (const EEngineError& e) {
+        // A script that never yields keeps the page from answering: end it so the page can be used again.
+        if (FBrowser->Running() && !FSessionId.empty())
+            FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
+        throw EEngineError(std::string("Reading body.") + n + " failed: " + e.what());
+    }
+    if (reply.Params.contains("exceptionDetails"))
+        throw EEngineError("Reading body." + n + " failed: " + Str(Obj(reply.Params, "exceptionDetails"), "text"));
+    const json& result = Obj(reply.Params, "result");
+    auto value = result.find("value");
+    if (value == result.end() || !value->is_number()) {
+        if (value != result.end() && value->is_string() && value->get<std::string>() == "no body")
+            throw EEngineError("The document has no body");
+        throw EEngineError("body." + n + " is no number");
+    }
+    const double v = value->get<double>();
+    if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0) throw EEngineError("body." + n + " is out of range");
+    return static_cast<std::int32_t>(std::lround(v));
+}
+
+void TChromiumEngine::Resize(int width, int height) {
+    if (width < 1 || height < 1) return;
+    FViewWidth = width;
+    FViewHeight = height;
+    if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
+    PageCall("Emulation.setDeviceMetricsOverride",
+             {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+}
+
+void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
+    RequireDocument();
+    if (width < 1 || height < 1) return;
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || bitmap.Height() < height)
+        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+    json clip = {{"x", 0}, {"y", 0}, {"width", width}, {"height", height}, {"scale", 1}};
+    json params = {{"format", "png"},
+                   {"optimizeForSpeed", true},
+                   {"fromSurface", true},
+                   {"captureBeyondViewport", width > FViewWidth || height > FViewHeight},
+                   {"clip", clip}};
+    auto timeout = FDrawTimeout.count() > 0 ? FDrawTimeout : FBrowser->Options().CallTimeout * 4;
+    TDevToolsMessage reply = PageCall("Page.captureScreenshot", std::move(params), timeout);
+    std::vector<std::uint8_t> png;
+    if (reply.Data) {
+        png = std::move(*reply.Data);
+    } else {
+        auto data = reply.Params.is_object() ? reply.Params.find("data") : reply.Params.end();
+        if (data == reply.Params.end() || !data->is_string() || !DecodeBase64(data->get_ref<const std::string&>(), png))
+            throw EEngineError("The browser sent no picture of the page");
+    }
+    reply = TDevToolsMessage{};
+    DecodePngInto(png.data(), png.size(), bitmap, width, height);
+}
+
+} // namespace korvane

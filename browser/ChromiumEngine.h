@@ -1,0 +1,95 @@
+#pragma once
+// The engine on Chromium: one page target (with its own DevTools session) in the shared browser. Loads are
+// followed through the page's lifecycle and network events; the download-control word and host flags are
+// read from the site and applied before each navigation; measuring, resizing and drawing are synchronous
+// commands that wait on the pipe only. A page that crashed, or a browser that died, ends the load with an
+// error; the next navigation makes a new page (in a new browser when needed).
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "browser/ChromiumBrowser.h"
+#include "browser/DownloadControl.h"
+#include "browser/Engine.h"
+
+namespace korvane {
+
+class TChromiumEngine : public TEngine, private IDevToolsSessionListener {
+public:
+    explicit TChromiumEngine(std::shared_ptr<TChromiumBrowser> browser = TChromiumBrowser::Shared());
+    ~TChromiumEngine() override;
+    TChromiumEngine(const TChromiumEngine&) = delete;
+    TChromiumEngine& operator=(const TChromiumEngine&) = delete;
+
+    void SetSite(IEngineSite* site) override { FSite = site; }
+    void OnAmbientPropertyChange(DISPID id) override;
+    void Navigate(const std::string& url) override;
+    void Stop() override;
+    int ReadyState() override { return FReadyState; }
+    std::uint64_t DocumentId() override { return FDocumentId; }
+    std::string NavigationError() override { return FError; }
+    int HttpStatus() override;
+    std::int32_t BodyProperty(std::string_view name) override;
+    void Resize(int width, int height) override;
+    void Draw(TBitmap& bitmap, int width, int height) override;
+
+    TChromiumBrowser& Browser() { return *FBrowser; }
+    const std::shared_ptr<TChromiumBrowser>& SharedBrowser() const { return FBrowser; }
+    // The page's DevTools session; empty before the first navigation and after the page was lost.
+    const std::string& SessionId() const { return FSessionId; }
+    // The settings the last navigation was made under.
+    const std::optional<TEngineSettings>& AppliedSettings() const { return FApplied; }
+    // Ambient-change notices received (the settings are read again before every navigation anyway).
+    int AmbientChanges() const { return FAmbientChanges; }
+    int ViewWidth() const { return FViewWidth; }
+    int ViewHeight() const { return FViewHeight; }
+    // Time allowed to a screenshot; the default is four times the browser's call timeout.
+    void SetDrawTimeout(std::chrono::milliseconds timeout) { FDrawTimeout = timeout; }
+
+private:
+    void OnSessionEvent(const TDevToolsMessage& event) override;
+    void OnBrowserLost(const std::string& reason) override;
+
+    void EnsurePage();
+    void DropPage();
+    void ApplySettings(const TEngineSettings& settings);
+    void OnNavigateReply(std::uint64_t navigation, TDevToolsMessage& reply);
+    void OnLifecycle(const std::string& loaderId, const std::string& name);
+    void OnRequestPaused(const nlohmann::json& params);
+    void EndBusyScript();
+    void Complete();
+    void FailLoad(const std::string& text);
+    void PostStatus(std::string text);
+    void RequireDocument() const;
+    TDevToolsMessage PageCall(const char* method, nlohmann::json params, std::chrono::milliseconds timeout = {});
+
+    std::shared_ptr<TChromiumBrowser> FBrowser;
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    IEngineSite* FSite = nullptr;
+    std::string FTargetId, FSessionId;
+    std::uint64_t FGeneration = 0;
+    bool FPageLost = false; // the renderer crashed: a new page is made at the next navigation
+    std::optional<TEngineSettings> FApplied;
+    int FViewWidth = 100, FViewHeight = 100;
+    std::chrono::milliseconds FDrawTimeout{0};
+    int FAmbientChanges = 0;
+
+    // The load under way or last finished.
+    std::uint64_t FNavigation = 0;
+    bool FLoadEnded = true;    // complete, failed or stopped: later lifecycle events are ignored
+    int FReadyState = READYSTATE_UNINITIALIZED;
+    std::uint64_t FDocumentId = 0;
+    std::string FError;
+    std::string FUrl;
+    std::string FLoaderId;     // of the main document, from the navigate reply
+    std::map<std::string, std::set<std::string>> FEarlyLifecycle; // events that came before the reply
+    std::map<std::string, int> FDocumentStatus; // loader -> HTTP status of its main document
+    std::set<std::string> FOpenRequests;
+    int FRequestsTotal = 0, FRequestsDone = 0;
+};
+
+} // namespace korvane

@@ -1,0 +1,48 @@
+#pragma once
+// One running Chromium: the child process in a process group of its own, the two pipe ends of its DevTools
+// connection and its temporary profile folder. Ending it (destructor, exit(), SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, SIGABRT) kills the whole process group and removes the profile; the child also gets SIGKILL when
+// the thread that started it dies (PR_SET_PDEATHSIG), so no browser outlives the program. That signal follows
+// the starting *thread*: start the browser from a thread that lives as long as the browser is used (the
+// user-interface thread, or main() of the command-line tool). A SIGKILL of the program itself leaves the
+// profile folder behind (nothing runs then); the browser still dies with it.
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace korvane {
+
+class TChromiumProcess {
+public:
+    // Starts `path` headless with the DevTools pipe on fds 3 (commands) and 4 (replies). Throws EEngineError
+    // when the program is missing or cannot be started.
+    static std::unique_ptr<TChromiumProcess> Start(const std::string& path, const std::vector<std::string>& extraArguments);
+    ~TChromiumProcess();
+    TChromiumProcess(const TChromiumProcess&) = delete;
+    TChromiumProcess& operator=(const TChromiumProcess&) = delete;
+
+    pid_t Pid() const { return FPid; }
+    int ReadFd() const { return FReadFd; }   // replies and events, non-blocking, close-on-exec
+    int WriteFd() const { return FWriteFd; } // commands, non-blocking, close-on-exec
+    const std::string& ProfileDir() const { return FProfileDir; }
+
+    // True once the browser process has ended; `description` then says how ("exit status 1", "signal 9").
+    bool HasExited(std::string* description = nullptr);
+    // Kills the process group, reaps the browser and removes the profile. Idempotent.
+    void Terminate();
+
+    // The arguments the browser gets besides the pipe and the profile (for the record and for peers).
+    static std::vector<std::string> StandardArguments();
+
+private:
+    TChromiumProcess() = default;
+    pid_t FPid = -1;
+    int FReadFd = -1, FWriteFd = -1;
+    bool FReaped = false;
+    int FStatus = 0;
+    std::string FProfileDir;
+    int FSlot = -1;
+};
+
+} // namespace korvane

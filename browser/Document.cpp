@@ -1,0 +1,21 @@
+#include "browser/Document.h"
+
+#include "browser/EngineError.h"
+
+namespace korvane {
+
+void THtmlDocument::CheckCurrent() const {
+    if (FEngine->DocumentId() != FId) throw EEngineError("The document is no longer loaded");
+}
+
+std::int32_t THtmlDocument::BodyProperty(std::string_view name) const {
+    CheckCurrent();
+    return FEngine->BodyProperty(name);
+}
+
+void THtmlDocument::Draw(TBitmap& bitmap, int width, int height) const {
+    CheckCurrent();
+    FEngine->Draw(bitmap, width, height);
+}
+
+} // namespace korvane

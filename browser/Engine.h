@@ -1,0 +1,73 @@
+#pragma once
+// The web-browser engine as its host and the capture job use it: navigate, stop, ready state, the loaded
+// document, the body's scroll size read by property name, resize of the view, drawing into a 24-bit bitmap,
+// and the status-text event. The engine asks its host (IEngineSite) for the download-control word and the
+// host-information flags before each navigation. Test engines implement TEngine to stand in for a browser.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/HostSite.h"
+
+namespace korvane {
+
+class TBitmap;
+
+inline constexpr int READYSTATE_UNINITIALIZED = 0;
+inline constexpr int READYSTATE_LOADING = 1;
+inline constexpr int READYSTATE_LOADED = 2;
+inline constexpr int READYSTATE_INTERACTIVE = 3;
+inline constexpr int READYSTATE_COMPLETE = 4;
+
+// What the engine asks of its host. Calls arrive on the thread that drives the engine.
+class IEngineSite {
+public:
+    // Ambient properties; the engine reads DISPID_AMBIENT_DLCONTROL with DISPATCH_PROPERTYGET.
+    virtual HRESULT Invoke(DISPID id, std::uint16_t flags, TVariant* result) = 0;
+    // The host-information record; dwFlags carries DOCHOSTUIFLAG_ bits.
+    virtual HRESULT GetHostInfo(DOCHOSTUIINFO& info) = 0;
+    // Text appended to the engine's user agent; empty for none.
+    virtual std::string UserAgentToken() = 0;
+    // The status-bar text changed (possibly to empty). UTF-8.
+    virtual void StatusTextChange(const std::string& text) = 0;
+
+protected:
+    ~IEngineSite() = default;
+};
+
+class TEngine {
+public:
+    virtual ~TEngine() = default;
+
+    virtual void SetSite(IEngineSite* site) = 0;
+    // The host's ambient property `id` changed (-5512: the download-control word); the engine reads it
+    // again before the next navigation.
+    virtual void OnAmbientPropertyChange(DISPID id) = 0;
+
+    // Starts loading and returns at once. Throws EEngineError when the engine cannot run at all (the text
+    // says why, e.g. which package to install); the same text then also arrives as a status text.
+    virtual void Navigate(const std::string& url) = 0;
+    // Ends a running load and any script that keeps the page busy.
+    virtual void Stop() = 0;
+
+    // READYSTATE_*: COMPLETE once the main frame's load event fired, or once the load failed.
+    virtual int ReadyState() = 0;
+    // Nonzero identity of the loaded document, 0 when there is none (nothing loaded yet, or the load failed).
+    virtual std::uint64_t DocumentId() = 0;
+    // Why the last navigation failed ("net::ERR_CONNECTION_REFUSED", a crashed renderer, a dead browser);
+    // empty when it did not fail.
+    virtual std::string NavigationError() = 0;
+    // HTTP status of the main document of the last navigation; 0 when none was received.
+    virtual int HttpStatus() = 0;
+
+    // The integer property `name` (e.g. "scrollWidth", "scrollHeight") of the document's body, read by name.
+    // Throws EEngineError without a document or body, or when the page does not answer in time.
+    virtual std::int32_t BodyProperty(std::string_view name) = 0;
+    // Sizes the view to width x height; the next property read and drawing see the new layout. An extent
+    // below 1 x 1 is refused and keeps the old size.
+    virtual void Resize(int width, int height) = 0;
+    // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
+    virtual void Draw(TBitmap& bitmap, int width, int height) = 0;
+};
+
+} // namespace korvane

@@ -1,0 +1,13 @@
+#pragma once
+// Failures of the browser engine: a browser that cannot start, a page command that fails or times out, a
+// browser or renderer that died. The text says what happened in words a user can act on.
+#include "platform/Errors.h"
+
+namespace korvane {
+
+class EEngineError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace korvane

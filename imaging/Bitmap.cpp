@@ -1,0 +1,176 @@
+#include "imaging/Bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "imaging/BmpWriter.h"
+
+namespace korvane {
+
+int PixelFormatBits(TPixelFormat format) {
+    switch (format) {
+    case TPixelFormat::pf1bit: return 1;
+    case TPixelFormat::pf4bit: return 4;
+    case TPixelFormat::pf8bit: return 8;
+    case TPixelFormat::pf15bit: return 15;
+    case TPixelFormat::pf16bit: return 16;
+    case TPixelFormat::pf32bit: return 32;
+    case TPixelFormat::pf24bit:
+    case TPixelFormat::pfDevice: break;
+    }
+    return 24;
+}
+
+namespace {
+
+int StorageBits(TPixelFormat format) {
+    int bits = PixelFormatBits(format);
+    return bits == 15 ? 16 : bits;
+}
+
+[[noreturn]] void NoMemory(int width, int height, TPixelFormat format) {
+    throw EOutOfResources("Not enough memory for a bitmap of " + std::to_string(width) + " x " +
+                          std::to_string(height) + " pixels at " + std::to_string(PixelFormatBits(format)) +
+                          " bits per pixel");
+}
+
+} // namespace
+
+std::size_t BitmapRowStride(int width, TPixelFormat format) {
+    if (width <= 0) return 0;
+    // 64-bit arithmetic: width < 2^31 and bits <= 32, so the product fits.
+    const std::uint64_t bits = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(StorageBits(format));
+    const std::uint64_t stride = (bits + 31) / 32 * 4;
+    if (stride > std::numeric_limits<std::size_t>::max()) NoMemory(width, 1, format);
+    return static_cast<std::size_t>(stride);
+}
+
+TBitmap::TBitmap() = default;
+
+TBitmap::TBitmap(const TBitmap& other)
+    : TGraphic(other), format_(other.format_), palette_(other.palette_) {
+    if (!other.Empty()) {
+        Bits_ bits(static_cast<std::uint8_t*>(std::malloc(other.ImageSize())));
+        if (!bits) NoMemory(other.width_, other.height_, other.format_);
+        std::memcpy(bits.get(), other.bits_.get(), other.ImageSize());
+        bits_ = std::move(bits);
+    }
+    width_ = other.width_;
+    height_ = other.height_;
+    stride_ = other.stride_;
+}
+
+TBitmap& TBitmap::operator=(const TBitmap& other) {
+    if (this != &other) {
+        TBitmap copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : TGraphic(std::move(other)), format_(other.format_), width_(other.width_), height_(other.height_),
+      stride_(other.stride_), bits_(std::move(other.bits_)), palette_(std::move(other.palette_)) {
+    other.width_ = other.height_ = 0;
+    other.stride_ = 0;
+    other.palette_.clear();
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this != &other) {
+        TGraphic::operator=(std::move(other));
+        format_ = other.format_;
+        width_ = other.width_;
+        height_ = other.height_;
+        stride_ = other.stride_;
+        bits_ = std::move(other.bits_);
+        palette_ = std::move(other.palette_);
+        other.width_ = other.height_ = 0;
+        other.stride_ = 0;
+        other.palette_.clear();
+    }
+    return *this;
+}
+
+TBitmap::~TBitmap() = default;
+
+void TBitmap::Assign(const TPersistent& source) {
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
+        *this = *bitmap;
+        Changed();
+        return;
+    }
+    TGraphic::Assign(source);
+}
+
+int TBitmap::BitsPerPixel() const { return StorageBits(format_); }
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    if (format == format_) return;
+    const bool sameStorage = StorageBits(format) == StorageBits(format_);
+    if (sameStorage || Empty()) {
+        // Only the stride depends on the format; an empty bitmap owns no pixels.
+        format_ = format;
+        stride_ = BitmapRowStride(width_, format_);
+    } else {
+        Reallocate(width_, height_, format, false);
+    }
+    Changed();
+}
+
+void TBitmap::SetSize(int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == width_ && height == height_) return;
+    Reallocate(width, height, format_, true);
+    Changed();
+}
+
+void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) {
+    const std::size_t stride = BitmapRowStride(width, format);
+    Bits_ bits;
+    if (width > 0 && height > 0) {
+        const auto rows = static_cast<std::size_t>(height);
+        if (stride > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / rows)
+            NoMemory(width, height, format);
+        // calloc hands out zeroed pages without touching them, so a large bitmap costs nothing up front.
+        bits.reset(static_cast<std::uint8_t*>(std::calloc(rows, stride)));
+        if (!bits) NoMemory(width, height, format);
+        if (keep && bits_ && format == format_) {
+            // Keep the picture's top-left part: rows are matched from the top.
+            const int rowsKept = std::min(height, height_);
+            const std::uint64_t bitsKept = static_cast<std::uint64_t>(std::min(width, width_)) * StorageBits(format);
+            const auto copied = static_cast<std::size_t>((bitsKept + 7) / 8);
+            const unsigned tailBits = static_cast<unsigned>(bitsKept % 8);
+            for (int y = 0; y < rowsKept; ++y) {
+                std::uint8_t* to = bits.get() + static_cast<std::size_t>(height - 1 - y) * stride;
+                std::memcpy(to, ScanLine(y), copied);
+                // Pixels of the last partial byte that lie beyond the kept width become zero.
+                if (tailBits != 0) to[copied - 1] &= static_cast<std::uint8_t>(0xFF00u >> tailBits);
+            }
+        }
+    }
+    bits_ = std::move(bits);
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    format_ = format;
+}
+
+void TBitmap::Clear() {
+    bits_.reset();
+    width_ = height_ = 0;
+    stride_ = 0;
+    Changed();
+}
+
+void TBitmap::SetPalette(std::vector<TPaletteEntry> palette) {
+    if (palette.size() > 256) palette.resize(256);
+    palette_ = std::move(palette);
+    Changed();
+}
+
+void TBitmap::SaveToFile(const std::string& path) const { WriteBmpFile(*this, path); }
+
+} // namespace korvane

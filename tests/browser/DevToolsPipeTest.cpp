@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <spng.h>
+#include <string>
+#include <unistd.h>
+
+#include "browser/Base64.h"
+#include "browser/ChromiumBrowser.h"
+#include "browser/ChromiumEngine.h"
+#include "browser/DevToolsReader.h"
+#include "browser/DownloadControl.h"
+#include "browser/EngineError.h"
+#include "browser/PngDecode.h"
+#include "imaging/Bitmap.h"
+
+namespace korvane {
+namespace {
+
+std::string EncodeBase64(const std::vector<std::uint8_t>& in) {
+    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        std::uint32_t v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+        for (int s = 18; s >= 0; s -= 6) out += a[(v >> s) & 63];
+    }
+    if (i + 1 == in.size()) {
+        std::uint32_t v = in[i] << 16;
+        out += a[(v >> 18) & 63];
+        out += a[(v >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == in.size()) {
+        std::uint32_t v = (in[i] << 16) | (in[i + 1] << 8);
+        out += a[(v >> 18) & 63];
+        out += a[(v >> 12) & 63];
+        out += a[(v >> 6) & 63];
+        out += "=";
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> EncodePng(int w, int h, const std::vector<std::uint8_t>& rgb) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = static_cast<std::uint32_t>(w);
+    ihdr.height = static_cast<std::uint32_t>(h);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    spng_set_ihdr(ctx, &ihdr);
+    EXPECT_EQ(spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
+    std::size_t size = 0;
+    int err = 0;
+    auto* data = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &size, &err));
+    std::vector<std::uint8_t> out(data, data + size);
+    std::free(data);
+    spng_ctx_free(ctx);
+    return out;
+}
+
+TEST(Base64, DecodesAllPaddingsAndRefusesForeignCharacters) {
+    std::mt19937 rng(7);
+    for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 1000u, 1001u, 1002u}) {
+        std::vector<std::uint8_t> bytes(n);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        std::vector<std::uint8_t> decoded;
+        ASSERT_TRUE(DecodeBase64(EncodeBase64(bytes), decoded)) << n;
+        EXPECT_EQ(decoded, bytes) << n;
+    }
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(DecodeBase64("QUJD\\", out));
+    EXPECT_FALSE(DecodeBase64("QU\"D", out));
+    EXPECT_FALSE(DecodeBase64("QUJ", out));
+    EXPECT_FALSE(DecodeBase64("Q!==", out));
+}
+
+TEST(DevToolsReader, SplitsAtNulAcrossFragmentsAndDropsOversizedMessages) {
+    TDevToolsReader reader(64);
+    std::vector<std::string> got;
+    auto sink = [&](std::string_view m) { got.emplace_back(m); };
+    reader.Feed("{\"id\":1}");
+    EXPECT_EQ(reader.Drain(sink), 0u);
+    reader.Feed(std::string_view("\0{\"id\"", 6));
+    reader.Feed(std::string_view(":2}\0\0", 5));
+    EXPECT_EQ(reader.Drain(sink), 3u);
+    EXPECT_EQ(got, (std::vector<std::string>{"{\"id\":1}", "{\"id\":2}", ""}));
+    got.clear();
+    reader.Feed(std::string(100, 'x')); // longer than the limit, without its end yet
+    reader.Drain(sink);
+    reader.Feed(std::string(50, 'y'));
+    reader.Feed(std::string_view("z\0{\"id\":3}\0", 11));
+    reader.Drain(sink);
+    EXPECT_EQ(got, std::vector<std::string>{"{\"id\":3}"});
+    EXPECT_EQ(reader.Oversized(), 1u);
+}
+
+TEST(DevToolsMessage, ParsesRepliesEventsAndErrorsAndRefusesJunk) {
+    auto reply = ParseDevToolsMessage(R"({"id":5,"result":{"v":1},"sessionId":"S"})");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(*reply->Id, 5);
+    EXPECT_EQ(reply->SessionId, "S");
+    EXPECT_EQ(reply->Params["v"], 1);
+    auto error = ParseDevToolsMessage(R"({"id":6,"error":{"code":-32000,"message":"No target"}})");
+    ASSERT_TRUE(error && error->Error);
+    EXPECT_EQ(*error->Error, "No target");
+    auto event = ParseDevToolsMessage(R"({"method":"Page.loadEventFired","params":{"timestamp":1}})");
+    ASSERT_TRUE(event);
+    EXPECT_FALSE(event->Id);
+    EXPECT_EQ(event->Method, "Page.loadEventFired");
+    for (const char* junk : {"", "garbage", "[1,2]", "{}", "{\"id\":\"7\"}", "{\"id\":1", "\xff\xfe", "null",
+                             "{\"method\":5}", "{\"id\":1,\"result\":\"\xc3\x28\"}"})
+        EXPECT_FALSE(ParseDevToolsMessage(junk)) << junk;
+}
+
+TEST(DevToolsMessage, BigDataRepliesAreDecodedWithoutTheJsonTree) {
+    std::vector<std::uint8_t> payload(300000);
+    std::mt19937 rng(1);
+    for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
+    std::string text = "{\"id\":9,\"result\":{\"data\":\"" + EncodeBase64(payload) + "\"},\"sessionId\":\"AB\"}";
+    auto m = ParseDevToolsMessage(text);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(*m->Id, 9);
+    EXPECT_EQ(m->SessionId, "AB");
+    ASSERT_TRUE(m->Data);
+    EXPECT_EQ(*m->Data, payload);
+    // An escaped character in the data falls back to the ordinary parse (and still yields the reply).
+    std::string escaped = "{\"id\":10,\"result\":{\"data\":\"QUJD\\/" + std::string(70000, 'A') + "\"}}";
+    auto e = ParseDevToolsMessage(escaped);
+    ASSERT_TRUE(e);
+    EXPECT_FALSE(e->Data);
+    EXPECT_TRUE(e->Params["data"].is_string());
+}
+
+// The browser end of the pipe played by the test: what it writes is what the connection reads.
+struct PipeFixture : ::testing::Test {
+    TChromiumBrowser browser;
+    int toBrowser = -1;   // the test writes replies here
+    int fromBrowser = -1; // commands arrive here
+    void SetUp() override {
+        int replies[2], commands[2];
+        ASSERT_EQ(pipe2(replies, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(commands, O_CLOEXEC), 0);
+        fcntl(replies[0], F_SETFL, O_NONBLOCK);
+        fcntl(commands[1], F_SETFL, O_NONBLOCK);
+        toBrowser = replies[1];
+        fromBrowser = commands[0];
+        browser.AttachPipes(replies[0], commands[1]);
+    }
+    void TearDown() override {
+        if (toBrowser >= 0) close(toBrowser);
+        close(fromBrowser);
+    }
+    void Write(std::string_view s) { ASSERT_EQ(write(toBrowser, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+};
+
+TEST_F(PipeFixture, MalformedAndUnexpectedMessagesAreSkipped) {
+    using namespace std::string_view_literals;
+    Write("garbage\0"sv);
+    Write("{\"id\":999,\"result\":{}}\0"sv);                 // a reply nobody asked for
+    Write("{\"method\":\"Page.lifecycleEvent\",\"sessionId\":\"nobody\",\"params\":7}\0"sv);
+    Write("[\"not an object\"]\0\0{\"id\":1\0"sv);
+    Write("{\"id\":1,\"result\":{\"answer\":42}}\0"sv);
+    TDevToolsMessage reply = browser.Call("Test.method", nlohmann::json::object(), {}, std::chrono::seconds(5));
+    EXPECT_EQ(reply.Params["answer"], 42);
+    EXPECT_EQ(browser.MalformedMessages(), 4u);
+    char buf[256];
+    ssize_t n = read(fromBrowser, buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(buf, static_cast<std::size_t>(n)).find("\"method\":\"Test.method\""), std::string::npos);
+    EXPECT_EQ(buf[n - 1], '\0');
+}
+
+TEST_F(PipeFixture, ErrorRepliesTimeoutsAndAClosedPipeBecomeEngineErrors) {
+    using namespace std::string_view_literals;
+    Write("{\"id\":1,\"error\":{\"message\":\"Not allowed\"}}\0"sv);
+    try {
+        browser.Call("Test.fails", nlohmann::json::object(), {}, std::chrono::seconds(5));
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("Not allowed"), std::string::npos);
+    }
+    try {
+        browser.Call("Test.silent", nlohmann::json::object(), {}, std::chrono::milliseconds(50));
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("no answer to Test.silent"), std::string::npos);
+    }
+    // The late reply to the timed-out call is dropped; the next call gets its own.
+    Write("{\"id\":2,\"result\":{}}\0{\"id\":3,\"result\":{\"ok\":true}}\0"sv);
+    EXPECT_TRUE(browser.Call("Test.next", nlohmann::json::object(), {}, std::chrono::seconds(5)).Params["ok"]);
+    close(toBrowser);
+    toBrowser = -1;
+    EXPECT_THROW(browser.Call("Test.dead", nlohmann::json::object(), {}, std::chrono::seconds(5)), EEngineError);
+    EXPECT_FALSE(browser.Running());
+    EXPECT_THROW(browser.Send("Test.after", nlohmann::json::object()), EEngineError);
+}
+
+TEST_F(PipeFixture, EventsOfASessionReachItsListenerAndCallbacksWaitForProcessIncoming) {
+    struct Listener : IDevToolsSessionListener {
+        std::vector<std::string> events;
+        std::string lost;
+        void OnSessionEvent(const TDevToolsMessage& e) override { events.push_back(e.Method); }
+        void OnBrowserLost(const std::string& r) override { lost = r; }
+    } listener;
+    browser.AddListener("S1", &listener);
+    int woken = 0;
+    browser.SetWakeHandler([&] { ++woken; });
+    int ran = 0;
+    using namespace std::string_view_literals;
+    Write("{\"method\":\"A.one\",\"sessionId\":\"S1\",\"params\":{}}\0"sv);
+    Write("{\"method\":\"A.other\",\"sessionId\":\"S2\",\"params\":{}}\0"sv);
+    Write("{\"id\":1,\"result\":{}}\0"sv);
+    browser.Call("Test.x", nlohmann::json::object(), {}, std::chrono::seconds(5));
+    EXPECT_EQ(listener.events, std::vector<std::string>{"A.one"});
+    browser.Post([&] { ++ran; });
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(woken, 1);
+    browser.ProcessIncoming();
+    EXPECT_EQ(ran, 1);
+    close(toBrowser);
+    toBrowser = -1;
+    browser.WaitIncoming(std::chrono::seconds(5));
+    EXPECT_FALSE(listener.lost.empty());
+}
+
+TEST(PngDecode, RgbRowsBecomeBgrTopDownAndUncoveredPixelsWhite) {
+    const int w = 5, h = 3;
+    std::vector<std::uint8_t> rgb(w * h * 3);
+    for (int i = 0; i < w * h; ++i) {
+        rgb[i * 3] = static_cast<std::uint8_t>(i * 10);
+        rgb[i * 3 + 1] = static_cast<std::uint8_t>(100 + i);
+        rgb[i * 3 + 2] = static_cast<std::uint8_t>(200 + i);
+    }
+    auto png = EncodePng(w, h, rgb);
+    TBitmap bmp;
+    bmp.SetPixelFormat(TPixelFormat::pf24bit);
+    bmp.SetSize(6, 4);
+    DecodePngInto(png.data(), png.size(), bmp, 6, 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* p = bmp.ScanLine(y) + x * 3;
+            const std::uint8_t* s = &rgb[(y * w + x) * 3];
+            EXPECT_EQ(p[0], s[2]);
+            EXPECT_EQ(p[1], s[1]);
+            EXPECT_EQ(p[2], s[0]);
+        }
+    EXPECT_EQ(bmp.ScanLine(0)[5 * 3], 0xFF);
+    EXPECT_EQ(bmp.ScanLine(3)[0], 0xFF);
+    std::vector<std::uint8_t> junk(png.begin(), png.begin() + 40);
+    EXPECT_THROW(DecodePngInto(junk.data(), junk.size(), bmp, 6, 4), EEngineError);
+    TBitmap small;
+    small.SetPixelFormat(TPixelFormat::pf24bit);
+    small.SetSize(2, 2);
+    EXPECT_THROW(DecodePngInto(png.data(), png.size(), small, 5, 3), EEngineError);
+}
+
+TEST(DownloadControlMapping, WordsBecomeEngineSettings) {
+    auto s = SettingsFromWords(0x40004470, 0, "");
+    EXPECT_FALSE(s.BlockImages);
+    EXPECT_FALSE(s.BlockVideo);
+    EXPECT_FALSE(s.BlockAudio);
+    EXPECT_FALSE(s.NoScripts);
+    EXPECT_TRUE(s.NoPlugins);
+    EXPECT_TRUE(s.NoCache);
+    EXPECT_TRUE(s.Silent);
+    EXPECT_FALSE(s.HideScrollbars);
+    s = SettingsFromWords(0, DOCHOSTUIFLAG_SCROLL_NO, "Tok/1");
+    EXPECT_TRUE(s.BlockImages && s.BlockVideo && s.BlockAudio && s.HideScrollbars);
+    EXPECT_FALSE(s.NoScripts || s.NoPlugins || s.NoCache || s.Offline || s.NoFrames || s.Silent);
+    EXPECT_EQ(s.UserAgentToken, "Tok/1");
+    EXPECT_TRUE(SettingsFromWords(DLCTL_RESYNCHRONIZE, 0, "").NoCache);
+    EXPECT_TRUE(SettingsFromWords(DLCTL_FORCEOFFLINE, 0, "").Offline);
+    EXPECT_TRUE(SettingsFromWords(DLCTL_OFFLINE, 0, "").Offline);
+    EXPECT_TRUE(SettingsFromWords(DLCTL_NO_FRAMEDOWNLOAD, 0, "").NoFrames);
+    EXPECT_TRUE(SettingsFromWords(DLCTL_NO_JAVA, 0, "").NoPlugins);
+    EXPECT_TRUE(LooksLikeAudioUrl("http://h/a/song.MP3?x=1"));
+    EXPECT_TRUE(LooksLikeAudioUrl("http://h/a.ogg#t"));
+    EXPECT_FALSE(LooksLikeAudioUrl("http://h/clip.webm"));
+    EXPECT_FALSE(LooksLikeAudioUrl("http://h.mp3/path"));
+}
+
+TEST(MissingBrowser, NavigationFailsNamingThePackage) {
+    TChromiumBrowser::TOptions options;
+    options.Path = "/nonexistent/chromium";
+    auto browser = std::make_shared<TChromiumBrowser>(options);
+    TChromiumEngine engine(browser);
+    struct Site : IEngineSite {
+        std::vector<std::string> texts;
+        HRESULT Invoke(DISPID, std::uint16_t, TVariant*) override { return DISP_E_MEMBERNOTFOUND; }
+        HRESULT GetHostInfo(DOCHOSTUIINFO&) override { return S_OK; }
+        std::string UserAgentToken() override { return {}; }
+        void StatusTextChange(const std::string& t) override { texts.push_back(t); }
+    } site;
+    engine.SetSite(&site);
+    try {
+        engine.Navigate("http://127.0.0.1:1/");
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("install the Debian package chromium"), std::string::npos);
+    }
+    EXPECT_EQ(engine.ReadyState(), READYSTATE_COMPLETE);
+    EXPECT_EQ(engine.DocumentId(), 0u);
+    EXPECT_NE(engine.NavigationError().find("chromium"), std::string::npos);
+    browser->ProcessIncoming();
+    ASSERT_EQ(site.texts.size(), 1u);
+    EXPECT_EQ(site.texts[0], engine.NavigationError());
+}
+
+} // namespace
+} // namespace korvane

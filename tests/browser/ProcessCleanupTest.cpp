@@ -1,0 +1,108 @@
+// No browser outlives the program: a helper starts one, then ends in each of the ways a program ends.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/support/TestHttpServer.h"
+
+#ifndef EXIT_HELPER_PATH
+#error "EXIT_HELPER_PATH must name the helper binary"
+#endif
+
+namespace korvane::testing {
+namespace {
+
+struct Started {
+    pid_t helper = -1;
+    pid_t browser = -1;
+    std::string profile;
+};
+
+Started StartHelper(const std::string& mode, const std::string& url) {
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    Started s;
+    s.helper = fork();
+    if (s.helper == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl(EXIT_HELPER_PATH, EXIT_HELPER_PATH, mode.c_str(), url.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    std::istringstream in(line);
+    in >> s.browser >> s.profile;
+    return s;
+}
+
+// Processes whose process group is the browser's, or whose command line names its profile.
+std::vector<pid_t> Leftovers(const Started& s) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    while (dirent* e = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const auto close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        std::string state;
+        long ppid = 0, pgrp = 0;
+        rest >> state >> ppid >> pgrp;
+        if (state == "Z") continue; // already dead, waiting to be reaped by init
+        std::ifstream cmd("/proc/" + std::string(e->d_name) + "/cmdline");
+        std::string cmdline((std::istreambuf_iterator<char>(cmd)), {});
+        if (pgrp == s.browser || (!s.profile.empty() && cmdline.find(s.profile) != std::string::npos))
+            found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+class ProcessCleanup : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ProcessCleanup, BrowserAndProfileAreGoneAfterTheProgramEnds) {
+    TTestHttpServer server;
+    THttpResponse page;
+    page.Body = "<body>alive</body>";
+    server.Route("/alive.html", page);
+    const std::string mode = GetParam();
+    Started s = StartHelper(mode == "exit" || mode == "exception" ? mode : "wait", server.Url("/alive.html"));
+    ASSERT_GT(s.browser, 0) << "the helper did not load the page";
+    ASSERT_TRUE(std::filesystem::exists(s.profile));
+    ASSERT_FALSE(Leftovers(s).empty());
+    if (mode == "SIGTERM") kill(s.helper, SIGTERM);
+    if (mode == "SIGINT") kill(s.helper, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(s.helper, &status, 0), s.helper);
+    if (mode == "exit") {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+        const int expected = mode == "exception" ? SIGABRT : mode == "SIGTERM" ? SIGTERM : SIGINT;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == expected) << status;
+    }
+    // The browser's children may take a moment to notice their parent is gone.
+    for (int i = 0; i < 100 && !Leftovers(s).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(Leftovers(s).empty());
+    EXPECT_FALSE(std::filesystem::exists(s.profile));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, ProcessCleanup, ::testing::Values("exit", "exception", "SIGTERM", "SIGINT"),
+                         [](const auto& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace korvane::testing
