@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix]
+# run: the window where there is a display, otherwise a capture of the bundled sample page.
 # Every task installs the Debian packages it needs first (apt-get, with sudo when not root).
 set -euo pipefail
+caller_dir="$PWD"
 cd "$(dirname "$(readlink -f "$0")")"
 
 PACKAGES=(
@@ -59,15 +61,16 @@ case "${1:-}" in
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
       exec build/app/korvane
     fi
-    echo "No display: running the window under Xvfb (invisible; end it with Ctrl+C)."
-    exec xvfb-run -a build/app/korvane
+    echo "No display: capturing the sample page with korvane-capture into $caller_dir"
+    cd "$caller_dir"
+    exec "$OLDPWD/build/cli/korvane-capture" "$OLDPWD/samples/page/index.html"
     ;;
   install)
     deps; build
     cmake --install build --prefix "${2:-/usr/local}"
     ;;
   *)
-    sed -n '2,3p' "$0" | sed 's/^# //'
+    sed -n '2,4p' "$0" | sed 's/^# //'
     exit 2
     ;;
 esac

@@ -51,9 +51,9 @@ TBitmap::TBitmap() = default;
 TBitmap::TBitmap(const TBitmap& other)
     : TGraphic(other), format_(other.format_), palette_(other.palette_) {
     if (!other.Empty()) {
-        Bits_ bits(static_cast<std::uint8_t*>(std::malloc(other.ImageSize())));
-        if (!bits) NoMemory(other.width_, other.height_, other.format_);
-        std::memcpy(bits.get(), other.bits_.get(), other.ImageSize());
+        PixelMemory bits;
+        if (!bits.Allocate(other.ImageSize())) NoMemory(other.width_, other.height_, other.format_);
+        std::memcpy(bits.Data(), other.bits_.Data(), other.ImageSize());
         bits_ = std::move(bits);
     }
     width_ = other.width_;
@@ -129,14 +129,13 @@ void TBitmap::SetSize(int width, int height) {
 
 void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) {
     const std::size_t stride = BitmapRowStride(width, format);
-    Bits_ bits;
+    PixelMemory bits;
     if (width > 0 && height > 0) {
         const auto rows = static_cast<std::size_t>(height);
         if (stride > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / rows)
             NoMemory(width, height, format);
-        // calloc hands out zeroed pages without touching them, so a large bitmap costs nothing up front.
-        bits.reset(static_cast<std::uint8_t*>(std::calloc(rows, stride)));
-        if (!bits) NoMemory(width, height, format);
+        // Zeroed pages that are not touched here, so a large bitmap costs nothing up front.
+        if (!bits.AllocateZeroed(stride * rows)) NoMemory(width, height, format);
         if (keep && bits_ && format == format_) {
             // Keep the picture's top-left part: rows are matched from the top.
             const int rowsKept = std::min(height, height_);
@@ -144,7 +143,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
             const auto copied = static_cast<std::size_t>((bitsKept + 7) / 8);
             const unsigned tailBits = static_cast<unsigned>(bitsKept % 8);
             for (int y = 0; y < rowsKept; ++y) {
-                std::uint8_t* to = bits.get() + static_cast<std::size_t>(height - 1 - y) * stride;
+                std::uint8_t* to = bits.Data() + static_cast<std::size_t>(height - 1 - y) * stride;
                 std::memcpy(to, ScanLine(y), copied);
                 // Pixels of the last partial byte that lie beyond the kept width become zero.
                 if (tailBits != 0) to[copied - 1] &= static_cast<std::uint8_t>(0xFF00u >> tailBits);
@@ -159,7 +158,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
 }
 
 void TBitmap::Clear() {
-    bits_.reset();
+    bits_.Release();
     width_ = height_ = 0;
     stride_ = 0;
     Changed();

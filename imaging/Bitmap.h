@@ -4,12 +4,11 @@
 // of 4 bytes and stored bottom-up, a palette of up to 256 entries, and writing itself as a BMP file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "imaging/Graphic.h"
+#include "imaging/PixelMemory.h"
 
 namespace korvane {
 
@@ -54,13 +53,13 @@ public:
     std::size_t RowStride() const { return stride_; }     // bytes per stored row, a multiple of 4, padding zero
     std::size_t ImageSize() const { return stride_ * static_cast<std::size_t>(height_); } // bytes of Bits()
     // Row y counted from the top row of the picture; storage is bottom-up.
-    std::uint8_t* ScanLine(int y) { return bits_.get() + static_cast<std::size_t>(height_ - 1 - y) * stride_; }
+    std::uint8_t* ScanLine(int y) { return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_; }
     const std::uint8_t* ScanLine(int y) const {
-        return bits_.get() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
+        return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
     }
     // The whole storage, bottom row first; null when empty.
-    std::uint8_t* Bits() { return bits_.get(); }
-    const std::uint8_t* Bits() const { return bits_.get(); }
+    std::uint8_t* Bits() { return bits_.Data(); }
+    const std::uint8_t* Bits() const { return bits_.Data(); }
 
     void Clear(); // becomes empty; pixel memory released; format, palette and flag stay
 
@@ -74,18 +73,13 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
-    struct FreeBits {
-        void operator()(std::uint8_t* p) const noexcept { std::free(p); }
-    };
-    using Bits_ = std::unique_ptr<std::uint8_t, FreeBits>;
-
     void Reallocate(int width, int height, TPixelFormat format, bool keep);
 
     TPixelFormat format_ = TPixelFormat::pfDevice;
     int width_ = 0;
     int height_ = 0;
     std::size_t stride_ = 0;
-    Bits_ bits_;
+    PixelMemory bits_;
     std::vector<TPaletteEntry> palette_;
 };
 

@@ -48,10 +48,8 @@ void WriteCapture(const TBitmap& bitmap, TSaveFormat format, const std::string& 
     }
 }
 
-TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
-                                const TCaptureSettings& settings,
-                                const std::function<void(const std::string&)>& status) {
-    status("capture......");
+TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+                             const TCaptureSettings& settings) {
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     bitmap.SetSize(10, 10);
 
@@ -73,14 +71,25 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     host.SetWidth(kRestingViewSize);
     host.SetHeight(kRestingViewSize);
-
-    status("save......");
     TCaptureOutcome outcome;
     outcome.Width = width;
     outcome.Height = height;
-    outcome.Path = settings.OutputFile.empty()
-                       ? CapturePath(settings.Address, settings.OutputFolder, settings.FallbackFolder, settings.Format)
-                       : settings.OutputFile;
+    return outcome;
+}
+
+std::string CaptureFilePath(const TCaptureSettings& settings) {
+    return settings.OutputFile.empty()
+               ? CapturePath(settings.Address, settings.OutputFolder, settings.FallbackFolder, settings.Format)
+               : settings.OutputFile;
+}
+
+TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+                                const TCaptureSettings& settings,
+                                const std::function<void(const std::string&)>& status) {
+    status("capture......");
+    TCaptureOutcome outcome = DrawDocument(host, document, bitmap, settings);
+    status("save......");
+    outcome.Path = CaptureFilePath(settings);
     WriteCapture(bitmap, settings.Format, outcome.Path);
     return outcome;
 }

@@ -32,6 +32,15 @@ struct TCaptureOutcome {
 // The view's size between captures.
 inline constexpr int kRestingViewSize = 100;
 
+// Sizes the view to the capture size (measured twice), draws the document into the bitmap and puts the view
+// back to its resting size (also when a step fails). Returns the capture size; throws ECaptureSizeError before
+// anything is drawn for a size out of bounds.
+TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+                             const TCaptureSettings& settings);
+
+// The file a capture of these settings goes to.
+std::string CaptureFilePath(const TCaptureSettings& settings);
+
 // Runs the capture of the loaded document. Status texts ("capture......", "save......") go to status.
 // The view is back at its resting size afterwards, also when a step fails; the bitmap keeps the picture
 // until the caller empties it. Throws ECaptureSizeError before anything is drawn for a size out of bounds,

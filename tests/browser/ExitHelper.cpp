@@ -1,5 +1,6 @@
 // Starts a browser, loads the page given as argument, prints "<browser pid> <profile folder>" and then ends
-// as asked: "exit" returns from main, "exception" lets an exception escape main, "wait" waits to be signalled.
+// as asked once a line arrives on stdin: "exit" returns from main, "exception" lets an exception escape main;
+// "wait" waits to be signalled.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     if (!host.Document()) return 3;
     std::printf("%d %s\n", static_cast<int>(browser->ProcessId()), browser->ProfileDir().c_str());
     std::fflush(stdout);
+    if (std::strcmp(argv[1], "wait") != 0) std::getchar(); // the test looks at the running browser first
     if (std::strcmp(argv[1], "exception") == 0) throw std::runtime_error("escaped");
     if (std::strcmp(argv[1], "wait") == 0)
         for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));

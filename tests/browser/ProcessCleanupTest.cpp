@@ -22,29 +22,36 @@ namespace {
 
 struct Started {
     pid_t helper = -1;
+    int input = -1; // the helper's stdin
     pid_t browser = -1;
     std::string profile;
 };
 
 Started StartHelper(const std::string& mode, const std::string& url) {
-    int out[2];
+    int out[2], in[2];
     EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(in), 0);
     Started s;
     s.helper = fork();
     if (s.helper == 0) {
         dup2(out[1], 1);
+        dup2(in[0], 0);
         close(out[0]);
         close(out[1]);
+        close(in[0]);
+        close(in[1]);
         execl(EXIT_HELPER_PATH, EXIT_HELPER_PATH, mode.c_str(), url.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
+    close(in[0]);
+    s.input = in[1];
     std::string line;
     char c;
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
-    std::istringstream in(line);
-    in >> s.browser >> s.profile;
+    std::istringstream fields(line);
+    fields >> s.browser >> s.profile;
     return s;
 }
 
@@ -85,6 +92,9 @@ TEST_P(ProcessCleanup, BrowserAndProfileAreGoneAfterTheProgramEnds) {
     ASSERT_GT(s.browser, 0) << "the helper did not load the page";
     ASSERT_TRUE(std::filesystem::exists(s.profile));
     ASSERT_FALSE(Leftovers(s).empty());
+    const ssize_t go = write(s.input, "\n", 1); // ends "exit" and "exception"
+    EXPECT_EQ(go, 1);
+    close(s.input);
     if (mode == "SIGTERM") kill(s.helper, SIGTERM);
     if (mode == "SIGINT") kill(s.helper, SIGINT);
     int status = 0;

@@ -1,0 +1,57 @@
+#include "Addresses.h"
+
+#include "platform/Files.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+namespace korvane {
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The scheme of "scheme:rest" when the text starts with one (letters, digits, "+", "-", "." after a letter).
+std::optional<std::string> SchemeOf(const std::string& text) {
+    auto colon = text.find(':');
+    if (colon == std::string::npos || colon < 2 || !std::isalpha(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    for (std::size_t i = 1; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    return Lower(text.substr(0, colon));
+}
+
+std::string PercentEncodePath(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TPageAddress ResolvePageAddress(const std::string& argument) {
+    if (auto scheme = SchemeOf(argument)) {
+        if (*scheme == "http" || *scheme == "https" || *scheme == "file") return {argument, {}};
+        return {{}, "unsupported address (only http:, https: and file: are captured)"};
+    }
+    char resolved[PATH_MAX];
+    if (!::realpath(argument.c_str(), resolved) || !FileExists(resolved))
+        return {{}, "no such file or address"};
+    return {"file://" + PercentEncodePath(resolved), {}};
+}
+
+} // namespace korvane

@@ -1,0 +1,207 @@
+#include "BatchRunner.h"
+
+#include "app/core/CapturePipeline.h"
+#include "app/core/DownloadRestrictions.h"
+#include "browser/BrowserHost.h"
+#include "browser/ChromiumBrowser.h"
+#include "browser/ChromiumEngine.h"
+#include "cli/Addresses.h"
+#include "imaging/Bitmap.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <climits>
+#include <future>
+#include <unistd.h>
+
+namespace korvane {
+
+using Clock = std::chrono::steady_clock;
+
+struct TBatchRunner::Slot {
+    enum class State { Idle, Loading, Delaying, Writing };
+    std::unique_ptr<TBrowserHost> Host;
+    State Phase = State::Idle;
+    std::size_t Job = 0;
+    Clock::time_point Started, Deadline, WaitUntil;
+    std::future<void> Writing;
+};
+
+std::string OutputPathFor(const TCliOptions& options, const std::string& url) {
+    if (!options.OutputFile.empty()) return options.OutputFile;
+    std::string folder = options.OutputDir;
+    if (folder.empty()) {
+        char cwd[PATH_MAX];
+        folder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    folder = IncludeTrailingPathDelimiter(folder);
+    return CapturePath(url, folder, folder, options.EffectiveFormat());
+}
+
+TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser)
+    : FOptions(std::move(options)), FBrowser(std::move(browser)) {
+    const int slots = std::max(1, std::min<int>(FOptions.Jobs, static_cast<int>(FOptions.Urls.size())));
+    for (int i = 0; i < slots; ++i) {
+        auto slot = std::make_unique<Slot>();
+        slot->Host = std::make_unique<TBrowserHost>(std::make_unique<TChromiumEngine>(FBrowser), "wb");
+        using O = TDownloadControlOption;
+        slot->Host->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
+        slot->Host->SetUserInterfaceOptions({});
+        slot->Host->Loaded();
+        FSlots.push_back(std::move(slot));
+    }
+}
+
+TBatchRunner::~TBatchRunner() {
+    for (auto& slot : FSlots)
+        if (slot->Writing.valid()) slot->Writing.wait();
+}
+
+void TBatchRunner::Report() {
+    if (!OnProgress) return;
+    TBatchProgress p;
+    p.Done = FDone;
+    p.Total = FResults.size();
+    p.Current = FCurrent;
+    p.Elapsed = std::chrono::duration<double>(Clock::now() - FStarted).count();
+    OnProgress(p);
+}
+
+void TBatchRunner::Start(Slot& slot, std::size_t job) {
+    TPageResult& result = FResults[job];
+    slot.Job = job;
+    slot.Started = Clock::now();
+    slot.Deadline = slot.Started + std::chrono::seconds(FOptions.TimeoutSeconds);
+    FCurrent = result.Argument;
+    const TPageAddress address = ResolvePageAddress(result.Argument);
+    if (!address.Error.empty()) {
+        slot.Phase = Slot::State::Loading; // so that Finish counts it
+        Finish(slot, address.Error);
+        return;
+    }
+    result.Url = address.Url;
+    try {
+        ApplyDownloadOptions(*slot.Host, FOptions.Security);
+        ApplyScrollBarOption(*slot.Host, FOptions.HideScrollbars);
+        slot.Phase = Slot::State::Loading;
+        slot.Host->Navigate(address.Url);
+    } catch (const std::exception& e) {
+        slot.Phase = Slot::State::Loading;
+        Finish(slot, e.what());
+        return;
+    }
+    Report();
+}
+
+void TBatchRunner::Finish(Slot& slot, std::string reason) {
+    TPageResult& result = FResults[slot.Job];
+    result.Seconds = std::chrono::duration<double>(Clock::now() - slot.Started).count();
+    result.Captured = reason.empty();
+    result.Reason = std::move(reason);
+    slot.Phase = Slot::State::Idle;
+    ++FDone;
+    if (OnResult) OnResult(result);
+    Report();
+}
+
+void TBatchRunner::Capture(Slot& slot) {
+    TPageResult& result = FResults[slot.Job];
+    auto document = slot.Host->Document();
+    if (!document) return Finish(slot, "the page went away before it could be captured");
+
+    TCaptureSettings settings;
+    settings.Width = FOptions.Width;
+    settings.Height = FOptions.Height;
+    settings.Format = FOptions.EffectiveFormat();
+    settings.Address = result.Url;
+    result.Path = OutputPathFor(FOptions, result.Url);
+
+    auto bitmap = std::make_shared<TBitmap>();
+    const TCaptureOutcome drawn = DrawDocument(*slot.Host, *document, *bitmap, settings);
+    result.Width = drawn.Width;
+    result.Height = drawn.Height;
+    // The file is encoded and written on a worker while the next page loads.
+    slot.Writing = std::async(std::launch::async, [bitmap, format = settings.Format, path = result.Path] {
+        WriteCapture(*bitmap, format, path);
+    });
+    slot.Phase = Slot::State::Writing;
+}
+
+void TBatchRunner::Step(Slot& slot) {
+    const auto now = Clock::now();
+    TPageResult& result = FResults[slot.Job];
+    try {
+        switch (slot.Phase) {
+        case Slot::State::Idle: return;
+        case Slot::State::Loading:
+            if (now > slot.Deadline) {
+                slot.Host->Stop();
+                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s while loading");
+            }
+            if (slot.Host->ReadyState() != 4) return;
+            if (!slot.Host->Document()) {
+                const std::string error = slot.Host->NavigationError();
+                return Finish(slot, error.empty() ? "the page did not load" : error);
+            }
+            if (const int status = slot.Host->HttpStatus(); status >= 400)
+                result.Warnings.push_back("the server answered HTTP " + std::to_string(status));
+            slot.Phase = Slot::State::Delaying;
+            slot.WaitUntil = now + std::chrono::seconds(FOptions.Delay);
+            return;
+        case Slot::State::Delaying:
+            if (now > slot.Deadline) {
+                slot.Host->Stop();
+                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s");
+            }
+            if (now >= slot.WaitUntil) Capture(slot);
+            return;
+        case Slot::State::Writing:
+            if (slot.Writing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+            slot.Writing.get();
+            if (FOptions.View) {
+                if (::fork() == 0) {
+                    ::execlp("xdg-open", "xdg-open", result.Path.c_str(), static_cast<char*>(nullptr));
+                    ::_exit(127);
+                }
+            }
+            return Finish(slot, {});
+        }
+    } catch (const std::exception& e) {
+        if (slot.Writing.valid()) slot.Writing.wait();
+        Finish(slot, e.what());
+    }
+}
+
+std::chrono::milliseconds TBatchRunner::NextWait() const {
+    auto wait = std::chrono::milliseconds(100);
+    const auto now = Clock::now();
+    for (const auto& slot : FSlots) {
+        if (slot->Phase == Slot::State::Writing) wait = std::min(wait, std::chrono::milliseconds(5));
+        auto until = [&](Clock::time_point t) {
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
+            wait = std::min(wait, std::max(ms, std::chrono::milliseconds(0)));
+        };
+        if (slot->Phase == Slot::State::Delaying) until(slot->WaitUntil);
+        if (slot->Phase != Slot::State::Idle) until(slot->Deadline);
+    }
+    return wait;
+}
+
+std::vector<TPageResult> TBatchRunner::Run() {
+    FStarted = Clock::now();
+    FResults.clear();
+    for (const auto& url : FOptions.Urls) FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, {}, 0});
+    FNext = FDone = 0;
+    Report();
+    while (FDone < FResults.size()) {
+        for (auto& slot : FSlots)
+            while (slot->Phase == Slot::State::Idle && FNext < FResults.size()) Start(*slot, FNext++);
+        if (FDone >= FResults.size()) break;
+        if (FBrowser->Running()) FBrowser->WaitIncoming(NextWait());
+        else ::usleep(static_cast<useconds_t>(NextWait().count()) * 1000);
+        for (auto& slot : FSlots) Step(*slot);
+    }
+    return FResults;
+}
+
+} // namespace korvane

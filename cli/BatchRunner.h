@@ -1,0 +1,66 @@
+#pragma once
+// Captures a list of pages with one browser: up to --jobs pages load at once, each in its own page target;
+// every page has its own time limit; files are written on worker threads while the next pages load.
+#include "cli/Options.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+class TChromiumBrowser;
+
+struct TPageResult {
+    std::string Argument;              // as given
+    std::string Url;                   // as loaded
+    bool Captured = false;
+    std::string Path;                  // the written file
+    int Width = 0, Height = 0;
+    std::string Reason;                // why it failed
+    std::vector<std::string> Warnings; // e.g. an HTTP status of 400 or more
+    double Seconds = 0;
+};
+
+struct TBatchProgress {
+    std::size_t Done = 0, Total = 0;
+    std::string Current; // the page most recently started
+    double Elapsed = 0;  // seconds since the batch started
+};
+
+class TBatchRunner {
+public:
+    TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser);
+    ~TBatchRunner();
+
+    // Called after every change worth showing, and with each result as soon as it is known.
+    std::function<void(const TBatchProgress&)> OnProgress;
+    std::function<void(const TPageResult&)> OnResult;
+
+    // Captures every page; the results are in the order of the list.
+    std::vector<TPageResult> Run();
+
+private:
+    struct Slot;
+    void Start(Slot& slot, std::size_t job);
+    void Step(Slot& slot);
+    void Capture(Slot& slot);
+    void Finish(Slot& slot, std::string reason);
+    std::chrono::milliseconds NextWait() const;
+    void Report();
+
+    TCliOptions FOptions;
+    std::shared_ptr<TChromiumBrowser> FBrowser;
+    std::vector<std::unique_ptr<Slot>> FSlots;
+    std::vector<TPageResult> FResults;
+    std::size_t FNext = 0, FDone = 0;
+    std::string FCurrent;
+    std::chrono::steady_clock::time_point FStarted;
+};
+
+// The file name of a page: the -o file for a single page, else made from the URL in the output folder.
+std::string OutputPathFor(const TCliOptions& options, const std::string& url);
+
+} // namespace korvane

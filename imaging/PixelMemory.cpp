@@ -1,0 +1,60 @@
+#include "imaging/PixelMemory.h"
+
+#include <cstdlib>
+
+#include <sys/mman.h>
+
+namespace korvane {
+
+namespace {
+// From this size on blocks are mapped pages; below it the C heap serves.
+constexpr std::size_t MappedSize = std::size_t{1} << 21;
+} // namespace
+
+PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
+    if (this != &other) {
+        Release();
+        data_ = other.data_;
+        size_ = other.size_;
+        mapped_ = other.mapped_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+        other.mapped_ = false;
+    }
+    return *this;
+}
+
+bool PixelMemory::AllocateZeroed(std::size_t size) { return AllocateBlock(size, true); }
+
+bool PixelMemory::Allocate(std::size_t size) { return AllocateBlock(size, false); }
+
+bool PixelMemory::AllocateBlock(std::size_t size, bool zero) {
+    Release();
+    if (size == 0) return true;
+    if (size >= MappedSize) {
+        // Anonymous pages are zero and only become real memory when touched.
+        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return false;
+        ::madvise(p, size, MADV_HUGEPAGE); // a hint; without huge pages the block works the same
+        data_ = static_cast<std::uint8_t*>(p);
+        mapped_ = true;
+    } else {
+        data_ = static_cast<std::uint8_t*>(zero ? std::calloc(1, size) : std::malloc(size));
+        if (data_ == nullptr) return false;
+        mapped_ = false;
+    }
+    size_ = size;
+    return true;
+}
+
+void PixelMemory::Release() noexcept {
+    if (data_ != nullptr) {
+        if (mapped_) ::munmap(data_, size_);
+        else std::free(data_);
+    }
+    data_ = nullptr;
+    size_ = 0;
+    mapped_ = false;
+}
+
+} // namespace korvane
