@@ -5,7 +5,8 @@
 //
 // Event-loop integration: watch PipeFd() for reading and call ProcessIncoming() when it is readable; call it
 // also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd changes
-// when a browser is started or lost: the pipe-changed handler says so.
+// when a browser is started or lost: the pipe-changed handler says so. Everything runs on one thread (the one
+// that started the browser); nothing here is locked.
 #include <chrono>
 #include <cstdint>
 #include <deque>

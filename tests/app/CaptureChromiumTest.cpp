@@ -26,6 +26,14 @@ using korvane::testing::TTestHttpServer;
 
 namespace {
 
+THttpResponse Response(int status, std::string type, std::string body) {
+    THttpResponse r;
+    r.Status = status;
+    r.ContentType = std::move(type);
+    r.Body = std::move(body);
+    return r;
+}
+
 // The colour of stripe i: every stripe differs from every other, so a band drawn twice or left out shows.
 std::uint32_t StripeColour(int i) {
     return (static_cast<std::uint32_t>(i * 6) << 16) | (static_cast<std::uint32_t>(255 - i * 6) << 8) |
@@ -82,13 +90,13 @@ class CaptureChromiumTest : public QObject {
 
 private slots:
     void initTestCase() {
-        server.Route("/tall.html", THttpResponse{200, "text/html",
+        server.Route("/tall.html", Response(200, "text/html",
                                                  "<!DOCTYPE html><html><body style='margin:0'><div style='height:1500px;"
-                                                 "background:#3060c0'></div></body></html>"});
-        server.Route("/images.html", THttpResponse{200, "text/html", "<html><body><img src='/pic.svg'></body></html>"});
-        server.Route("/pic.svg", THttpResponse{200, "image/svg+xml",
-                                               "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"});
-        server.Route("/stripes.html", THttpResponse{200, "text/html", StripesPage(40)});
+                                                 "background:#3060c0'></div></body></html>"));
+        server.Route("/images.html", Response(200, "text/html", "<html><body><img src='/pic.svg'></body></html>"));
+        server.Route("/pic.svg", Response(200, "image/svg+xml",
+                                               "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"));
+        server.Route("/stripes.html", Response(200, "text/html", StripesPage(40)));
         desktop = std::make_unique<test::RecordingDesktop>();
         w = std::make_unique<TfrmKorvane>(TAppPaths{(dir.path() + "/k.ini").toStdString(), Out().toStdString()});
         w->EditOutput->setText(Out());

@@ -1,0 +1,216 @@
+// korvane-capture run as a program against pages served on 127.0.0.1.
+#include "tests/support/ImageFiles.h"
+#include "tests/support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace korvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+THttpResponse Response(int status, std::string type, std::string body) {
+    THttpResponse r;
+    r.Status = status;
+    r.ContentType = std::move(type);
+    r.Body = std::move(body);
+    return r;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CaptureTool : public ::testing::Test {
+protected:
+    static inline std::unique_ptr<TTestHttpServer> server;
+    fs::path dir;
+
+    static void SetUpTestSuite() {
+        server = std::make_unique<TTestHttpServer>();
+        server->Route("/red.html", Response(200, "text/html",
+                                                 "<!DOCTYPE html><body style='margin:0;background:#f00'>"
+                                                 "<div style='height:700px'></div></body>"));
+        server->Route("/blue.html", Response(200, "text/html",
+                                                  "<!DOCTYPE html><body style='margin:0;background:#00f'>"
+                                                  "<div style='height:300px'></div></body>"));
+        server->Route("/missing.html", Response(404, "text/html", "<!DOCTYPE html><body>gone</body>"));
+        THttpResponse never = Response(200, "text/html", "<!DOCTYPE html><body>forever");
+        never.NeverFinish = true;
+        server->Route("/never.html", never);
+    }
+    static void TearDownTestSuite() { server.reset(); }
+
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("korvane-tool-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Outcome Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), KORVANE_CAPTURE_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        Outcome o;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        o.out = Slurp(out);
+        o.err = Slurp(err);
+        fs::remove(out);
+        fs::remove(err);
+        return o;
+    }
+    std::string Url(const std::string& path) const { return server->Url(path); }
+    std::string Stem(const std::string& path) const {
+        return "http___127.0.0.1_" + std::to_string(server->Port()) + "_" + path.substr(1);
+    }
+    std::vector<std::string> Images() const {
+        std::vector<std::string> names;
+        for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(CaptureTool, OneUrlToEachFormat) {
+    for (const std::string format : {"png", "jpg", "bmp"}) {
+        const Outcome o = Run({"--delay", "0", "--width", "400", "--format", format, "--output", dir.string(),
+                               Url("/red.html")});
+        ASSERT_EQ(o.status, 0) << o.err;
+        const std::string file = (dir / (Stem("/red.html") + "." + format)).string();
+        EXPECT_EQ(o.out, file + "\n");
+        const auto image = DecodeImageFile(file);
+        ASSERT_TRUE(image.Ok()) << image.Error;
+        EXPECT_EQ(image.Width, 400);
+        EXPECT_EQ(image.Height, 730);
+        const std::uint32_t centre = image.Pixel(200, 350);
+        EXPECT_GE(centre >> 16, 0xF0u) << std::hex << centre;
+        EXPECT_LE(centre & 0xFFFF, 0x1010u) << std::hex << centre;
+    }
+}
+
+TEST_F(CaptureTool, OutputFileNamesTheFormat) {
+    const std::string file = (dir / "shot.jpg").string();
+    const Outcome o = Run({"--delay", "0", "-q", "-o", file, Url("/blue.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const auto image = DecodeImageFile(file);
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_EQ(image.Width, 1024);
+    EXPECT_EQ(image.Height, 330);
+}
+
+TEST_F(CaptureTool, AFailingUrlInTheMiddleLeavesTheOthersCaptured) {
+    const Outcome o = Run({"--delay", "0", "--jobs", "1", "--output", dir.string(), Url("/red.html"),
+                           "http://127.0.0.1:9/", "ftp://127.0.0.1/x", Url("/blue.html")});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_EQ(Images(), (std::vector<std::string>{Stem("/blue.html") + ".png", Stem("/red.html") + ".png"}));
+    EXPECT_NE(o.err.find("http://127.0.0.1:9/: net::ERR_UNSAFE_PORT"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("ftp://127.0.0.1/x: unsupported address"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("captured 2, failed 2"), std::string::npos) << o.err;
+}
+
+TEST_F(CaptureTool, HttpErrorsAreCapturedWithAWarning) {
+    const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/missing.html")});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("warning: " + Url("/missing.html") + ": the server answered HTTP 404"), std::string::npos) << o.err;
+}
+
+TEST_F(CaptureTool, TwoJobsGiveTheSameImagesAsOne) {
+    const fs::path one = dir / "one", two = dir / "two";
+    fs::create_directories(one);
+    fs::create_directories(two);
+    const std::vector<std::string> pages{Url("/red.html"), Url("/blue.html"), Url("/missing.html")};
+    auto args = [&](const fs::path& out, const char* jobs) {
+        std::vector<std::string> a{"--delay", "0", "--format", "bmp", "--jobs", jobs, "--output", out.string()};
+        a.insert(a.end(), pages.begin(), pages.end());
+        return a;
+    };
+    ASSERT_EQ(Run(args(one, "1")).status, 0);
+    ASSERT_EQ(Run(args(two, "2")).status, 0);
+    for (const char* page : {"/red.html", "/blue.html", "/missing.html"}) {
+        const std::string name = Stem(page) + ".bmp";
+        EXPECT_EQ(Slurp(one / name), Slurp(two / name)) << name;
+        EXPECT_GT(Slurp(one / name).size(), 54u);
+    }
+}
+
+TEST_F(CaptureTool, APageThatNeverCompletesHitsTheTimeout) {
+    const Outcome o = Run({"--delay", "0", "--timeout", "2", "--output", dir.string(), Url("/never.html"),
+                           Url("/blue.html")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find(Url("/never.html") + ": timed out after 2 s"), std::string::npos) << o.err;
+    EXPECT_EQ(Images(), std::vector<std::string>{Stem("/blue.html") + ".png"});
+}
+
+TEST_F(CaptureTool, UsageErrorsExitWithTwo) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--bogus", "x"}, {"--width"}, {"--width", "0", "x"}, {"--width", "abc", "x"}, {},
+             {"--input", (dir / "none.txt").string()}, {"--output", (dir / "nowhere").string(), "x"}}) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_NE(o.err.find("Try 'korvane-capture --help'"), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "");
+    }
+    const Outcome help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: korvane-capture"), std::string::npos);
+    EXPECT_EQ(Run({"--version"}).out, "korvane-capture 0.1.1\n");
+}
+
+TEST_F(CaptureTool, AnUnwritableTargetFailsWithoutAPartialFile) {
+    const fs::path folderInTheWay = dir / (Stem("/blue.html") + ".png");
+    fs::create_directories(folderInTheWay); // the file name is taken by a folder
+    const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/blue.html")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("を作成できません"), std::string::npos) << o.err;
+    EXPECT_EQ(Images(), std::vector<std::string>{folderInTheWay.filename().string()});
+}
+
+TEST_F(CaptureTool, LocalFilesAndListsWithRepeats) {
+    const fs::path page = dir / "local page.html";
+    std::ofstream(page) << "<!DOCTYPE html><body style='margin:0;background:#0f0'><div style='height:100px'></div></body>";
+    const fs::path list = dir / "list.txt";
+    std::ofstream(list) << "# pages\n" << page.string() << "\n\n" << page.string() << "\n";
+    const Outcome o = Run({"--delay", "0", "--format", "bmp", "--output", dir.string(), "--input", list.string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("skipping 1 repeated URLs"), std::string::npos) << o.err;
+    const std::string name = "file___" + dir.string() + "/local%20page.html";
+    std::string stem = name;
+    for (char& c : stem)
+        if (c == '/') c = '_';
+    const auto image = DecodeImageFile((dir / (stem + ".bmp")).string());
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_EQ(image.Pixel(10, 10), 0x00FF00u);
+}
