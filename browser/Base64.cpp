@@ -9,9 +9,11 @@ constexpr std::uint8_t kBad = 0xFF;
 
 constexpr std::array<std::uint8_t, 256> MakeTable() {
     std::array<std::uint8_t, 256> t{};
-    for (auto& v : t) v = kBad;
+    for (auto& v : t)
+        v = kBad;
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
     return t;
 }
 
@@ -32,7 +34,8 @@ bool DecodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
     for (std::size_t g = 0; g < fullGroups; ++g, in += 4, dst += 3) {
         const std::uint8_t a = kTable[in[0]], b = kTable[in[1]], c = kTable[in[2]], d = kTable[in[3]];
         bad |= (a | b | c | d) & 0x80;
-        const std::uint32_t v = (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
+        const std::uint32_t v =
+            (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
         dst[0] = static_cast<std::uint8_t>(v >> 16);
         dst[1] = static_cast<std::uint8_t>(v >> 8);
         dst[2] = static_cast<std::uint8_t>(v);

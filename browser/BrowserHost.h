@@ -18,18 +18,46 @@
 namespace korvane {
 
 enum class TDownloadControlOption : std::uint8_t {
-    DLCTL_DLIMAGES, DLCTL_VIDEOS, DLCTL_BGSOUNDS, DLCTL_NO_SCRIPTS, DLCTL_NO_JAVA, DLCTL_NO_RUNACTIVEXCTLS,
-    DLCTL_NO_DLACTIVEXCTLS, DLCTL_DOWNLOADONLY, DLCTL_NO_FRAMEDOWNLOAD, DLCTL_RESYNCHRONIZE,
-    DLCTL_PRAGMA_NO_CACHE, DLCTL_NO_BEHAVIORS, DLCTL_NO_METACHARSET, DLCTL_URL_ENCODING_DISABLE_UTF8,
-    DLCTL_URL_ENCODING_ENABLE_UTF8, DLCTL_FORCEOFFLINE, DLCTL_NO_CLIENTPULL, DLCTL_SILENT, DLCTL_OFFLINE
+    DLCTL_DLIMAGES,
+    DLCTL_VIDEOS,
+    DLCTL_BGSOUNDS,
+    DLCTL_NO_SCRIPTS,
+    DLCTL_NO_JAVA,
+    DLCTL_NO_RUNACTIVEXCTLS,
+    DLCTL_NO_DLACTIVEXCTLS,
+    DLCTL_DOWNLOADONLY,
+    DLCTL_NO_FRAMEDOWNLOAD,
+    DLCTL_RESYNCHRONIZE,
+    DLCTL_PRAGMA_NO_CACHE,
+    DLCTL_NO_BEHAVIORS,
+    DLCTL_NO_METACHARSET,
+    DLCTL_URL_ENCODING_DISABLE_UTF8,
+    DLCTL_URL_ENCODING_ENABLE_UTF8,
+    DLCTL_FORCEOFFLINE,
+    DLCTL_NO_CLIENTPULL,
+    DLCTL_SILENT,
+    DLCTL_OFFLINE
 };
 using TDownloadControlOptions = TEnumSet<TDownloadControlOption>;
 inline constexpr int kDownloadControlOptionCount = 19;
 
 enum class TUserInterfaceOption : std::uint8_t {
-    DIALOG, DISABLE_HELP_MENU, NO3DBORDER, SCROLL_NO, DISABLE_SCRIPT_INACTIVE, OPENNEWWIN, DISABLE_OFFSCREEN,
-    FLAT_SCROLLBAR, DIV_BLOCKDEFAULT, ACTIVATE_CLIENTHIT_ONLY, OVERRIDEBEHAVIORFACTORY, CODEPAGELINKEDFONTS,
-    URL_ENCODING_DISABLE_UTF8, URL_ENCODING_ENABLE_UTF8, ENABLE_FORMS_AUTOCOMPLETE, ENABLE_INPLACE_NAVIGATION,
+    DIALOG,
+    DISABLE_HELP_MENU,
+    NO3DBORDER,
+    SCROLL_NO,
+    DISABLE_SCRIPT_INACTIVE,
+    OPENNEWWIN,
+    DISABLE_OFFSCREEN,
+    FLAT_SCROLLBAR,
+    DIV_BLOCKDEFAULT,
+    ACTIVATE_CLIENTHIT_ONLY,
+    OVERRIDEBEHAVIORFACTORY,
+    CODEPAGELINKEDFONTS,
+    URL_ENCODING_DISABLE_UTF8,
+    URL_ENCODING_ENABLE_UTF8,
+    ENABLE_FORMS_AUTOCOMPLETE,
+    ENABLE_INPLACE_NAVIGATION,
     IME_ENABLE_RECONVERSION
 };
 using TUserInterfaceOptions = TEnumSet<TUserInterfaceOption>;
@@ -50,7 +78,8 @@ struct TGuid {
 };
 // Command groups of the engine's command target.
 inline constexpr TGuid CGID_Explorer = {0x000214D0, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr TGuid CGID_DocHostCommandHandler = {0xF38BC242, 0xB950, 0x11D1, {0x89, 0x18, 0x00, 0xC0, 0x4F, 0xC2, 0xC8, 0x36}};
+inline constexpr TGuid CGID_DocHostCommandHandler = {
+    0xF38BC242, 0xB950, 0x11D1, {0x89, 0x18, 0x00, 0xC0, 0x4F, 0xC2, 0xC8, 0x36}};
 
 struct TMargins {
     double Left = 0, Right = 0, Top = 0, Bottom = 0;
@@ -95,7 +124,7 @@ public:
     bool fpExceptions() const { return FfpExceptions; }
     void SetfpExceptions(bool value); // True: the control word saved at start; False: all exceptions masked
 
-    std::string UserAgent;   // appended to the engine's user agent when not empty
+    std::string UserAgent; // appended to the engine's user agent when not empty
     std::string HelpFile;
     bool ReplaceCaption = false;
     bool EnableDDE = false;
@@ -150,7 +179,8 @@ public:
                         const std::string& helpFile, std::uint32_t helpContext, std::int32_t* result);
     HRESULT ShowHelp(const std::string& helpFile, std::uint32_t command, std::uint32_t data);
     HRESULT QueryStatus(const TGuid* group, std::uint32_t commandCount);
-    HRESULT Exec(const TGuid* group, std::uint32_t commandId, std::uint32_t option, const TVariant* in, TVariant* out);
+    HRESULT Exec(const TGuid* group, std::uint32_t commandId, std::uint32_t option, const TVariant* in,
+                 TVariant* out);
     HRESULT QueryService(const TGuid& service, const TGuid& iid, void** object);
     HRESULT GetTypeInfoCount(std::uint32_t* count);
     HRESULT GetTypeInfo(std::uint32_t index, std::uint32_t locale, void** typeInfo);
@@ -166,27 +196,39 @@ public:
     std::function<HRESULT(TBrowserHost&, DOCHOSTUIINFO&)> OnGetHostInfo;
     std::function<HRESULT(TBrowserHost&, std::uint32_t id)> OnShowUI;
     std::function<HRESULT(TBrowserHost&)> OnHideUI, OnUpdateUI;
-    std::function<HRESULT(TBrowserHost&, bool)> OnEnableModeless, OnOnDocWindowActivate, OnOnFrameWindowActivate;
+    std::function<HRESULT(TBrowserHost&, bool)> OnEnableModeless, OnOnDocWindowActivate,
+        OnOnFrameWindowActivate;
     std::function<HRESULT(TBrowserHost&, const THostRect&, bool frameWindow)> OnResizeBorder;
-    std::function<HRESULT(TBrowserHost&, const THostKeyMessage&, const TGuid*, std::uint32_t)> OnTranslateAccelerator;
-    std::function<HRESULT(TBrowserHost&, std::string& key, std::uint32_t)> OnGetOptionKeyPath, OnGetOverrideKeyPath;
+    std::function<HRESULT(TBrowserHost&, const THostKeyMessage&, const TGuid*, std::uint32_t)>
+        OnTranslateAccelerator;
+    std::function<HRESULT(TBrowserHost&, std::string&key, std::uint32_t)> OnGetOptionKeyPath,
+        OnGetOverrideKeyPath;
     std::function<HRESULT(TBrowserHost&, void* dropTarget, void** replacement)> OnGetDropTarget;
     std::function<HRESULT(TBrowserHost&, void** dispatch)> OnGetExternal;
     std::function<HRESULT(TBrowserHost&, std::uint32_t, const std::string&, std::string*)> OnTranslateUrl;
     std::function<HRESULT(TBrowserHost&, void*, void**)> OnFilterDataObject;
-    std::function<HRESULT(TBrowserHost&, const std::string& text, const std::string& caption, std::uint32_t type,
-                          const std::string& helpFile, std::uint32_t helpContext, std::int32_t* result)> OnShowMessage;
-    std::function<HRESULT(TBrowserHost&, const std::string& helpFile, std::uint32_t command, std::uint32_t data)> OnShowHelp;
+    std::function<HRESULT(TBrowserHost&, const std::string& text, const std::string& caption,
+                          std::uint32_t type, const std::string& helpFile, std::uint32_t helpContext,
+                          std::int32_t* result)>
+        OnShowMessage;
+    std::function<HRESULT(TBrowserHost&, const std::string& helpFile, std::uint32_t command,
+                          std::uint32_t data)>
+        OnShowHelp;
     // Exec commands they take over: CGID_Explorer 37; CGID_DocHostCommandHandler 2300, 6041, 6042 (a refresh,
     // which the handler may cancel by returning S_OK); CGID_DocHostCommandHandler 40 (a script error).
-    std::function<HRESULT(TBrowserHost&, std::uint32_t commandId, const TVariant* in, TVariant* out)> OnUnload, OnRefresh, OnScriptError;
-    std::function<HRESULT(TBrowserHost&, const TGuid& service, const TGuid& iid, void** object)> OnQueryService;
+    std::function<HRESULT(TBrowserHost&, std::uint32_t commandId, const TVariant*in, TVariant*out)> OnUnload,
+        OnRefresh, OnScriptError;
+    std::function<HRESULT(TBrowserHost&, const TGuid& service, const TGuid& iid, void** object)>
+        OnQueryService;
     std::function<HRESULT(TBrowserHost&, std::uint32_t* count)> OnGetTypeInfoCount;
-    std::function<HRESULT(TBrowserHost&, std::uint32_t index, std::uint32_t locale, void** typeInfo)> OnGetTypeInfo;
-    std::function<HRESULT(TBrowserHost&, const std::vector<std::string>&, std::uint32_t locale, DISPID*)> OnGetIDsOfNames;
+    std::function<HRESULT(TBrowserHost&, std::uint32_t index, std::uint32_t locale, void** typeInfo)>
+        OnGetTypeInfo;
+    std::function<HRESULT(TBrowserHost&, const std::vector<std::string>&, std::uint32_t locale, DISPID*)>
+        OnGetIDsOfNames;
     std::function<HRESULT(TBrowserHost&, DISPID id, std::uint16_t flags, TVariant* result)> OnInvoke;
     std::function<void(TBrowserHost&, bool& canClose)> OnCloseQuery;
-    std::function<void(TBrowserHost&, std::uintptr_t window)> OnShowDialog; // owner-window hook: not installed here
+    std::function<void(TBrowserHost&, std::uintptr_t window)>
+        OnShowDialog; // owner-window hook: not installed here
 
 private:
     void NotifyAmbientChange();

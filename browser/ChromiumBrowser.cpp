@@ -66,8 +66,12 @@ std::shared_ptr<TChromiumBrowser> TChromiumBrowser::Shared() {
     return shared;
 }
 
-pid_t TChromiumBrowser::ProcessId() const { return FProcess ? FProcess->Pid() : -1; }
-std::string TChromiumBrowser::ProfileDir() const { return FProcess ? FProcess->ProfileDir() : std::string(); }
+pid_t TChromiumBrowser::ProcessId() const {
+    return FProcess ? FProcess->Pid() : -1;
+}
+std::string TChromiumBrowser::ProfileDir() const {
+    return FProcess ? FProcess->ProfileDir() : std::string();
+}
 
 void TChromiumBrowser::CloseFds() {
     if (!FProcess) {
@@ -96,7 +100,8 @@ void TChromiumBrowser::Start() {
     ++FGeneration;
     if (FPipeChanged) FPipeChanged();
     try {
-        TDevToolsMessage version = Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
+        TDevToolsMessage version =
+            Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
         if (auto it = version.Params.find("userAgent"); it != version.Params.end() && it->is_string())
             FUserAgent = it->get<std::string>();
         // A headless browser has nowhere to put a download.
@@ -161,8 +166,8 @@ void TChromiumBrowser::WriteAll(std::string_view bytes) {
     }
 }
 
-std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params, const std::string& sessionId,
-                                    TReplyHandler handler) {
+std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params,
+                                    const std::string& sessionId, TReplyHandler handler) {
     if (!Running()) throw EEngineError("The browser is not running");
     const std::int64_t id = FNextId++;
     nlohmann::json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
@@ -179,8 +184,8 @@ std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json para
     return id;
 }
 
-TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json params, const std::string& sessionId,
-                                        std::chrono::milliseconds timeout) {
+TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json params,
+                                        const std::string& sessionId, std::chrono::milliseconds timeout) {
     if (timeout.count() <= 0) timeout = FOptions.CallTimeout;
     bool done = false;
     TDevToolsMessage reply;
@@ -195,7 +200,8 @@ TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json 
             FPending.erase(id);
             if (!done) {
                 if (!Running()) throw EEngineError("The browser ended unexpectedly");
-                throw EEngineError("The browser gave no answer to " + std::string(method) + " within " + Seconds(timeout));
+                throw EEngineError("The browser gave no answer to " + std::string(method) + " within " +
+                                   Seconds(timeout));
             }
             break;
         }
@@ -307,6 +313,8 @@ void TChromiumBrowser::AddListener(const std::string& sessionId, IDevToolsSessio
     FListeners[sessionId] = listener;
 }
 
-void TChromiumBrowser::RemoveListener(const std::string& sessionId) { FListeners.erase(sessionId); }
+void TChromiumBrowser::RemoveListener(const std::string& sessionId) {
+    FListeners.erase(sessionId);
+}
 
 } // namespace korvane

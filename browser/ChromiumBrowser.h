@@ -1,7 +1,8 @@
 #pragma once
 // The connection to one Chromium, shared by all page engines of the program: starts the browser when first
-// needed (and again after it died), sends commands over the DevTools pipe, routes replies to their callers and
-// events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on the pipe only.
+// needed (and again after it died), sends commands over the DevTools pipe, routes replies to their callers
+// and events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on the pipe
+// only.
 //
 // Event-loop integration: watch PipeFd() for reading and call ProcessIncoming() when it is readable; call it
 // also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd changes

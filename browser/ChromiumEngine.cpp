@@ -43,7 +43,8 @@ std::string ShortUrl(const std::string& url) {
     constexpr std::size_t kMax = 120;
     if (url.size() <= kMax) return url;
     std::size_t cut = kMax;
-    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80) --cut; // UTF-8 boundary
+    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80)
+        --cut; // UTF-8 boundary
     return url.substr(0, cut) + "...";
 }
 
@@ -80,7 +81,8 @@ void TChromiumEngine::OnAmbientPropertyChange(DISPID id) {
     if (id == DISPID_AMBIENT_DLCONTROL || id == DISPID_UNKNOWN) ++FAmbientChanges;
 }
 
-TDevToolsMessage TChromiumEngine::PageCall(const char* method, json params, std::chrono::milliseconds timeout) {
+TDevToolsMessage TChromiumEngine::PageCall(const char* method, json params,
+                                           std::chrono::milliseconds timeout) {
     return FBrowser->Call(method, std::move(params), FSessionId, timeout);
 }
 
@@ -101,7 +103,7 @@ void TChromiumEngine::EnsurePage() {
     PageCall("Network.enable", json::object());
     PageCall("Inspector.enable", json::object());
     PageCall("Emulation.setDeviceMetricsOverride",
-             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", 1}, {"mobile", false}});
+             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
 }
 
 // Download-control word and host flags -> Chromium. See TEngineSettings for the bits without an effect.
@@ -115,7 +117,8 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
         changed(&TEngineSettings::NoPlugins)) {
         json patterns = json::array();
         if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
-        if (s.BlockVideo || s.BlockAudio) patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
+        if (s.BlockVideo || s.BlockAudio)
+            patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
         if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
         if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
         if (patterns.empty())
@@ -123,18 +126,22 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
         else
             PageCall("Fetch.enable", {{"patterns", patterns}});
     }
-    if (changed(&TEngineSettings::NoScripts)) PageCall("Emulation.setScriptExecutionDisabled", {{"value", s.NoScripts}});
+    if (changed(&TEngineSettings::NoScripts))
+        PageCall("Emulation.setScriptExecutionDisabled", {{"value", s.NoScripts}});
     // A bypassed cache also sends "Pragma: no-cache" and "Cache-Control: no-cache" with every request.
-    if (changed(&TEngineSettings::NoCache)) PageCall("Network.setCacheDisabled", {{"cacheDisabled", s.NoCache}});
+    if (changed(&TEngineSettings::NoCache))
+        PageCall("Network.setCacheDisabled", {{"cacheDisabled", s.NoCache}});
     if (changed(&TEngineSettings::Offline)) {
-        json conditions = {{"offline", s.Offline}, {"latency", 0}, {"downloadThroughput", -1}, {"uploadThroughput", -1}};
+        json conditions = {
+            {"offline", s.Offline}, {"latency", 0}, {"downloadThroughput", -1}, {"uploadThroughput", -1}};
         try {
             PageCall("Network.emulateNetworkConditions", conditions);
         } catch (const EEngineError&) {
             PageCall("Network.overrideNetworkState", conditions);
         }
     }
-    if (changed(&TEngineSettings::HideScrollbars)) PageCall("Emulation.setScrollbarsHidden", {{"hidden", s.HideScrollbars}});
+    if (changed(&TEngineSettings::HideScrollbars))
+        PageCall("Emulation.setScrollbarsHidden", {{"hidden", s.HideScrollbars}});
     if (changed(&TEngineSettings::UserAgentToken) && (!all || !s.UserAgentToken.empty())) {
         std::string agent = FBrowser->UserAgent();
         if (!s.UserAgentToken.empty()) agent += " " + s.UserAgentToken;
@@ -181,12 +188,15 @@ void TChromiumEngine::Navigate(const std::string& url) {
     FEarlyLifecycle.clear();
     FDocumentStatus.clear();
     FOpenRequests.clear();
+    FInflight.clear();
+    FLastNetworkChange = std::chrono::steady_clock::now();
     FRequestsTotal = FRequestsDone = 0;
     PostStatus("Loading " + ShortUrl(url));
     std::weak_ptr<bool> alive = FAlive;
-    FBrowser->Send("Page.navigate", {{"url", url}}, FSessionId, [this, alive, navigation](TDevToolsMessage& reply) {
-        if (auto a = alive.lock(); a && *a) OnNavigateReply(navigation, reply);
-    });
+    FBrowser->Send("Page.navigate", {{"url", url}}, FSessionId,
+                   [this, alive, navigation](TDevToolsMessage& reply) {
+                       if (auto a = alive.lock(); a && *a) OnNavigateReply(navigation, reply);
+                   });
 }
 
 void TChromiumEngine::OnNavigateReply(std::uint64_t navigation, TDevToolsMessage& reply) {
@@ -221,7 +231,8 @@ void TChromiumEngine::OnLifecycle(const std::string& loaderId, const std::string
         return;
     }
     if (loaderId != FLoaderId) return;
-    if (name == "DOMContentLoaded" && FReadyState < READYSTATE_INTERACTIVE) FReadyState = READYSTATE_INTERACTIVE;
+    if (name == "DOMContentLoaded" && FReadyState < READYSTATE_INTERACTIVE)
+        FReadyState = READYSTATE_INTERACTIVE;
     if (name == "load") Complete();
 }
 
@@ -254,42 +265,50 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
         if (Str(p, "frameId") == FTargetId) OnLifecycle(Str(p, "loaderId"), Str(p, "name"));
     } else if (m == "Page.javascriptDialogOpening") {
         // Nobody can see a dialog here: answer it at once, or the page (and its load) waits for ever.
-        FBrowser->Send("Page.handleJavaScriptDialog", {{"accept", true}, {"promptText", Str(p, "defaultPrompt")}},
-                       FSessionId);
+        FBrowser->Send("Page.handleJavaScriptDialog",
+                       {{"accept", true}, {"promptText", Str(p, "defaultPrompt")}}, FSessionId);
     } else if (m == "Fetch.requestPaused") {
         OnRequestPaused(p);
     } else if (m == "Network.requestWillBeSent") {
-        if (FLoadEnded) return;
         const std::string id = Str(p, "requestId");
+        if (FInflight.insert(id).second) FLastNetworkChange = std::chrono::steady_clock::now();
+        if (FLoadEnded) return;
         if (!FOpenRequests.insert(id).second) return; // a redirect of a request already counted
         ++FRequestsTotal;
         const std::string url = Str(Obj(p, "request"), "url");
         if (FRequestsTotal > 1) PostStatus("Loading " + ShortUrl(url));
     } else if (m == "Network.responseReceived") {
         const json& response = Obj(p, "response");
-        if (Str(p, "type") == "Document" && Str(p, "frameId") == FTargetId && Str(p, "requestId") == Str(p, "loaderId")) {
+        if (Str(p, "type") == "Document" && Str(p, "frameId") == FTargetId &&
+            Str(p, "requestId") == Str(p, "loaderId")) {
             auto it = response.find("status");
             if (it != response.end() && it->is_number()) FDocumentStatus[Str(p, "loaderId")] = it->get<int>();
         }
     } else if (m == "Network.loadingFinished" || m == "Network.loadingFailed") {
+        if (FInflight.erase(Str(p, "requestId"))) FLastNetworkChange = std::chrono::steady_clock::now();
         if (FLoadEnded || !FOpenRequests.erase(Str(p, "requestId"))) return;
         ++FRequestsDone;
-        PostStatus(std::to_string(FRequestsDone) + " of " + std::to_string(FRequestsTotal) + " resources loaded");
+        PostStatus(std::to_string(FRequestsDone) + " of " + std::to_string(FRequestsTotal) +
+                   " resources loaded");
     } else if (m == "Inspector.targetCrashed") {
         FPageLost = true; // the next navigation makes a new page
         FailLoad("The page's renderer crashed");
     } else if (m == "Inspector.detached") {
         // The page went away under its session (its renderer is gone, or it was closed).
         FPageLost = true;
-        if (!FLoadEnded) FailLoad("The page was closed: " + Str(p, "reason"));
-        else FDocumentId = 0;
+        if (!FLoadEnded)
+            FailLoad("The page was closed: " + Str(p, "reason"));
+        else
+            FDocumentId = 0;
     } else if (m == "Target.detachedFromTarget") {
         FBrowser->RemoveListener(FSessionId);
         FSessionId.clear();
         FTargetId.clear();
         FGeneration = 0;
-        if (!FLoadEnded) FailLoad("The page was closed");
-        else FDocumentId = 0;
+        if (!FLoadEnded)
+            FailLoad("The page was closed");
+        else
+            FDocumentId = 0;
     }
 }
 
@@ -305,7 +324,8 @@ void TChromiumEngine::OnRequestPaused(const json& p) {
             return;
         }
         int status = 200;
-        if (auto it = p.find("responseStatusCode"); it != p.end() && it->is_number_integer()) status = it->get<int>();
+        if (auto it = p.find("responseStatusCode"); it != p.end() && it->is_number_integer())
+            status = it->get<int>();
         if (status >= 300 && status < 400) { // a redirect has no document to guard
             FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
             return;
@@ -327,21 +347,28 @@ void TChromiumEngine::OnRequestPaused(const json& p) {
                                return;
                            }
                            std::string body = Str(reply.Params, "body");
-                           const bool encoded = reply.Params.is_object() && reply.Params.value("base64Encoded", false);
+                           const bool encoded =
+                               reply.Params.is_object() && reply.Params.value("base64Encoded", false);
                            if (!encoded) body = EncodeBase64(body);
                            FBrowser->Send("Fetch.fulfillRequest",
-                                          {{"requestId", id}, {"responseCode", status},
-                                           {"responseHeaders", std::move(headers)}, {"body", std::move(body)}},
+                                          {{"requestId", id},
+                                           {"responseCode", status},
+                                           {"responseHeaders", std::move(headers)},
+                                           {"body", std::move(body)}},
                                           FSessionId);
                        });
         return;
     }
     bool block = false;
-    if (type == "Image") block = s.BlockImages;
-    else if (type == "Media") block = LooksLikeAudioUrl(Str(Obj(p, "request"), "url")) ? s.BlockAudio : s.BlockVideo;
-    else if (type == "Document") block = s.NoFrames && Str(p, "frameId") != FTargetId;
+    if (type == "Image")
+        block = s.BlockImages;
+    else if (type == "Media")
+        block = LooksLikeAudioUrl(Str(Obj(p, "request"), "url")) ? s.BlockAudio : s.BlockVideo;
+    else if (type == "Document")
+        block = s.NoFrames && Str(p, "frameId") != FTargetId;
     if (block)
-        FBrowser->Send("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}}, FSessionId);
+        FBrowser->Send("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}},
+                       FSessionId);
     else
         FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
 }
@@ -358,7 +385,8 @@ void TChromiumEngine::EndBusyScript() {
     // Ending a script that does not run would end the next one to start, so ask first whether the page
     // answers at all; only a page that keeps silent has a script to end.
     try {
-        PageCall("Runtime.evaluate", {{"expression", "0"}, {"returnByValue", true}, {"silent", true}}, kBusyProbeTimeout);
+        PageCall("Runtime.evaluate", {{"expression", "0"}, {"returnByValue", true}, {"silent", true}},
+                 kBusyProbeTimeout);
     } catch (const EEngineError&) {
         if (FBrowser->Running() && !FSessionId.empty())
             FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
@@ -392,12 +420,13 @@ std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
     if (!IsIdentifier(name)) throw EEngineError("The body has no property \"" + std::string(name) + "\"");
     RequireDocument();
     const std::string n(name);
-    const std::string expression =
-        "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n + "'];"
-        "return typeof v==='number'?v:'no number';})()";
+    const std::string expression = "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
+                                   "'];"
+                                   "return typeof v==='number'?v:'no number';})()";
     TDevToolsMessage reply;
     try {
-        reply = PageCall("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
+        reply = PageCall("Runtime.evaluate",
+                         {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
     } catch (const EEngineError& e) {
         // A script that never yields keeps the page from answering: end it so the page can be used again.
         if (FBrowser->Running() && !FSessionId.empty())
@@ -405,7 +434,8 @@ std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
         throw EEngineError(std::string("Reading body.") + n + " failed: " + e.what());
     }
     if (reply.Params.contains("exceptionDetails"))
-        throw EEngineError("Reading body." + n + " failed: " + Str(Obj(reply.Params, "exceptionDetails"), "text"));
+        throw EEngineError("Reading body." + n +
+                           " failed: " + Str(Obj(reply.Params, "exceptionDetails"), "text"));
     const json& result = Obj(reply.Params, "result");
     auto value = result.find("value");
     if (value == result.end() || !value->is_number()) {
@@ -414,7 +444,8 @@ std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
         throw EEngineError("body." + n + " is no number");
     }
     const double v = value->get<double>();
-    if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0) throw EEngineError("body." + n + " is out of range");
+    if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0)
+        throw EEngineError("body." + n + " is out of range");
     return static_cast<std::int32_t>(std::lround(v));
 }
 
@@ -422,21 +453,56 @@ void TChromiumEngine::Resize(int width, int height) {
     if (width < 1 || height < 1) return;
     FViewWidth = width;
     FViewHeight = height;
-    if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
-    PageCall("Emulation.setDeviceMetricsOverride",
-             {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+    ApplyMetrics();
 }
 
-void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
+void TChromiumEngine::SetDeviceScaleFactor(double factor) {
+    if (!(factor > 0) || !std::isfinite(factor)) throw EEngineError("The device scale factor must be above 0");
+    FScale = factor;
+    ApplyMetrics();
+}
+
+void TChromiumEngine::ApplyMetrics() {
+    if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
+    PageCall("Emulation.setDeviceMetricsOverride",
+             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
+}
+
+void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause) {
     RequireDocument();
-    if (width < 1 || height < 1) return;
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || bitmap.Height() < height)
-        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
-    json clip = {{"x", 0}, {"y", 0}, {"width", width}, {"height", height}, {"scale", 1}};
+    const int width = FViewWidth, height = FViewHeight;
+    viewHeight = std::max(1, viewHeight);
+    Resize(std::max(1, viewWidth), viewHeight);
+    auto evaluate = [this](const std::string& expression) {
+        TDevToolsMessage reply =
+            PageCall("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
+        const json& result = Obj(reply.Params, "result");
+        auto value = result.find("value");
+        return value != result.end() && value->is_number() ? value->get<double>() : 0.0;
+    };
+    const std::string pageHeight =
+        "Math.max(document.documentElement?document.documentElement.scrollHeight:0,"
+        "document.body?document.body.scrollHeight:0)";
+    // The page may grow while it is scrolled (more content loads): its height is read at every step.
+    for (int top = 0, steps = 0; steps < 1000; ++steps) {
+        evaluate("window.scrollTo(0," + std::to_string(top) + ");0");
+        const auto until = std::chrono::steady_clock::now() + pause;
+        while (std::chrono::steady_clock::now() < until)
+            FBrowser->WaitIncoming(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
+        top += viewHeight;
+        if (top >= evaluate(pageHeight)) break;
+    }
+    evaluate("window.scrollTo(0,0);0");
+    Resize(width, height);
+}
+
+void TChromiumEngine::DrawBand(TBitmap& bitmap, int width, int top, int height, int deviceTop, int deviceWidth,
+                               int deviceHeight) {
+    json clip = {{"x", 0}, {"y", top}, {"width", width}, {"height", height}, {"scale", 1}};
     json params = {{"format", "png"},
                    {"optimizeForSpeed", true},
                    {"fromSurface", true},
-                   {"captureBeyondViewport", width > FViewWidth || height > FViewHeight},
+                   {"captureBeyondViewport", width > FViewWidth || top + height > FViewHeight || top > 0},
                    {"clip", clip}};
     auto timeout = FDrawTimeout.count() > 0 ? FDrawTimeout : FBrowser->Options().CallTimeout * 4;
     TDevToolsMessage reply = PageCall("Page.captureScreenshot", std::move(params), timeout);
@@ -445,11 +511,37 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
         png = std::move(*reply.Data);
     } else {
         auto data = reply.Params.is_object() ? reply.Params.find("data") : reply.Params.end();
-        if (data == reply.Params.end() || !data->is_string() || !DecodeBase64(data->get_ref<const std::string&>(), png))
+        if (data == reply.Params.end() || !data->is_string() ||
+            !DecodeBase64(data->get_ref<const std::string&>(), png))
             throw EEngineError("The browser sent no picture of the page");
     }
     reply = TDevToolsMessage{};
-    DecodePngInto(png.data(), png.size(), bitmap, width, height);
+    DecodePngInto(png.data(), png.size(), bitmap, deviceWidth, deviceHeight, deviceTop);
+}
+
+void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
+    RequireDocument();
+    if (width < 1 || height < 1) return;
+    const int deviceWidth = static_cast<int>(std::lround(width * FScale));
+    const int deviceHeight = static_cast<int>(std::lround(height * FScale));
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < deviceWidth ||
+        bitmap.Height() < deviceHeight)
+        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+    // A tall page is drawn in bands whose seams fall on whole device pixels: each band is a whole number of
+    // CSS pixels that makes a whole number of device rows.
+    int unit = 1;
+    while (unit < 64 && std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) ++unit;
+    const int bandCss = std::max(unit, static_cast<int>(FMaxBandRows / FScale) / unit * unit);
+    if (deviceHeight <= FMaxBandRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) {
+        DrawBand(bitmap, width, 0, height, 0, deviceWidth, deviceHeight);
+        return;
+    }
+    for (int top = 0; top < height; top += bandCss) {
+        const int band = std::min(bandCss, height - top);
+        const int deviceTop = static_cast<int>(std::lround(top * FScale));
+        const int deviceBottom = top + band >= height ? deviceHeight : static_cast<int>(std::lround((top + band) * FScale));
+        DrawBand(bitmap, width, top, band, deviceTop, deviceWidth, deviceBottom - deviceTop);
+    }
 }
 
 } // namespace korvane

@@ -47,6 +47,22 @@ public:
     int AmbientChanges() const { return FAmbientChanges; }
     int ViewWidth() const { return FViewWidth; }
     int ViewHeight() const { return FViewHeight; }
+    // Device pixels per CSS pixel for the following Resize and Draw (default 1): a drawing of width x height
+    // then fills round(width x factor) x round(height x factor) pixels of the bitmap.
+    void SetDeviceScaleFactor(double factor);
+    double DeviceScaleFactor() const { return FScale; }
+    // Requests of the page that have started and not yet finished (web sockets are not requests), and when
+    // that number last changed; counted from the navigation on, also after the load event.
+    int InflightRequests() const { return static_cast<int>(FInflight.size()); }
+    std::chrono::steady_clock::time_point LastNetworkChange() const { return FLastNetworkChange; }
+    // With the view at viewWidth x viewHeight, scrolls through the page one view height at a time, pausing
+    // at each step while the pipe is served, then back to the top, and gives the view its size back: pictures
+    // that load only when seen are then loaded or loading.
+    void ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause);
+    // The most device rows one screenshot may have; taller drawings are made of bands of this height.
+    void SetMaxBandRows(int rows) { FMaxBandRows = rows > 0 ? rows : kDefaultMaxBandRows; }
+    static constexpr int kDefaultMaxBandRows = 16384;
+
     // Time allowed to a screenshot; the default is four times the browser's call timeout.
     void SetDrawTimeout(std::chrono::milliseconds timeout) { FDrawTimeout = timeout; }
 
@@ -65,7 +81,10 @@ private:
     void FailLoad(const std::string& text);
     void PostStatus(std::string text);
     void RequireDocument() const;
-    TDevToolsMessage PageCall(const char* method, nlohmann::json params, std::chrono::milliseconds timeout = {});
+    void DrawBand(TBitmap& bitmap, int width, int top, int height, int deviceTop, int deviceWidth, int deviceHeight);
+    void ApplyMetrics();
+    TDevToolsMessage PageCall(const char* method, nlohmann::json params,
+                              std::chrono::milliseconds timeout = {});
 
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
@@ -80,15 +99,19 @@ private:
 
     // The load under way or last finished.
     std::uint64_t FNavigation = 0;
-    bool FLoadEnded = true;    // complete, failed or stopped: later lifecycle events are ignored
+    bool FLoadEnded = true; // complete, failed or stopped: later lifecycle events are ignored
     int FReadyState = READYSTATE_UNINITIALIZED;
     std::uint64_t FDocumentId = 0;
     std::string FError;
     std::string FUrl;
-    std::string FLoaderId;     // of the main document, from the navigate reply
+    std::string FLoaderId; // of the main document, from the navigate reply
     std::map<std::string, std::set<std::string>> FEarlyLifecycle; // events that came before the reply
     std::map<std::string, int> FDocumentStatus; // loader -> HTTP status of its main document
     std::set<std::string> FOpenRequests;
+    std::set<std::string> FInflight;
+    std::chrono::steady_clock::time_point FLastNetworkChange = std::chrono::steady_clock::now();
+    double FScale = 1.0;
+    int FMaxBandRows = kDefaultMaxBandRows;
     int FRequestsTotal = 0, FRequestsDone = 0;
 };
 

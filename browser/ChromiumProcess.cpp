@@ -47,7 +47,8 @@ void KillAllFromSignal() {
         if (slot.Profile[0] == '/') {
             pid_t rm = ::fork();
             if (rm == 0) {
-                char* const argv[] = {const_cast<char*>("rm"), const_cast<char*>("-rf"), slot.Profile, nullptr};
+                char* const argv[] = {const_cast<char*>("rm"), const_cast<char*>("-rf"), slot.Profile,
+                                      nullptr};
                 ::execve("/bin/rm", argv, environ);
                 ::_exit(127);
             }
@@ -138,10 +139,14 @@ void CloseFd(int& fd) {
 } // namespace
 
 std::vector<std::string> TChromiumProcess::StandardArguments() {
-    std::vector<std::string> args = {"--headless",          "--disable-gpu",
-                                     "--no-first-run",      "--disable-background-networking",
-                                     "--disable-component-update", "--disable-sync",
-                                     "--disable-breakpad",  "--mute-audio",
+    std::vector<std::string> args = {"--headless",
+                                     "--disable-gpu",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--disable-breakpad",
+                                     "--mute-audio",
                                      "--remote-debugging-pipe"};
     // The sandbox cannot run as root; anyone else keeps it.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
@@ -159,7 +164,9 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     std::string pattern = (std::filesystem::temp_directory_path(ec) / "korvane-chromium-XXXXXX").string();
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    if (!::mkdtemp(buf.data())) throw EEngineError("No temporary browser profile can be created: " + std::string(std::strerror(errno)));
+    if (!::mkdtemp(buf.data()))
+        throw EEngineError("No temporary browser profile can be created: " +
+                           std::string(std::strerror(errno)));
     p->FProfileDir = buf.data();
 
     int commands[2], replies[2], status[2];
@@ -170,7 +177,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
         throw EEngineError("No pipe for the browser can be made");
     }
     if (::pipe2(status, O_CLOEXEC) != 0) {
-        for (int fd : {commands[0], commands[1], replies[0], replies[1]}) ::close(fd);
+        for (int fd : {commands[0], commands[1], replies[0], replies[1]})
+            ::close(fd);
         throw EEngineError("No pipe for the browser can be made");
     }
     // Big screenshot replies pass in fewer, larger reads.
@@ -179,12 +187,15 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
 
     std::vector<std::string> args;
     args.push_back(path);
-    for (auto& a : StandardArguments()) args.push_back(a);
+    for (auto& a : StandardArguments())
+        args.push_back(a);
     args.push_back("--user-data-dir=" + p->FProfileDir);
-    for (auto& a : extraArguments) args.push_back(a);
+    for (auto& a : extraArguments)
+        args.push_back(a);
     args.push_back("about:blank");
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     const pid_t parent = ::getpid();
@@ -197,7 +208,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
         sigset_t all;
         sigemptyset(&all);
         ::sigprocmask(SIG_SETMASK, &all, nullptr);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT}) ::signal(sig, SIG_DFL);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT})
+            ::signal(sig, SIG_DFL);
         // Move the pipe ends above 4 first, then onto 3 and 4: dup2 onto a different fd clears close-on-exec,
         // and no end is overwritten before it is copied.
         int in = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
@@ -245,7 +257,9 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     return p;
 }
 
-TChromiumProcess::~TChromiumProcess() { Terminate(); }
+TChromiumProcess::~TChromiumProcess() {
+    Terminate();
+}
 
 bool TChromiumProcess::HasExited(std::string* description) {
     if (!FReaped && FPid > 0) {

@@ -17,7 +17,8 @@ class TChromiumProcess {
 public:
     // Starts `path` headless with the DevTools pipe on fds 3 (commands) and 4 (replies). Throws EEngineError
     // when the program is missing or cannot be started.
-    static std::unique_ptr<TChromiumProcess> Start(const std::string& path, const std::vector<std::string>& extraArguments);
+    static std::unique_ptr<TChromiumProcess> Start(const std::string& path,
+                                                   const std::vector<std::string>& extraArguments);
     ~TChromiumProcess();
     TChromiumProcess(const TChromiumProcess&) = delete;
     TChromiumProcess& operator=(const TChromiumProcess&) = delete;

@@ -24,7 +24,8 @@ void Fill(TDevToolsMessage& m, nlohmann::json& j) {
         if (auto it = j.find("error"); it != j.end()) {
             std::string text = "unknown error";
             if (it->is_object()) {
-                if (auto mt = it->find("message"); mt != it->end() && mt->is_string()) text = mt->get<std::string>();
+                if (auto mt = it->find("message"); mt != it->end() && mt->is_string())
+                    text = mt->get<std::string>();
             } else if (it->is_string()) {
                 text = it->get<std::string>();
             }
@@ -88,7 +89,8 @@ void TDevToolsReader::Reserve(std::size_t extra) {
         std::memmove(FBuffer.get(), FBuffer.get() + FBegin, used);
     } else {
         std::size_t capacity = FCapacity ? FCapacity : kReadChunk;
-        while (capacity - used < extra) capacity *= 2;
+        while (capacity - used < extra)
+            capacity *= 2;
         auto grown = std::make_unique_for_overwrite<char[]>(capacity);
         if (used) std::memcpy(grown.get(), FBuffer.get() + FBegin, used);
         FBuffer = std::move(grown);
@@ -117,7 +119,8 @@ TDevToolsReader::TReadResult TDevToolsReader::ReadFrom(int fd) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return any ? TReadResult::Data : TReadResult::NoData;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return any ? TReadResult::Data : TReadResult::NoData;
         return any ? TReadResult::Data : TReadResult::Closed;
     }
 }

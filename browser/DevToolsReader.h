@@ -16,10 +16,10 @@
 namespace korvane {
 
 struct TDevToolsMessage {
-    std::optional<std::int64_t> Id; // replies
-    std::string Method;             // events
-    std::string SessionId;          // empty for the browser itself
-    nlohmann::json Params;          // events: "params"; replies: "result" (without a big "data" string)
+    std::optional<std::int64_t> Id;   // replies
+    std::string Method;               // events
+    std::string SessionId;            // empty for the browser itself
+    nlohmann::json Params;            // events: "params"; replies: "result" (without a big "data" string)
     std::optional<std::string> Error; // replies that failed: the error's message
     std::optional<std::vector<std::uint8_t>> Data; // the decoded "data" of a big reply
 };

@@ -29,9 +29,10 @@ bool LooksLikeAudioUrl(const std::string& url) {
     std::size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
     std::string ext(path.substr(dot + 1));
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    static constexpr std::array<std::string_view, 10> kAudio = {"mp3", "ogg", "oga", "opus", "wav",
-                                                                "m4a", "aac", "flac", "mid", "midi"};
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static constexpr std::array<std::string_view, 10> kAudio = {"mp3", "ogg", "oga",  "opus", "wav",
+                                                                "m4a", "aac", "flac", "mid",  "midi"};
     return std::find(kAudio.begin(), kAudio.end(), ext) != kAudio.end();
 }
 

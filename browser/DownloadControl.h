@@ -28,20 +28,21 @@ inline constexpr std::uint32_t DLCTL_OFFLINE = 0x80000000;
 
 inline constexpr std::uint32_t DOCHOSTUIFLAG_SCROLL_NO = 0x8;
 
-// What the Chromium engine sets up for one navigation. Bits without an entry here (DOWNLOADONLY, NO_BEHAVIORS,
-// NO_METACHARSET, the two URL_ENCODING bits, NO_CLIENTPULL) have no counterpart in this engine and no effect.
+// What the Chromium engine sets up for one navigation. Bits without an entry here (DOWNLOADONLY,
+// NO_BEHAVIORS, NO_METACHARSET, the two URL_ENCODING bits, NO_CLIENTPULL) have no counterpart in this engine
+// and no effect.
 struct TEngineSettings {
-    bool BlockImages = false;     // DLCTL_DLIMAGES clear: image requests fail
-    bool BlockVideo = false;      // DLCTL_VIDEOS clear: media requests that are not audio fail
-    bool BlockAudio = false;      // DLCTL_BGSOUNDS clear: media requests that are audio fail
-    bool NoScripts = false;       // DLCTL_NO_SCRIPTS: page scripts do not run
-    bool NoPlugins = false;       // DLCTL_NO_JAVA / NO_RUNACTIVEXCTLS / NO_DLACTIVEXCTLS: object/embed not loaded
-    bool NoCache = false;         // DLCTL_PRAGMA_NO_CACHE / DLCTL_RESYNCHRONIZE: cache bypassed
-    bool NoFrames = false;        // DLCTL_NO_FRAMEDOWNLOAD: sub-frame documents fail
-    bool Offline = false;         // DLCTL_FORCEOFFLINE / DLCTL_OFFLINE: network emulated offline
-    bool Silent = false;          // DLCTL_SILENT: downloads denied, permissions refused (dialogs are always answered)
-    bool HideScrollbars = false;  // host flag SCROLL_NO
-    std::string UserAgentToken;   // appended to the engine's user agent when not empty
+    bool BlockImages = false; // DLCTL_DLIMAGES clear: image requests fail
+    bool BlockVideo = false;  // DLCTL_VIDEOS clear: media requests that are not audio fail
+    bool BlockAudio = false;  // DLCTL_BGSOUNDS clear: media requests that are audio fail
+    bool NoScripts = false;   // DLCTL_NO_SCRIPTS: page scripts do not run
+    bool NoPlugins = false;   // DLCTL_NO_JAVA / NO_RUNACTIVEXCTLS / NO_DLACTIVEXCTLS: object/embed not loaded
+    bool NoCache = false;     // DLCTL_PRAGMA_NO_CACHE / DLCTL_RESYNCHRONIZE: cache bypassed
+    bool NoFrames = false;    // DLCTL_NO_FRAMEDOWNLOAD: sub-frame documents fail
+    bool Offline = false;     // DLCTL_FORCEOFFLINE / DLCTL_OFFLINE: network emulated offline
+    bool Silent = false; // DLCTL_SILENT: downloads denied, permissions refused (dialogs are always answered)
+    bool HideScrollbars = false; // host flag SCROLL_NO
+    std::string UserAgentToken;  // appended to the engine's user agent when not empty
 
     bool operator==(const TEngineSettings&) const = default;
 };

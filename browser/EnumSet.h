@@ -5,12 +5,12 @@
 
 namespace korvane {
 
-template <typename E>
-class TEnumSet {
+template <typename E> class TEnumSet {
 public:
     constexpr TEnumSet() = default;
     constexpr TEnumSet(std::initializer_list<E> members) {
-        for (E m : members) Include(m);
+        for (E m : members)
+            Include(m);
     }
 
     constexpr bool Contains(E m) const { return (FBits & Bit(m)) != 0; }

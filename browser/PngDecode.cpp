@@ -31,8 +31,9 @@ void RgbToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, int pixels) {
 
 } // namespace
 
-void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height) {
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || bitmap.Height() < height)
+void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height, int top) {
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || top < 0 ||
+        bitmap.Height() - top < height)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
     std::unique_ptr<spng_ctx, CtxFree> ctx(spng_ctx_new(0));
     if (!ctx) throw EEngineError("The engine's screenshot cannot be decoded: out of memory");
@@ -53,7 +54,8 @@ void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, i
         for (std::uint32_t y = 0; y < ihdr.height; ++y) {
             int e = spng_decode_row(ctx.get(), row.data(), row.size());
             if (e != 0 && e != SPNG_EOI) Fail(e);
-            if (static_cast<int>(y) < copyH) RgbToBgr(row.data(), bitmap.ScanLine(static_cast<int>(y)), copyW);
+            if (static_cast<int>(y) < copyH)
+                RgbToBgr(row.data(), bitmap.ScanLine(top + static_cast<int>(y)), copyW);
             if (e == SPNG_EOI) break;
         }
     } else {
@@ -62,15 +64,16 @@ void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, i
         std::vector<std::uint8_t> image(out);
         if (int e = spng_decode_image(ctx.get(), image.data(), image.size(), SPNG_FMT_RGB8, 0)) Fail(e);
         for (int y = 0; y < copyH; ++y)
-            RgbToBgr(image.data() + static_cast<std::size_t>(y) * rowBytes, bitmap.ScanLine(y), copyW);
+            RgbToBgr(image.data() + static_cast<std::size_t>(y) * rowBytes, bitmap.ScanLine(top + y), copyW);
     }
     // What the picture does not cover is blank page.
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* line = bitmap.ScanLine(y);
+        std::uint8_t* line = bitmap.ScanLine(top + y);
         if (y >= copyH)
             std::memset(line, 0xFF, static_cast<std::size_t>(width) * 3);
         else if (copyW < width)
-            std::memset(line + static_cast<std::size_t>(copyW) * 3, 0xFF, static_cast<std::size_t>(width - copyW) * 3);
+            std::memset(line + static_cast<std::size_t>(copyW) * 3, 0xFF,
+                        static_cast<std::size_t>(width - copyW) * 3);
     }
 }
 

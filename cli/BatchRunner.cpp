@@ -12,18 +12,28 @@
 #include <algorithm>
 #include <climits>
 #include <future>
+#include <optional>
 #include <unistd.h>
 
 namespace korvane {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+constexpr int kIdleRequests = 2;
+constexpr auto kIdleTime = std::chrono::milliseconds(500);
+constexpr int kLazyViewHeight = 800;
+constexpr auto kLazyPause = std::chrono::milliseconds(150);
+} // namespace
+
 struct TBatchRunner::Slot {
-    enum class State { Idle, Loading, Delaying, Writing };
+    enum class State { Idle, Loading, Settling, Delaying, Writing };
     std::unique_ptr<TBrowserHost> Host;
+    TChromiumEngine* Engine = nullptr;
     State Phase = State::Idle;
     std::size_t Job = 0;
     Clock::time_point Started, Deadline, WaitUntil;
+    std::optional<Clock::time_point> QuietSince; // the network has been almost idle since then
     std::future<void> Writing;
 };
 
@@ -43,7 +53,10 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
     const int slots = std::max(1, std::min<int>(FOptions.Jobs, static_cast<int>(FOptions.Urls.size())));
     for (int i = 0; i < slots; ++i) {
         auto slot = std::make_unique<Slot>();
-        slot->Host = std::make_unique<TBrowserHost>(std::make_unique<TChromiumEngine>(FBrowser), "wb");
+        auto engine = std::make_unique<TChromiumEngine>(FBrowser);
+        engine->SetDeviceScaleFactor(FOptions.Scale);
+        slot->Engine = engine.get();
+        slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
         using O = TDownloadControlOption;
         slot->Host->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
         slot->Host->SetUserInterfaceOptions({});
@@ -114,6 +127,7 @@ void TBatchRunner::Capture(Slot& slot) {
     settings.Height = FOptions.Height;
     settings.Format = FOptions.EffectiveFormat();
     settings.Address = result.Url;
+    settings.Scale = FOptions.Scale;
     result.Path = OutputPathFor(FOptions, result.Url);
 
     auto bitmap = std::make_shared<TBitmap>();
@@ -145,8 +159,31 @@ void TBatchRunner::Step(Slot& slot) {
             }
             if (const int status = slot.Host->HttpStatus(); status >= 400)
                 result.Warnings.push_back("the server answered HTTP " + std::to_string(status));
-            slot.Phase = Slot::State::Delaying;
-            slot.WaitUntil = now + std::chrono::seconds(FOptions.Delay);
+            if (FOptions.Lazy) {
+                // Pictures that load only when seen are brought in at the width the page is captured at.
+                const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
+                slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause);
+            }
+            slot.QuietSince.reset();
+            slot.Phase = FOptions.WaitIdle ? Slot::State::Settling : Slot::State::Delaying;
+            slot.WaitUntil = Clock::now() + std::chrono::seconds(FOptions.Delay);
+            return;
+        case Slot::State::Settling:
+            // At most two requests in flight for half a second; a page that never settles is captured as it
+            // is when its time is up.
+            if (slot.Engine->InflightRequests() > kIdleRequests) {
+                slot.QuietSince.reset();
+            } else if (!slot.QuietSince) {
+                slot.QuietSince = std::max(now, slot.Engine->LastNetworkChange());
+            }
+            if (now > slot.Deadline) {
+                result.Warnings.push_back("the network was still busy when the time was up");
+                return Capture(slot);
+            }
+            if (slot.QuietSince && now - *slot.QuietSince >= kIdleTime) {
+                slot.Phase = Slot::State::Delaying;
+                slot.WaitUntil = now + std::chrono::seconds(FOptions.Delay);
+            }
             return;
         case Slot::State::Delaying:
             if (now > slot.Deadline) {
@@ -177,6 +214,7 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
     const auto now = Clock::now();
     for (const auto& slot : FSlots) {
         if (slot->Phase == Slot::State::Writing) wait = std::min(wait, std::chrono::milliseconds(5));
+        if (slot->Phase == Slot::State::Settling) wait = std::min(wait, std::chrono::milliseconds(25));
         auto until = [&](Clock::time_point t) {
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
             wait = std::min(wait, std::max(ms, std::chrono::milliseconds(0)));

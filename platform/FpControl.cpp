@@ -65,12 +65,20 @@ const TFpControl gSaved = Read();
 
 } // namespace
 
-TFpControl SavedFpControl() { return gSaved; }
+TFpControl SavedFpControl() {
+    return gSaved;
+}
 
-TFpControl CurrentFpControl() { return Read(); }
+TFpControl CurrentFpControl() {
+    return Read();
+}
 
-void SetFpControl(const TFpControl& control) { Write(control); }
+void SetFpControl(const TFpControl& control) {
+    Write(control);
+}
 
-void SetFpExceptions(bool enabled) { Write(enabled ? gSaved : AllMasked(gSaved)); }
+void SetFpExceptions(bool enabled) {
+    Write(enabled ? gSaved : AllMasked(gSaved));
+}
 
 } // namespace korvane

@@ -19,8 +19,12 @@ inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003
 inline constexpr HRESULT OLECMDERR_E_NOTSUPPORTED = static_cast<HRESULT>(0x80040100u);
 inline constexpr HRESULT OLECMDERR_E_UNKNOWNGROUP = static_cast<HRESULT>(0x80040104u);
 
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Invoke flags.
 inline constexpr std::uint16_t DISPATCH_METHOD = 1;
@@ -46,8 +50,8 @@ inline constexpr DISPID DISPID_UNKNOWN = -1;
 // A font as an ambient property hands it over.
 struct TFontDesc {
     std::string Name;
-    int Size = 0;   // points
-    int Color = 0;  // 0x00BBGGRR
+    int Size = 0;  // points
+    int Color = 0; // 0x00BBGGRR
     bool operator==(const TFontDesc&) const = default;
 };
 

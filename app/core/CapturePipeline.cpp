@@ -6,6 +6,9 @@
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
 
+#include <cmath>
+#include <limits>
+
 namespace korvane {
 
 namespace {
@@ -27,21 +30,27 @@ private:
     TBrowserHost& host_;
 };
 
+// Device pixels of a side of `pixels` page pixels; sides too long for 32 bits count as too long.
+std::int32_t ScaledSide(std::int32_t pixels, double scale) {
+    const double device = std::round(pixels * scale);
+    return device > 2147483647.0 ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(device);
+}
+
 } // namespace
 
-void WriteCapture(const TBitmap& bitmap, TSaveFormat format, const std::string& path) {
+void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) {
     switch (format) {
     case TSaveFormat::Bmp: bitmap.SaveToFile(path); return;
     case TSaveFormat::Jpg: {
         TJPEGImage jpeg;
         jpeg.SetCompressionQuality(90);
-        jpeg.Assign(bitmap);
+        jpeg.TakeBitmap(std::move(bitmap));
         jpeg.SaveToFile(path);
         return;
     }
     case TSaveFormat::Png: {
         TPngGraphic png;
-        png.CopyFrom(bitmap);
+        png.TakeBitmap(std::move(bitmap));
         png.WriteToFile(path);
         return;
     }
@@ -62,18 +71,19 @@ TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, 
         height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"))
                                            : settings.Height.Pixels;
         CheckCaptureSize(width, height);
+        CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
         host.SetWidth(width);
         host.SetHeight(height);
     }
 
-    bitmap.SetSize(width, height);
+    TCaptureOutcome outcome;
+    outcome.Width = ScaledSide(width, settings.Scale);
+    outcome.Height = ScaledSide(height, settings.Scale);
+    bitmap.SetSize(outcome.Width, outcome.Height);
     document.Draw(bitmap, width, height);
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     host.SetWidth(kRestingViewSize);
     host.SetHeight(kRestingViewSize);
-    TCaptureOutcome outcome;
-    outcome.Width = width;
-    outcome.Height = height;
     return outcome;
 }
 

@@ -22,11 +22,12 @@ struct TCaptureSettings {
     std::string OutputFolder;   // the chosen folder, used when it exists
     std::string FallbackFolder; // otherwise this one (ends in "/")
     std::string OutputFile;     // when not empty, the exact path to write instead
+    double Scale = 1.0;         // device pixels per page pixel: the image is the capture size times this
 };
 
 struct TCaptureOutcome {
     std::string Path;
-    int Width = 0, Height = 0;
+    int Width = 0, Height = 0; // of the image, in pixels
 };
 
 // The view's size between captures.
@@ -49,7 +50,8 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
                                 const TCaptureSettings& settings,
                                 const std::function<void(const std::string&)>& status);
 
-// Writes the bitmap as the format says; the target is replaced only when the whole file is written.
-void WriteCapture(const TBitmap& bitmap, TSaveFormat format, const std::string& path);
+// Writes the bitmap as the format says; the target is replaced only when the whole file is written. The
+// JPEG and PNG encoders take the pixels over instead of copying them, so the bitmap may be empty afterwards.
+void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path);
 
 } // namespace korvane

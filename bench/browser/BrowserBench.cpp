@@ -26,7 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+double Ms(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
 
 std::string Page(int width, int height) {
     std::string html = "<meta charset=utf-8><body style='margin:0;font:16px sans-serif'><div style='width:" +
@@ -34,8 +36,10 @@ std::string Page(int width, int height) {
     int y = 0, i = 0;
     while (y < height) {
         html += "<h2 style='margin:0;height:40px;background:hsl(" + std::to_string((i * 37) % 360) +
-                ",60%,70%)'>Section " + std::to_string(i) + "</h2><p style='margin:0;height:160px;overflow:hidden'>";
-        for (int w = 0; w < 40; ++w) html += "lorem ipsum dolor " + std::to_string(i * 40 + w) + " ";
+                ",60%,70%)'>Section " + std::to_string(i) +
+                "</h2><p style='margin:0;height:160px;overflow:hidden'>";
+        for (int w = 0; w < 40; ++w)
+            html += "lorem ipsum dolor " + std::to_string(i * 40 + w) + " ";
         html += "</p>";
         y += 200;
         ++i;
@@ -73,7 +77,8 @@ int main(int argc, char** argv) {
             TBrowserHost host(std::make_unique<TChromiumEngine>(browser));
             auto load = [&](const std::string& url) {
                 host.Navigate(url);
-                while (host.ReadyState() != READYSTATE_COMPLETE) browser->WaitIncoming(std::chrono::milliseconds(100));
+                while (host.ReadyState() != READYSTATE_COMPLETE)
+                    browser->WaitIncoming(std::chrono::milliseconds(100));
                 if (!host.Document()) throw std::runtime_error("load failed: " + host.NavigationError());
             };
             load(server.Url("/first.html"));
@@ -100,7 +105,8 @@ int main(int argc, char** argv) {
         }
         {
             std::string cmd = "python3 " + script + " /usr/bin/chromium " + server.Url("/first.html");
-            for (const auto& [url, width] : pages) cmd += " " + url + ":" + std::to_string(width);
+            for (const auto& [url, width] : pages)
+                cmd += " " + url + ":" + std::to_string(width);
             FILE* p = popen(cmd.c_str(), "r");
             if (!p) return 1;
             char line[512];
@@ -124,8 +130,10 @@ int main(int argc, char** argv) {
     }
     std::printf("capture sizes:%s; %d runs each, alternating; medians\n", sizes.c_str(), reps);
     std::printf("%-28s %10s %10s %8s\n", "", "ours ms", "direct ms", "ratio");
-    for (const auto& [key, label] : std::vector<std::pair<std::string, std::string>>{
-             {"start", "start to first page ready"}, {"1024", "measure+resize+draw 1024"}, {"800", "measure+resize+draw 800"}}) {
+    for (const auto& [key, label] :
+         std::vector<std::pair<std::string, std::string>>{{"start", "start to first page ready"},
+                                                          {"1024", "measure+resize+draw 1024"},
+                                                          {"800", "measure+resize+draw 800"}}) {
         const double a = Median(ours[key]), b = Median(peer[key]);
         std::printf("%-28s %10.1f %10.1f %8.3f\n", label.c_str(), a, b, b > 0 ? a / b : 0.0);
     }

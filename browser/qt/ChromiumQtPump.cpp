@@ -8,7 +8,10 @@ namespace korvane {
 TChromiumQtPump::TChromiumQtPump(std::shared_ptr<TChromiumBrowser> browser, QObject* parent)
     : QObject(parent), FBrowser(std::move(browser)) {
     FBrowser->SetPipeChangedHandler([this] { Rewatch(); });
-    FBrowser->SetWakeHandler([this] { QMetaObject::invokeMethod(this, [this] { Pump(); }, Qt::QueuedConnection); });
+    FBrowser->SetWakeHandler([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { Pump(); }, Qt::QueuedConnection);
+    });
     Rewatch();
 }
 

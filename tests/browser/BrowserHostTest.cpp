@@ -75,7 +75,7 @@ TEST_F(HostFixture, ConstructorAssignsBothSetsThroughTheSetters) {
 
 TEST_F(HostFixture, AmbientWordsOfTheCheckBoxChoices) {
     host->SetDownloadOptions(host->DownloadOptions().Include(O::DLCTL_SILENT)); // the stored value
-    ApplyCheckBoxes(true, true, true, true, true, false); // the default check boxes
+    ApplyCheckBoxes(true, true, true, true, true, false);                       // the default check boxes
     EXPECT_EQ(static_cast<std::uint32_t>(AmbientWord()), 0x40004470u);
     ApplyCheckBoxes(true, false, false, false, false, false); // only Image
     EXPECT_EQ(static_cast<std::uint32_t>(AmbientWord()), 0x400047D0u);
@@ -127,8 +127,10 @@ TEST_F(HostFixture, ContainerAmbientList) {
     EXPECT_EQ(std::get<TFontDesc>(get(-703)).Name, "Own");
     EXPECT_EQ(std::get<std::int32_t>(get(-704)), 0x00445566);
     EXPECT_NE(std::get<std::int32_t>(get(-705)), 0);
-    for (DISPID id : {-706, -709, -714, -715}) EXPECT_TRUE(std::get<bool>(get(id))) << id;
-    for (DISPID id : {-710, -711, -712}) EXPECT_FALSE(std::get<bool>(get(id))) << id;
+    for (DISPID id : {-706, -709, -714, -715})
+        EXPECT_TRUE(std::get<bool>(get(id))) << id;
+    for (DISPID id : {-710, -711, -712})
+        EXPECT_FALSE(std::get<bool>(get(id))) << id;
     TVariant v;
     EXPECT_EQ(host->Invoke(-707, DISPATCH_PROPERTYGET, &v), DISP_E_MEMBERNOTFOUND);
 }

@@ -36,8 +36,9 @@ int ClosedPort() {
 using ChromiumEngine = ChromiumFixture;
 
 TEST_F(ChromiumEngine, LoadsMeasuresResizesAndDrawsAPage) {
-    Route("/size.html", "<body style='margin:0'><div style='width:1500px;height:3000px;"
-                        "background:rgb(10,20,30)'></div><div style='height:16px;background:rgb(200,0,0)'></div>");
+    Route("/size.html",
+          "<body style='margin:0'><div style='width:1500px;height:3000px;"
+          "background:rgb(10,20,30)'></div><div style='height:16px;background:rgb(200,0,0)'></div>");
     ASSERT_TRUE(Load(server->Url("/size.html")));
     EXPECT_EQ(host->HttpStatus(), 200);
     EXPECT_TRUE(host->NavigationError().empty());
@@ -129,7 +130,8 @@ TEST_F(ChromiumEngine, MediaOffBlocksVideoAndBackgroundSoundsOffBlocksAudio) {
     THttpResponse media;
     media.ContentType = "application/octet-stream";
     media.Body = std::string(4096, '\0');
-    for (const char* p : {"/clip1.webm", "/sound1.mp3", "/clip2.webm", "/sound2.mp3"}) server->Route(p, media);
+    for (const char* p : {"/clip1.webm", "/sound1.mp3", "/clip2.webm", "/sound2.mp3"})
+        server->Route(p, media);
     Route("/media1.html", "<video src='/clip1.webm' preload=auto autoplay muted></video>"
                           "<audio src='/sound1.mp3' preload=auto autoplay></audio>");
     Route("/media2.html", "<video src='/clip2.webm' preload=auto autoplay muted></video>"
@@ -155,7 +157,8 @@ TEST_F(ChromiumEngine, FramesAndPluginContentAreBlockedByTheirBits) {
     Route("/obj2.html", "object");
     Route("/frames1.html", "<iframe src='/inner1.html'></iframe>");
     Route("/frames2.html", "<iframe src='/inner2.html'></iframe>");
-    Route("/plugins1.html", "<object data='/obj1.html' type='text/html'></object><embed src='/emb1.html' type='text/html'>");
+    Route("/plugins1.html",
+          "<object data='/obj1.html' type='text/html'></object><embed src='/emb1.html' type='text/html'>");
     Route("/plugins2.html", "<object data='/obj2.html' type='text/html'></object>");
     SetOption(O::DLCTL_NO_FRAMEDOWNLOAD, true);
     ASSERT_TRUE(Load(server->Url("/frames1.html")));
@@ -241,8 +244,9 @@ TEST_F(ChromiumEngine, ANeverFinishingPageStopsAndTheNextLoadWorks) {
 
 TEST_F(ChromiumEngine, AnEndlessScriptIsEndedByStopAndByAMeasuringTimeout) {
     Route("/loop.html", "<body><script>for(;;){}</script></body>");
-    Route("/loop-later.html", "<body style='margin:0'><div style='width:700px'>x</div><script>"
-                              "addEventListener('load',function(){setTimeout(function(){for(;;){}},10)})</script></body>");
+    Route("/loop-later.html",
+          "<body style='margin:0'><div style='width:700px'>x</div><script>"
+          "addEventListener('load',function(){setTimeout(function(){for(;;){}},10)})</script></body>");
     Route("/after-loop.html", "<body>after</body>");
     host->Navigate(server->Url("/loop.html"));
     ASSERT_TRUE(PumpUntil([&] { return Hits("/loop.html") > 0; }));
@@ -315,9 +319,10 @@ TEST_F(ChromiumEngine, AKilledBrowserEndsTheLoadAndAFreshOneTakesOver) {
 }
 
 TEST_F(ChromiumEngine, AScreenshotOfOverAHundredMegabytes) {
-    Route("/tall.html", "<body style='margin:0'><div style='width:1200px;height:30000px;background:"
-                        "repeating-linear-gradient(to bottom,rgb(255,0,0) 0 1000px,rgb(0,0,255) 1000px 2000px)'>"
-                        "</div></body>");
+    Route("/tall.html",
+          "<body style='margin:0'><div style='width:1200px;height:30000px;background:"
+          "repeating-linear-gradient(to bottom,rgb(255,0,0) 0 1000px,rgb(0,0,255) 1000px 2000px)'>"
+          "</div></body>");
     ASSERT_TRUE(Load(server->Url("/tall.html")));
     host->SetBounds(0, 0, 1200, 30000);
     TBitmap bmp = Capture(*host, 1200, 30000);
@@ -332,11 +337,12 @@ TEST_F(ChromiumEngine, AScreenshotOfOverAHundredMegabytes) {
 
 TEST_F(ChromiumEngine, ChineseJapaneseKoreanAndEmojiRenderAsGlyphs) {
     // One character per 100 x 100 cell; the last is a private-use code point that no font has.
-    Route("/cjk.html", "<meta charset=utf-8><body style='margin:0;background:#fff'>"
-                       "<style>span{display:inline-block;width:100px;height:100px;font-size:64px;line-height:100px;"
-                       "text-align:center;vertical-align:top;color:#000}</style>"
-                       "<span>漢</span><span>字</span><span>か</span><span>한</span><span>😀</span>"
-                       "<span>&#xF8FF;</span><span>&#xF8FE;</span></body>");
+    Route("/cjk.html",
+          "<meta charset=utf-8><body style='margin:0;background:#fff'>"
+          "<style>span{display:inline-block;width:100px;height:100px;font-size:64px;line-height:100px;"
+          "text-align:center;vertical-align:top;color:#000}</style>"
+          "<span>漢</span><span>字</span><span>か</span><span>한</span><span>😀</span>"
+          "<span>&#xF8FF;</span><span>&#xF8FE;</span></body>");
     host->SetBounds(0, 0, 700, 100);
     ASSERT_TRUE(Load(server->Url("/cjk.html")));
     TBitmap bmp = Capture(*host, 700, 100);
@@ -344,19 +350,22 @@ TEST_F(ChromiumEngine, ChineseJapaneseKoreanAndEmojiRenderAsGlyphs) {
         std::vector<std::uint8_t> px;
         for (int y = 0; y < 100; ++y)
             for (int x = i * 100; x < i * 100 + 100; ++x)
-                for (int c : Pixel(bmp, x, y)) px.push_back(static_cast<std::uint8_t>(c));
+                for (int c : Pixel(bmp, x, y))
+                    px.push_back(static_cast<std::uint8_t>(c));
         return px;
     };
     auto ink = [](const std::vector<std::uint8_t>& px) {
         return std::count_if(px.begin(), px.end(), [](std::uint8_t v) { return v < 128; });
     };
     std::vector<std::vector<std::uint8_t>> cells;
-    for (int i = 0; i < 7; ++i) cells.push_back(cell(i));
+    for (int i = 0; i < 7; ++i)
+        cells.push_back(cell(i));
     // Missing glyphs all look alike; real ones differ from each other and from the missing-glyph form.
     for (int i = 0; i < 5; ++i) {
         EXPECT_GT(ink(cells[i]), 100) << "cell " << i << " is empty";
         EXPECT_NE(cells[i], cells[5]) << "cell " << i << " looks like a missing glyph";
-        for (int j = i + 1; j < 5; ++j) EXPECT_NE(cells[i], cells[j]) << i << " and " << j;
+        for (int j = i + 1; j < 5; ++j)
+            EXPECT_NE(cells[i], cells[j]) << i << " and " << j;
     }
     // The emoji is in colour.
     int coloured = 0;
@@ -385,6 +394,35 @@ TEST_F(ChromiumEngine, SeveralPagesLoadInParallelInOneBrowser) {
     EXPECT_EQ(host->Document()->BodyProperty("scrollWidth"), 611);
     EXPECT_EQ(second->Document()->BodyProperty("scrollWidth"), 622);
     EXPECT_NE(engine->SessionId(), other->SessionId());
+}
+
+
+TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
+    // Every 100-pixel row of the page has its own colour; a band drawn twice or left out shows at once.
+    std::string html = "<!DOCTYPE html><body style='margin:0'>";
+    for (int i = 0; i < 30; ++i)
+        html += "<div style='height:100px;background:rgb(" + std::to_string(i * 8) + "," + std::to_string(250 - i * 8) +
+                ",90)'></div>";
+    Route("/bands.html", html + "</body>");
+    ASSERT_TRUE(Load(server->Url("/bands.html")));
+    for (double scale : {1.0, 2.0}) {
+        engine->SetDeviceScaleFactor(scale);
+        engine->SetMaxBandRows(700); // 3000 page rows in bands of 700 device rows
+        host->SetWidth(300);
+        host->SetHeight(3000);
+        const int deviceRows = static_cast<int>(3000 * scale);
+        TBitmap bmp;
+        bmp.SetPixelFormat(TPixelFormat::pf24bit);
+        bmp.SetSize(static_cast<int>(300 * scale), deviceRows);
+        host->Document()->Draw(bmp, 300, 3000);
+        for (int y = 0; y < deviceRows; ++y) {
+            const int stripe = static_cast<int>(y / scale) / 100;
+            const std::array<int, 3> expected{90, 250 - stripe * 8, stripe * 8};
+            ASSERT_EQ(Pixel(bmp, 150, y), expected) << "scale " << scale << ", row " << y;
+        }
+    }
+    engine->SetDeviceScaleFactor(1.0);
+    engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
 }
 
 } // namespace

@@ -2,12 +2,12 @@
 // One browser and one test HTTP server for all tests of a binary; each test gets its own host and page.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <array>
+#include <chrono>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "browser/BrowserHost.h"
@@ -36,7 +36,8 @@ protected:
     void SetUp() override { host = MakeHost(&engine, &texts); }
     void TearDown() override { host.reset(); }
 
-    static std::unique_ptr<TBrowserHost> MakeHost(TChromiumEngine** engineOut, std::vector<std::string>* textsOut) {
+    static std::unique_ptr<TBrowserHost> MakeHost(TChromiumEngine** engineOut,
+                                                  std::vector<std::string>* textsOut) {
         auto e = std::make_unique<TChromiumEngine>(browser);
         if (engineOut) *engineOut = e.get();
         auto h = std::make_unique<TBrowserHost>(std::move(e));
@@ -45,7 +46,9 @@ protected:
         h->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT,
                                O::DLCTL_PRAGMA_NO_CACHE, O::DLCTL_NO_DLACTIVEXCTLS});
         if (textsOut)
-            h->OnStatusTextChange = [textsOut](TBrowserHost&, const std::string& t) { textsOut->push_back(t); };
+            h->OnStatusTextChange = [textsOut](TBrowserHost&, const std::string& t) {
+                textsOut->push_back(t);
+            };
         return h;
     }
 

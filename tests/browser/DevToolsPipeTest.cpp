@@ -24,7 +24,8 @@ std::string EncodeBase64(const std::vector<std::uint8_t>& in) {
     std::size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
         std::uint32_t v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += a[(v >> s) & 63];
+        for (int s = 18; s >= 0; s -= 6)
+            out += a[(v >> s) & 63];
     }
     if (i + 1 == in.size()) {
         std::uint32_t v = in[i] << 16;
@@ -64,7 +65,8 @@ TEST(Base64, DecodesAllPaddingsAndRefusesForeignCharacters) {
     std::mt19937 rng(7);
     for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 1000u, 1001u, 1002u}) {
         std::vector<std::uint8_t> bytes(n);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(rng());
         std::vector<std::uint8_t> decoded;
         ASSERT_TRUE(DecodeBase64(EncodeBase64(bytes), decoded)) << n;
         EXPECT_EQ(decoded, bytes) << n;
@@ -117,8 +119,10 @@ TEST(DevToolsMessage, ParsesRepliesEventsAndErrorsAndRefusesJunk) {
 TEST(DevToolsMessage, BigDataRepliesAreDecodedWithoutTheJsonTree) {
     std::vector<std::uint8_t> payload(300000);
     std::mt19937 rng(1);
-    for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
-    std::string text = "{\"id\":9,\"result\":{\"data\":\"" + EncodeBase64(payload) + "\"},\"sessionId\":\"AB\"}";
+    for (auto& b : payload)
+        b = static_cast<std::uint8_t>(rng());
+    std::string text =
+        "{\"id\":9,\"result\":{\"data\":\"" + EncodeBase64(payload) + "\"},\"sessionId\":\"AB\"}";
     auto m = ParseDevToolsMessage(text);
     ASSERT_TRUE(m);
     EXPECT_EQ(*m->Id, 9);
@@ -152,23 +156,27 @@ struct PipeFixture : ::testing::Test {
         if (toBrowser >= 0) close(toBrowser);
         close(fromBrowser);
     }
-    void Write(std::string_view s) { ASSERT_EQ(write(toBrowser, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+    void Write(std::string_view s) {
+        ASSERT_EQ(write(toBrowser, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
 };
 
 TEST_F(PipeFixture, MalformedAndUnexpectedMessagesAreSkipped) {
     using namespace std::string_view_literals;
     Write("garbage\0"sv);
-    Write("{\"id\":999,\"result\":{}}\0"sv);                 // a reply nobody asked for
+    Write("{\"id\":999,\"result\":{}}\0"sv); // a reply nobody asked for
     Write("{\"method\":\"Page.lifecycleEvent\",\"sessionId\":\"nobody\",\"params\":7}\0"sv);
     Write("[\"not an object\"]\0\0{\"id\":1\0"sv);
     Write("{\"id\":1,\"result\":{\"answer\":42}}\0"sv);
-    TDevToolsMessage reply = browser.Call("Test.method", nlohmann::json::object(), {}, std::chrono::seconds(5));
+    TDevToolsMessage reply =
+        browser.Call("Test.method", nlohmann::json::object(), {}, std::chrono::seconds(5));
     EXPECT_EQ(reply.Params["answer"], 42);
     EXPECT_EQ(browser.MalformedMessages(), 4u);
     char buf[256];
     ssize_t n = read(fromBrowser, buf, sizeof buf);
     ASSERT_GT(n, 0);
-    EXPECT_NE(std::string(buf, static_cast<std::size_t>(n)).find("\"method\":\"Test.method\""), std::string::npos);
+    EXPECT_NE(std::string(buf, static_cast<std::size_t>(n)).find("\"method\":\"Test.method\""),
+              std::string::npos);
     EXPECT_EQ(buf[n - 1], '\0');
 }
 
@@ -189,10 +197,12 @@ TEST_F(PipeFixture, ErrorRepliesTimeoutsAndAClosedPipeBecomeEngineErrors) {
     }
     // The late reply to the timed-out call is dropped; the next call gets its own.
     Write("{\"id\":2,\"result\":{}}\0{\"id\":3,\"result\":{\"ok\":true}}\0"sv);
-    EXPECT_TRUE(browser.Call("Test.next", nlohmann::json::object(), {}, std::chrono::seconds(5)).Params["ok"]);
+    EXPECT_TRUE(
+        browser.Call("Test.next", nlohmann::json::object(), {}, std::chrono::seconds(5)).Params["ok"]);
     close(toBrowser);
     toBrowser = -1;
-    EXPECT_THROW(browser.Call("Test.dead", nlohmann::json::object(), {}, std::chrono::seconds(5)), EEngineError);
+    EXPECT_THROW(browser.Call("Test.dead", nlohmann::json::object(), {}, std::chrono::seconds(5)),
+                 EEngineError);
     EXPECT_FALSE(browser.Running());
     EXPECT_THROW(browser.Send("Test.after", nlohmann::json::object()), EEngineError);
 }

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "wait") != 0) std::getchar(); // the test looks at the running browser first
     if (std::strcmp(argv[1], "exception") == 0) throw std::runtime_error("escaped");
     if (std::strcmp(argv[1], "wait") == 0)
-        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
     return 0;
 }

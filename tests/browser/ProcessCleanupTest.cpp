@@ -48,7 +48,8 @@ Started StartHelper(const std::string& mode, const std::string& url) {
     s.input = in[1];
     std::string line;
     char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
     close(out[0]);
     std::istringstream fields(line);
     fields >> s.browser >> s.profile;
@@ -106,7 +107,8 @@ TEST_P(ProcessCleanup, BrowserAndProfileAreGoneAfterTheProgramEnds) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == expected) << status;
     }
     // The browser's children may take a moment to notice their parent is gone.
-    for (int i = 0; i < 100 && !Leftovers(s).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 100 && !Leftovers(s).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(Leftovers(s).empty());
     EXPECT_FALSE(std::filesystem::exists(s.profile));
 }

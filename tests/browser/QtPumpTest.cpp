@@ -38,7 +38,9 @@ TEST(ChromiumQtPump, LoadsAndReportsStatusThroughTheEventLoop) {
     std::vector<std::string> texts;
     host.OnStatusTextChange = [&](TBrowserHost&, const std::string& t) { texts.push_back(t); };
     host.Navigate(server.Url("/qt.html"));
-    ASSERT_TRUE(RunUntil([&] { return host.ReadyState() == READYSTATE_COMPLETE && !texts.empty() && texts.back() == "Done"; }));
+    ASSERT_TRUE(RunUntil([&] {
+        return host.ReadyState() == READYSTATE_COMPLETE && !texts.empty() && texts.back() == "Done";
+    }));
     ASSERT_TRUE(host.Document());
     EXPECT_EQ(host.Document()->BodyProperty("scrollWidth"), 777);
     EXPECT_EQ(texts.front(), "Loading " + server.Url("/qt.html"));
@@ -50,7 +52,9 @@ TEST(ChromiumQtPump, LoadsAndReportsStatusThroughTheEventLoop) {
     EXPECT_FALSE(host.Document());
     texts.clear();
     host.Navigate(server.Url("/qt.html"));
-    ASSERT_TRUE(RunUntil([&] { return host.ReadyState() == READYSTATE_COMPLETE && !texts.empty() && texts.back() == "Done"; }));
+    ASSERT_TRUE(RunUntil([&] {
+        return host.ReadyState() == READYSTATE_COMPLETE && !texts.empty() && texts.back() == "Done";
+    }));
     EXPECT_NE(browser->ProcessId(), old);
     EXPECT_TRUE(host.Document());
 }

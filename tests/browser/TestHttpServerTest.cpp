@@ -57,7 +57,8 @@ TEST(TestHttpServer, AnswersRoutesAndRecordsRequestsWithHeaders) {
     // Keep-alive: the second request on the same connection.
     std::string e = Exchange(fd, "POST /echo HTTP/1.1\r\nX-Test: v\r\nContent-Length: 4\r\n\r\nbody", "body");
     EXPECT_NE(e.find("POST /echo v body"), std::string::npos);
-    std::string missing = Exchange(fd, "GET /nope HTTP/1.1\r\nConnection: close\r\n\r\n", "\r\n\r\nnot found");
+    std::string missing =
+        Exchange(fd, "GET /nope HTTP/1.1\r\nConnection: close\r\n\r\n", "\r\n\r\nnot found");
     EXPECT_EQ(missing.rfind("HTTP/1.1 404 ", 0), 0u);
     close(fd);
     auto all = server.Requests();

@@ -53,6 +53,28 @@ protected:
         THttpResponse never = Response(200, "text/html", "<!DOCTYPE html><body>forever");
         never.NeverFinish = true;
         server->Route("/never.html", never);
+
+        // A picture far below the first screen that the browser loads only when it comes near the view, and
+        // that takes a while to arrive.
+        server->Route("/lazy.html", Response(200, "text/html",
+                                             "<!DOCTYPE html><body style='margin:0'><div style='height:6000px'></div>"
+                                             "<img loading='lazy' src='/lazy.svg' width='200' height='200'></body>"));
+        THttpResponse picture = Response(200, "image/svg+xml",
+                                         "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
+                                         "<rect width='200' height='200' fill='#ff0000'/></svg>");
+        picture.Delay = std::chrono::milliseconds(600);
+        server->Route("/lazy.svg", picture);
+
+        // A page that fills itself in once three slow requests have come back, a second after its load event.
+        server->Route("/late.html", Response(200, "text/html",
+                                             "<!DOCTYPE html><body style='margin:0'><div style='height:200px'></div>"
+                                             "<script>onload=function(){Promise.all([1,2,3].map(function(i){"
+                                             "return fetch('/slow'+i)})).then(function(){var d=document."
+                                             "createElement('div');d.style.cssText='height:100px;background:#00ff00';"
+                                             "document.body.appendChild(d)})}</script></body>"));
+        THttpResponse slow = Response(200, "text/plain", "ok");
+        slow.Delay = std::chrono::milliseconds(1000);
+        for (const char* path : {"/slow1", "/slow2", "/slow3"}) server->Route(path, slow);
     }
     static void TearDownTestSuite() { server.reset(); }
 
@@ -213,4 +235,50 @@ TEST_F(CaptureTool, LocalFilesAndListsWithRepeats) {
     const auto image = DecodeImageFile((dir / (stem + ".bmp")).string());
     ASSERT_TRUE(image.Ok()) << image.Error;
     EXPECT_EQ(image.Pixel(10, 10), 0x00FF00u);
+}
+
+TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
+    auto capture = [&](bool lazy) {
+        std::vector<std::string> args{"--delay", "1", "--format", "bmp", "--width", "800", "-o",
+                                      (dir / "lazy.bmp").string(), Url("/lazy.html")};
+        if (lazy) args.insert(args.begin(), "--lazy");
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        return DecodeImageFile((dir / "lazy.bmp").string());
+    };
+    const auto without = capture(false);
+    ASSERT_TRUE(without.Ok()) << without.Error;
+    EXPECT_NE(without.Pixel(100, 6100), 0xFF0000u) << "the picture came in without scrolling: the test proves nothing";
+    const auto with = capture(true);
+    ASSERT_TRUE(with.Ok()) << with.Error;
+    EXPECT_EQ(with.Pixel(100, 6100), 0xFF0000u);
+}
+
+TEST_F(CaptureTool, WaitIdleCapturesWhatAScriptAddsAfterTheLoad) {
+    auto capture = [&](bool waitIdle) {
+        std::vector<std::string> args{"--delay", "0", "--format", "png", "-o", (dir / "late.png").string(),
+                                      Url("/late.html")};
+        if (waitIdle) args.insert(args.begin(), "--wait-idle");
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        return DecodeImageFile((dir / "late.png").string());
+    };
+    const auto early = capture(false);
+    ASSERT_TRUE(early.Ok()) << early.Error;
+    EXPECT_EQ(early.Height, 230);
+    const auto settled = capture(true);
+    ASSERT_TRUE(settled.Ok()) << settled.Error;
+    EXPECT_EQ(settled.Height, 330);
+    EXPECT_EQ(settled.Pixel(50, 250), 0x00FF00u);
+}
+
+TEST_F(CaptureTool, ScaleTwoDoublesBothSides) {
+    const Outcome o = Run({"--delay", "0", "--scale", "2", "--width", "400", "--format", "png", "-o",
+                           (dir / "double.png").string(), Url("/red.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto image = DecodeImageFile((dir / "double.png").string());
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_EQ(image.Width, 800);
+    EXPECT_EQ(image.Height, 1460);
+    EXPECT_EQ(image.Pixel(799, 1399), 0xFF0000u);
 }

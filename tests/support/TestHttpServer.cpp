@@ -16,26 +16,37 @@ namespace {
 
 std::string Lower(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
 std::string Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return std::string(s);
 }
 
 const char* Reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -56,7 +67,9 @@ std::string THttpRequest::Header(std::string_view name) const {
     return it == Headers.end() ? std::string() : it->second;
 }
 
-bool THttpRequest::HasHeader(std::string_view name) const { return Headers.count(Lower(name)) != 0; }
+bool THttpRequest::HasHeader(std::string_view name) const {
+    return Headers.count(Lower(name)) != 0;
+}
 
 TTestHttpServer::TTestHttpServer() {
     FListenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -67,7 +80,8 @@ TTestHttpServer::TTestHttpServer() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    if (::bind(FListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListenFd, 64) != 0) {
+    if (::bind(FListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(FListenFd, 64) != 0) {
         ::close(FListenFd);
         throw std::runtime_error("test server: cannot listen on 127.0.0.1");
     }
@@ -77,7 +91,9 @@ TTestHttpServer::TTestHttpServer() {
     FAcceptor = std::thread([this] { AcceptLoop(); });
 }
 
-TTestHttpServer::~TTestHttpServer() { Stop(); }
+TTestHttpServer::~TTestHttpServer() {
+    Stop();
+}
 
 std::string TTestHttpServer::Url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(FPort) + std::string(path);
@@ -116,7 +132,8 @@ void TTestHttpServer::Stop() {
         std::lock_guard lock(FMutex);
         if (FStopping) return;
         FStopping = true;
-        for (int fd : FOpenFds) ::shutdown(fd, SHUT_RDWR);
+        for (int fd : FOpenFds)
+            ::shutdown(fd, SHUT_RDWR);
         ::shutdown(FListenFd, SHUT_RDWR);
     }
     FStopped.notify_all();
@@ -125,7 +142,8 @@ void TTestHttpServer::Stop() {
         std::lock_guard lock(FMutex);
         workers.swap(FWorkers);
     }
-    for (auto& t : workers) t.join();
+    for (auto& t : workers)
+        t.join();
     ::close(FListenFd);
 }
 
@@ -226,7 +244,8 @@ void TTestHttpServer::Serve(int fd) {
 
         std::string out = "HTTP/1.1 " + std::to_string(res.Status) + " " + Reason(res.Status) + "\r\n";
         if (!res.ContentType.empty()) out += "Content-Type: " + res.ContentType + "\r\n";
-        for (const auto& [name, value] : res.Headers) out += name + ": " + value + "\r\n";
+        for (const auto& [name, value] : res.Headers)
+            out += name + ": " + value + "\r\n";
         if (res.NeverFinish) {
             // Promise far more than is ever sent, so the client keeps waiting for the rest.
             out += "Content-Length: 100000000\r\nConnection: close\r\n\r\n";
@@ -241,12 +260,11 @@ void TTestHttpServer::Serve(int fd) {
             goto done;
         }
     }
-done:
-    {
-        std::lock_guard lock(FMutex);
-        FOpenFds.erase(std::remove(FOpenFds.begin(), FOpenFds.end(), fd), FOpenFds.end());
-        ::close(fd);
-    }
+done : {
+    std::lock_guard lock(FMutex);
+    FOpenFds.erase(std::remove(FOpenFds.begin(), FOpenFds.end(), fd), FOpenFds.end());
+    ::close(fd);
+}
 }
 
 } // namespace korvane::testing

@@ -1,8 +1,8 @@
 #pragma once
-// A small HTTP/1.1 server for tests: listens on an ephemeral port of 127.0.0.1, answers routes set by the test
-// (status, content type, body, extra headers, an optional delay or a response that never finishes) and records
-// every request with its headers. One thread accepts, one thread serves each connection; the destructor (or
-// Stop) ends them all, including responses that were never meant to finish.
+// A small HTTP/1.1 server for tests: listens on an ephemeral port of 127.0.0.1, answers routes set by the
+// test (status, content type, body, extra headers, an optional delay or a response that never finishes) and
+// records every request with its headers. One thread accepts, one thread serves each connection; the
+// destructor (or Stop) ends them all, including responses that were never meant to finish.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,8 +18,8 @@ namespace korvane::testing {
 
 struct THttpRequest {
     std::string Method;
-    std::string Target;  // path and query as sent
-    std::string Path;    // without the query
+    std::string Target;                         // path and query as sent
+    std::string Path;                           // without the query
     std::map<std::string, std::string> Headers; // names in lower case
     std::string Body;
 
