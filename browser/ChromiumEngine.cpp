@@ -529,10 +529,12 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
     // A tall page is drawn in bands whose seams fall on whole device pixels: each band is a whole number of
     // CSS pixels that makes a whole number of device rows.
+    // Wide pages get lower bands, so that no one screenshot is larger than kMaxBandPixels.
+    const int maxRows = std::max(256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / deviceWidth)));
     int unit = 1;
     while (unit < 64 && std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) ++unit;
-    const int bandCss = std::max(unit, static_cast<int>(FMaxBandRows / FScale) / unit * unit);
-    if (deviceHeight <= FMaxBandRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) {
+    const int bandCss = std::max(unit, static_cast<int>(maxRows / FScale) / unit * unit);
+    if (deviceHeight <= maxRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) {
         DrawBand(bitmap, width, 0, height, 0, deviceWidth, deviceHeight);
         return;
     }

@@ -8,8 +8,8 @@
 Writes the corpus into a temp folder, serves it on 127.0.0.1 (ephemeral port),
 then measures:
   single pages (five pages to PNG, JPG, BMP):  cold = one process, one page;
-      warm = (time of N copies in one process - time of one) / (N - 1), the same
-      rule for every tool; peak memory = VmHWM of the tool's own process
+      warm = median time between consecutive files written (stdout lines) in a
+      batch of N copies of the page in one process, the same rule for every tool; peak memory = VmHWM of the tool's own process
       (korvane-capture, or the Node process), polled from /proc, next to
       /usr/bin/time -v's maximum RSS (which also covers reaped children).
   batch (the 20+ page corpus to PNG): pages/s with --jobs 1 and --jobs 2 vs the
@@ -104,13 +104,22 @@ def vm_hwm_kb(pid):
 
 
 def run(cmd, cwd=None):
-    """Runs cmd under /usr/bin/time -v. Returns wall seconds, time's max RSS (KB),
-    the polled VmHWM (KB) of cmd's own process, rc, stdout lines, stderr tail."""
-    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf, \
-            tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+    """Runs cmd under /usr/bin/time -v. Returns wall seconds, time's max RSS (KB), the polled
+    VmHWM (KB) of cmd's own process, rc, stdout lines with their arrival times (s from start),
+    and the tail of stderr."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as tf, tempfile.TemporaryFile("w+") as err:
         start = time.perf_counter()
         p = subprocess.Popen(["/usr/bin/time", "-v", "-o", tf.name] + cmd, cwd=cwd,
-                             stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err, text=True)
+        lines, stamps = [], []
+
+        def read():
+            for line in p.stdout:
+                if line.strip():
+                    stamps.append(time.perf_counter() - start)
+                    lines.append(line.strip())
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
         own, hwm = None, None
         while p.poll() is None:
             if own is None:
@@ -121,16 +130,15 @@ def run(cmd, cwd=None):
                     hwm = h
             time.sleep(0.02)
         wall = time.perf_counter() - start
+        reader.join(5)
         maxrss = None
         for line in tf.read().splitlines():
             if "Maximum resident set size" in line:
                 maxrss = int(line.split(":")[1])
-        out.seek(0)
         err.seek(0)
-        lines = [l.strip() for l in out.read().splitlines() if l.strip()]
         errtail = [l for l in err.read().splitlines() if "dbus" not in l.lower() and l.strip()][-5:]
     return {"wall": wall, "maxrss_kb": maxrss, "own_hwm_kb": hwm, "rc": p.returncode,
-            "stdout": lines, "stderr": errtail, "cmd": cmd}
+            "stdout": lines, "stamps": stamps, "stderr": errtail, "cmd": cmd}
 
 
 def korvane_cmd(urls, fmt, outdir, width="1024", jobs=1):
@@ -351,10 +359,17 @@ def verdict(value, goal, le=True):
     return "met" if (value <= goal if le else value >= goal) else "NOT met"
 
 
-def warm_per_page(entry, tool, warm_n):
-    cold = median([r["wall"] for r in entry[tool]["cold"]])
-    warm = median([r["wall"] for r in entry[tool]["warm"]])
-    return None if cold is None or warm is None else (warm - cold) / (warm_n - 1)
+def intervals(r):
+    st = r.get("stamps", [])
+    return [b - a for a, b in zip(st, st[1:])]
+
+
+def warm_per_page(entry, tool, warm_n=None):
+    """Median time between consecutive written files in the warm batches (pages 2..N)."""
+    xs = []
+    for r in entry[tool]["warm"]:
+        xs += intervals(r)
+    return median(xs)
 
 
 def report(results, warm_n):
@@ -362,8 +377,10 @@ def report(results, warm_n):
     p = out.append
     single = results["single"]
     if single:
-        p("### Single pages (issue 5): seconds, cold = one process for one page; warm = per page in a batch"
-          f" of {warm_n} in one process ((t{warm_n} - t1) / {warm_n - 1}); medians")
+        p("### Single pages (issue 5): seconds, medians. cold = one process for one page (browser start"
+          f" included); warm = median time between consecutive files written in a batch of {warm_n} copies of"
+          " the page (?r=1..N) in one process, the same rule for every tool; (loop) = the peer's own"
+          " goto+screenshot time measured inside Node")
         p("")
         p("| page | ours: size | png cold | jpg cold | bmp cold | pptr cold | pw cold | chromium --screenshot |"
           " png warm | jpg warm | bmp warm | pptr warm (loop) | pw warm (loop) |"

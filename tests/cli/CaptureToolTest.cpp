@@ -282,3 +282,44 @@ TEST_F(CaptureTool, ScaleTwoDoublesBothSides) {
     EXPECT_EQ(image.Height, 1460);
     EXPECT_EQ(image.Pixel(799, 1399), 0xFF0000u);
 }
+
+// The largest sides a capture may have come out whole: 16384 wide, and 131030 high (in bands).
+TEST_F(CaptureTool, TheLargestSidesComeOutComplete) {
+    auto stripes = [](int width, int count) {
+        std::string html = "<!DOCTYPE html><body style='margin:0;width:" + std::to_string(width) + "px'>";
+        for (int i = 0; i < count; ++i)
+            html += "<div style='height:1000px;background:rgb(" + std::to_string(i * 37 % 256) + "," +
+                    std::to_string(i * 91 % 256) + "," + std::to_string(i * 53 % 256) + ")'></div>";
+        return html + "</body>";
+    };
+    auto colour = [](int i) {
+        return static_cast<std::uint32_t>((i * 37 % 256) << 16 | (i * 91 % 256) << 8 | (i * 53 % 256));
+    };
+    server->Route("/wide.html", Response(200, "text/html", stripes(16384, 2)));
+    server->Route("/tall.html", Response(200, "text/html", stripes(800, 131)));
+
+    Outcome o = Run({"--delay", "0", "--width", "16384", "--format", "bmp", "-o", (dir / "wide.bmp").string(),
+                     Url("/wide.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    auto image = DecodeImageFile((dir / "wide.bmp").string());
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_EQ(image.Width, 16384);
+    EXPECT_EQ(image.Height, 2030);
+    for (int i = 0; i < 2; ++i)
+        for (int x : {0, 9000, 16383}) EXPECT_EQ(image.Pixel(x, i * 1000 + 500), colour(i)) << x;
+    fs::remove(dir / "wide.bmp");
+
+    o = Run({"--delay", "0", "--width", "800", "--format", "png", "-o", (dir / "tall.png").string(), Url("/tall.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    image = DecodeImageFile((dir / "tall.png").string());
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_EQ(image.Height, 131030);
+    for (int i = 0; i < 131; ++i) {
+        ASSERT_EQ(image.Pixel(400, i * 1000 + 2), colour(i)) << i;
+        ASSERT_EQ(image.Pixel(400, i * 1000 + 997), colour(i)) << i;
+    }
+    EXPECT_EQ(image.Pixel(400, 131029), 0xFFFFFFu);
+
+    EXPECT_EQ(Run({"--width", "16385", Url("/wide.html")}).status, 2);
+    EXPECT_EQ(Run({"--height", "131073", Url("/wide.html")}).status, 2);
+}
