@@ -12,7 +12,7 @@
 
 #include "browser/Document.h"
 #include "browser/Engine.h"
-#include "browser/EnumSet.h"
+#include "platform/EnumSet.h"
 #include "platform/HostSite.h"
 
 namespace korvane {

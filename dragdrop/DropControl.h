@@ -1,7 +1,7 @@
 #pragma once
 // What a drop target needs of the window control it serves and of its auto-scroll timer. The toolkit adapter
 // supplies both; the core knows no toolkit.
-#include "dragdrop/MemberSet.h"
+#include "platform/EnumSet.h"
 #include "platform/DataObject.h"
 #include "platform/DragImage.h"
 
@@ -11,7 +11,7 @@
 namespace korvane {
 
 enum TScrollBarKind { sbHorizontal, sbVertical };
-using TScrollBars = TMemberSet<TScrollBarKind>;
+using TScrollBars = TEnumSet<TScrollBarKind>;
 
 // Scroll messages, delivered directly to the control.
 inline constexpr std::uint32_t WM_HSCROLL = 0x0114;

@@ -1,7 +1,7 @@
 #pragma once
 // The base of drag-and-drop components, the drag types and shift states they speak in, and the start-up work
 // of the drag-and-drop module: the registered formats and the shared requests for dragged data.
-#include "dragdrop/MemberSet.h"
+#include "platform/EnumSet.h"
 #include "platform/DataObject.h"
 
 #include <atomic>
@@ -40,7 +40,7 @@ private:
 };
 
 enum TDragType { dtCopy, dtMove, dtLink };
-using TDragTypes = TMemberSet<TDragType>;
+using TDragTypes = TEnumSet<TDragType>;
 
 // The drop-effect bit a drag type stands for.
 constexpr std::uint32_t DropEffectOf(TDragType t) {
@@ -48,7 +48,7 @@ constexpr std::uint32_t DropEffectOf(TDragType t) {
 }
 
 enum TShiftStateMember { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
-using TShiftState = TMemberSet<TShiftStateMember>;
+using TShiftState = TEnumSet<TShiftStateMember>;
 
 // The shift state of a drag call's key-state word: MK_SHIFT, MK_CONTROL, MK_ALT and the three mouse buttons.
 TShiftState KeysToShiftState(std::uint32_t keyState);

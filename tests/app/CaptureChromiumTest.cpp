@@ -21,18 +21,12 @@
 
 using namespace korvane;
 using korvane::testing::DecodeImageFile;
+using korvane::testing::MakeResponse;
 using korvane::testing::THttpResponse;
 using korvane::testing::TTestHttpServer;
 
 namespace {
 
-THttpResponse Response(int status, std::string type, std::string body) {
-    THttpResponse r;
-    r.Status = status;
-    r.ContentType = std::move(type);
-    r.Body = std::move(body);
-    return r;
-}
 
 // The colour of stripe i: every stripe differs from every other, so a band drawn twice or left out shows.
 std::uint32_t StripeColour(int i) {
@@ -90,13 +84,13 @@ class CaptureChromiumTest : public QObject {
 
 private slots:
     void initTestCase() {
-        server.Route("/tall.html", Response(200, "text/html",
+        server.Route("/tall.html", MakeResponse(200, "text/html",
                                                  "<!DOCTYPE html><html><body style='margin:0'><div style='height:1500px;"
                                                  "background:#3060c0'></div></body></html>"));
-        server.Route("/images.html", Response(200, "text/html", "<html><body><img src='/pic.svg'></body></html>"));
-        server.Route("/pic.svg", Response(200, "image/svg+xml",
+        server.Route("/images.html", MakeResponse(200, "text/html", "<html><body><img src='/pic.svg'></body></html>"));
+        server.Route("/pic.svg", MakeResponse(200, "image/svg+xml",
                                                "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"));
-        server.Route("/stripes.html", Response(200, "text/html", StripesPage(40)));
+        server.Route("/stripes.html", MakeResponse(200, "text/html", StripesPage(40)));
         desktop = std::make_unique<test::RecordingDesktop>();
         w = std::make_unique<TfrmKorvane>(TAppPaths{(dir.path() + "/k.ini").toStdString(), Out().toStdString()});
         w->EditOutput->setText(Out());

@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-THttpResponse Response(int status, std::string type, std::string body) {
-    THttpResponse r;
-    r.Status = status;
-    r.ContentType = std::move(type);
-    r.Body = std::move(body);
-    return r;
-}
 
 struct Outcome {
     int status = -1;
@@ -43,36 +36,36 @@ protected:
 
     static void SetUpTestSuite() {
         server = std::make_unique<TTestHttpServer>();
-        server->Route("/red.html", Response(200, "text/html",
+        server->Route("/red.html", MakeResponse(200, "text/html",
                                                  "<!DOCTYPE html><body style='margin:0;background:#f00'>"
                                                  "<div style='height:700px'></div></body>"));
-        server->Route("/blue.html", Response(200, "text/html",
+        server->Route("/blue.html", MakeResponse(200, "text/html",
                                                   "<!DOCTYPE html><body style='margin:0;background:#00f'>"
                                                   "<div style='height:300px'></div></body>"));
-        server->Route("/missing.html", Response(404, "text/html", "<!DOCTYPE html><body>gone</body>"));
-        THttpResponse never = Response(200, "text/html", "<!DOCTYPE html><body>forever");
+        server->Route("/missing.html", MakeResponse(404, "text/html", "<!DOCTYPE html><body>gone</body>"));
+        THttpResponse never = MakeResponse(200, "text/html", "<!DOCTYPE html><body>forever");
         never.NeverFinish = true;
         server->Route("/never.html", never);
 
         // A picture far below the first screen that the browser loads only when it comes near the view, and
         // that takes a while to arrive.
-        server->Route("/lazy.html", Response(200, "text/html",
+        server->Route("/lazy.html", MakeResponse(200, "text/html",
                                              "<!DOCTYPE html><body style='margin:0'><div style='height:6000px'></div>"
                                              "<img loading='lazy' src='/lazy.svg' width='200' height='200'></body>"));
-        THttpResponse picture = Response(200, "image/svg+xml",
+        THttpResponse picture = MakeResponse(200, "image/svg+xml",
                                          "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
                                          "<rect width='200' height='200' fill='#ff0000'/></svg>");
         picture.Delay = std::chrono::milliseconds(600);
         server->Route("/lazy.svg", picture);
 
         // A page that fills itself in once three slow requests have come back, a second after its load event.
-        server->Route("/late.html", Response(200, "text/html",
+        server->Route("/late.html", MakeResponse(200, "text/html",
                                              "<!DOCTYPE html><body style='margin:0'><div style='height:200px'></div>"
                                              "<script>onload=function(){Promise.all([1,2,3].map(function(i){"
                                              "return fetch('/slow'+i)})).then(function(){var d=document."
                                              "createElement('div');d.style.cssText='height:100px;background:#00ff00';"
                                              "document.body.appendChild(d)})}</script></body>"));
-        THttpResponse slow = Response(200, "text/plain", "ok");
+        THttpResponse slow = MakeResponse(200, "text/plain", "ok");
         slow.Delay = std::chrono::milliseconds(1000);
         for (const char* path : {"/slow1", "/slow2", "/slow3"}) server->Route(path, slow);
     }
@@ -295,8 +288,8 @@ TEST_F(CaptureTool, TheLargestSidesComeOutComplete) {
     auto colour = [](int i) {
         return static_cast<std::uint32_t>((i * 37 % 256) << 16 | (i * 91 % 256) << 8 | (i * 53 % 256));
     };
-    server->Route("/wide.html", Response(200, "text/html", stripes(16384, 2)));
-    server->Route("/tall.html", Response(200, "text/html", stripes(800, 131)));
+    server->Route("/wide.html", MakeResponse(200, "text/html", stripes(16384, 2)));
+    server->Route("/tall.html", MakeResponse(200, "text/html", stripes(800, 131)));
 
     Outcome o = Run({"--delay", "0", "--width", "16384", "--format", "bmp", "-o", (dir / "wide.bmp").string(),
                      Url("/wide.html")});

@@ -37,6 +37,15 @@ struct THttpResponse {
     bool NeverFinish = false;           // send the headers and Body, then hold the connection open
 };
 
+// A response of the given status, content type and body, the rest as defaulted.
+inline THttpResponse MakeResponse(int status, std::string contentType, std::string body) {
+    THttpResponse r;
+    r.Status = status;
+    r.ContentType = std::move(contentType);
+    r.Body = std::move(body);
+    return r;
+}
+
 using THttpHandler = std::function<THttpResponse(const THttpRequest&)>;
 
 class TTestHttpServer {
