@@ -121,8 +121,8 @@ def main():
     def resize(w, h):
         b.call("Emulation.setDeviceMetricsOverride", {"width": w, "height": h, "deviceScaleFactor": 1, "mobile": False}, s)
 
-    for spec in pages:
-        url, width = spec.rsplit(":", 1)
+    for page in pages:
+        url, width = page.rsplit(":", 1)
         width = int(width)
         resize(100, 100)
         load(url)
