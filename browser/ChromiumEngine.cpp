@@ -91,7 +91,7 @@ void TChromiumEngine::EnsurePage() {
     if (!FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
     DropPage();
     FApplied.reset();
-    auto created = FBrowser->Call("Target.createTarget", {{"url", "about:blank"}});
+    auto created = FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}});
     FTargetId = Str(created.Params, "targetId");
     auto attached = FBrowser->Call("Target.attachToTarget", {{"targetId", FTargetId}, {"flatten", true}});
     FSessionId = Str(attached.Params, "sessionId");

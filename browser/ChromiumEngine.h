@@ -61,7 +61,7 @@ public:
     void ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause);
     // The most device rows one screenshot may have; taller drawings are made of bands of this height.
     void SetMaxBandRows(int rows) { FMaxBandRows = rows > 0 ? rows : kDefaultMaxBandRows; }
-    static constexpr int kDefaultMaxBandRows = 16384;
+    static constexpr int kDefaultMaxBandRows = 65536;
     static constexpr std::int64_t kMaxBandPixels = 64ll * 1024 * 1024;
 
     // Time allowed to a screenshot; the default is four times the browser's call timeout.

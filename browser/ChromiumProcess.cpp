@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <sstream>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -147,6 +149,10 @@ std::vector<std::string> TChromiumProcess::StandardArguments() {
                                      "--disable-sync",
                                      "--disable-breakpad",
                                      "--mute-audio",
+                                     // Pages of a batch load side by side: none may be held back as hidden.
+                                     "--disable-background-timer-throttling",
+                                     "--disable-backgrounding-occluded-windows",
+                                     "--disable-renderer-backgrounding",
                                      "--remote-debugging-pipe"};
     // The sandbox cannot run as root; anyone else keeps it.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
@@ -279,6 +285,32 @@ bool TChromiumProcess::HasExited(std::string* description) {
     return FReaped;
 }
 
+namespace {
+
+// True when a process of the group is still running (in /proc, neither a zombie nor dead).
+bool GroupHasLiveMembers(pid_t group) {
+    if (::kill(-group, 0) != 0) return false;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        // pid (comm) state ppid pgrp ...: the command may hold blanks and parentheses, so read after the last ")".
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        char state = 0;
+        long ppid = 0, pgrp = 0;
+        if (!(rest >> state >> ppid >> pgrp)) continue;
+        if (pgrp == group && state != 'Z' && state != 'X') return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void TChromiumProcess::Terminate() {
     CloseFd(FWriteFd);
     CloseFd(FReadFd);
@@ -291,8 +323,9 @@ void TChromiumProcess::Terminate() {
             FReaped = true;
             FStatus = status;
         }
-        // Children of the browser that outlived it are still in its group; give them a moment to go.
-        for (int i = 0; i < 100 && ::kill(-FPid, 0) == 0; ++i) {
+        // Children of the browser that outlived it are still in its group; give them a moment to go. Members
+        // that are already dead but not yet reaped (by whoever adopted them) do not count.
+        for (int i = 0; i < 100 && GroupHasLiveMembers(FPid); ++i) {
             ::kill(-FPid, SIGKILL);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

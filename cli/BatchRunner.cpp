@@ -27,14 +27,13 @@ constexpr auto kLazyPause = std::chrono::milliseconds(150);
 } // namespace
 
 struct TBatchRunner::Slot {
-    enum class State { Idle, Loading, Settling, Delaying, Writing };
+    enum class State { Idle, Loading, Settling, Delaying };
     std::unique_ptr<TBrowserHost> Host;
     TChromiumEngine* Engine = nullptr;
     State Phase = State::Idle;
     std::size_t Job = 0;
     Clock::time_point Started, Deadline, WaitUntil;
     std::optional<Clock::time_point> QuietSince; // the network has been almost idle since then
-    std::future<void> Writing;
 };
 
 std::string OutputPathFor(const TCliOptions& options, const std::string& url) {
@@ -50,11 +49,15 @@ std::string OutputPathFor(const TCliOptions& options, const std::string& url) {
 
 TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser)
     : FOptions(std::move(options)), FBrowser(std::move(browser)) {
+    // No single call to the browser may outlast a page's own time.
+    const auto pageTime = std::chrono::milliseconds(std::int64_t{FOptions.TimeoutSeconds} * 1000);
+    FBrowser->SetCallTimeout(std::min(FBrowser->Options().CallTimeout, pageTime));
     const int slots = std::max(1, std::min<int>(FOptions.Jobs, static_cast<int>(FOptions.Urls.size())));
     for (int i = 0; i < slots; ++i) {
         auto slot = std::make_unique<Slot>();
         auto engine = std::make_unique<TChromiumEngine>(FBrowser);
         engine->SetDeviceScaleFactor(FOptions.Scale);
+        engine->SetDrawTimeout(pageTime);
         slot->Engine = engine.get();
         slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
         using O = TDownloadControlOption;
@@ -65,9 +68,14 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
     }
 }
 
+struct TBatchRunner::Write {
+    std::size_t Job = 0;
+    Clock::time_point Started;
+    std::future<void> Done;
+};
+
 TBatchRunner::~TBatchRunner() {
-    for (auto& slot : FSlots)
-        if (slot->Writing.valid()) slot->Writing.wait();
+    for (auto& write : FWrites) write.Done.wait();
 }
 
 void TBatchRunner::Report() {
@@ -107,14 +115,40 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
 }
 
 void TBatchRunner::Finish(Slot& slot, std::string reason) {
-    TPageResult& result = FResults[slot.Job];
-    result.Seconds = std::chrono::duration<double>(Clock::now() - slot.Started).count();
+    slot.Phase = Slot::State::Idle;
+    Finish(slot.Job, slot.Started, std::move(reason));
+}
+
+void TBatchRunner::Finish(std::size_t job, Clock::time_point started, std::string reason) {
+    TPageResult& result = FResults[job];
+    result.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.Captured = reason.empty();
     result.Reason = std::move(reason);
-    slot.Phase = Slot::State::Idle;
     ++FDone;
     if (OnResult) OnResult(result);
     Report();
+}
+
+void TBatchRunner::CheckWrites() {
+    for (auto it = FWrites.begin(); it != FWrites.end();) {
+        if (it->Done.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            ++it;
+            continue;
+        }
+        std::string reason;
+        try {
+            it->Done.get();
+            if (FOptions.View && ::fork() == 0) {
+                ::execlp("xdg-open", "xdg-open", FResults[it->Job].Path.c_str(), static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+        } catch (const std::exception& e) {
+            reason = e.what();
+        }
+        const Write done = std::move(*it);
+        it = FWrites.erase(it);
+        Finish(done.Job, done.Started, std::move(reason));
+    }
 }
 
 void TBatchRunner::Capture(Slot& slot) {
@@ -134,11 +168,12 @@ void TBatchRunner::Capture(Slot& slot) {
     const TCaptureOutcome drawn = DrawDocument(*slot.Host, *document, *bitmap, settings);
     result.Width = drawn.Width;
     result.Height = drawn.Height;
-    // The file is encoded and written on a worker while the next page loads.
-    slot.Writing = std::async(std::launch::async, [bitmap, format = settings.Format, path = result.Path] {
-        WriteCapture(*bitmap, format, path);
-    });
-    slot.Phase = Slot::State::Writing;
+    // The file is encoded and written on a worker while the slot loads the next page.
+    FWrites.push_back(Write{slot.Job, slot.Started, std::async(std::launch::async, [bitmap, format = settings.Format,
+                                                                                  path = result.Path] {
+                                WriteCapture(*bitmap, format, path);
+                            })});
+    slot.Phase = Slot::State::Idle;
 }
 
 void TBatchRunner::Step(Slot& slot) {
@@ -192,28 +227,16 @@ void TBatchRunner::Step(Slot& slot) {
             }
             if (now >= slot.WaitUntil) Capture(slot);
             return;
-        case Slot::State::Writing:
-            if (slot.Writing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
-            slot.Writing.get();
-            if (FOptions.View) {
-                if (::fork() == 0) {
-                    ::execlp("xdg-open", "xdg-open", result.Path.c_str(), static_cast<char*>(nullptr));
-                    ::_exit(127);
-                }
-            }
-            return Finish(slot, {});
         }
     } catch (const std::exception& e) {
-        if (slot.Writing.valid()) slot.Writing.wait();
         Finish(slot, e.what());
     }
 }
 
 std::chrono::milliseconds TBatchRunner::NextWait() const {
-    auto wait = std::chrono::milliseconds(100);
+    auto wait = std::chrono::milliseconds(FWrites.empty() ? 100 : 5);
     const auto now = Clock::now();
     for (const auto& slot : FSlots) {
-        if (slot->Phase == Slot::State::Writing) wait = std::min(wait, std::chrono::milliseconds(5));
         if (slot->Phase == Slot::State::Settling) wait = std::min(wait, std::chrono::milliseconds(25));
         auto until = [&](Clock::time_point t) {
             auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
@@ -232,8 +255,11 @@ std::vector<TPageResult> TBatchRunner::Run() {
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {
+        CheckWrites();
+        // At most one file a slot is being written at a time, so that bitmaps do not pile up in memory.
         for (auto& slot : FSlots)
-            while (slot->Phase == Slot::State::Idle && FNext < FResults.size()) Start(*slot, FNext++);
+            while (slot->Phase == Slot::State::Idle && FNext < FResults.size() && FWrites.size() < FSlots.size())
+                Start(*slot, FNext++);
         if (FDone >= FResults.size()) break;
         if (FBrowser->Running()) FBrowser->WaitIncoming(NextWait());
         else ::usleep(static_cast<useconds_t>(NextWait().count()) * 1000);

@@ -44,16 +44,20 @@ public:
 
 private:
     struct Slot;
+    struct Write;
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
     void Finish(Slot& slot, std::string reason);
+    void Finish(std::size_t job, std::chrono::steady_clock::time_point started, std::string reason);
+    void CheckWrites();
     std::chrono::milliseconds NextWait() const;
     void Report();
 
     TCliOptions FOptions;
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::vector<std::unique_ptr<Slot>> FSlots;
+    std::vector<Write> FWrites;
     std::vector<TPageResult> FResults;
     std::size_t FNext = 0, FDone = 0;
     std::string FCurrent;

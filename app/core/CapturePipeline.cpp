@@ -64,17 +64,21 @@ TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, 
 
     RestingSizeGuard restore(host);
     int width = 0, height = 0;
-    // First measured at the resting size, then again at the size the first pass set.
+    // First measured at the resting size, then again laid out at the width the first pass found. The view
+    // keeps its resting height until the end: a page whose body reports at least the view's height (as pages
+    // without a doctype do) would otherwise measure as tall as its narrow first layout.
     for (int pass = 0; pass < 2; ++pass) {
         width = settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"))
                                          : settings.Width.Pixels;
         height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"))
                                            : settings.Height.Pixels;
-        CheckCaptureSize(width, height);
-        CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
+        // The first height comes from the narrow resting layout and is not the capture's: only the last counts.
+        const std::int32_t checkedHeight = pass == 0 ? 1 : height;
+        CheckCaptureSize(width, checkedHeight);
+        CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(checkedHeight, settings.Scale));
         host.SetWidth(width);
-        host.SetHeight(height);
     }
+    host.SetHeight(height);
 
     TCaptureOutcome outcome;
     outcome.Width = ScaledSide(width, settings.Scale);

@@ -2,7 +2,8 @@
 // Full-page PNG screenshots of a list of URLs with Puppeteer or Playwright, one browser.
 //
 //   node peer.js --tool puppeteer|playwright --out DIR [--jobs 1|2] [--width 1024]
-//                [--json FILE] URL...
+//                [--json FILE] [--no-cache] URL...
+// --no-cache (Puppeteer only) turns the browser cache off, as korvane-capture does.
 //
 // The browser is Debian's /usr/bin/chromium, never a downloaded one. --jobs 2 keeps two
 // pages of the one browser busy, taking URLs from a shared queue. Timings (ms, from this
@@ -15,7 +16,7 @@ const t0 = process.hrtime.bigint();
 const ms = () => Number(process.hrtime.bigint() - t0) / 1e6;
 
 function parseArgs(argv) {
-  const o = { tool: null, out: '.', jobs: 1, width: 1024, height: 768, json: null, urls: [] };
+  const o = { tool: null, out: '.', jobs: 1, width: 1024, height: 768, json: null, noCache: false, urls: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     if (a === '--tool') o.tool = argv[++i];
@@ -23,6 +24,7 @@ function parseArgs(argv) {
     else if (a === '--jobs') o.jobs = parseInt(argv[++i], 10);
     else if (a === '--width') o.width = parseInt(argv[++i], 10);
     else if (a === '--json') o.json = argv[++i];
+    else if (a === '--no-cache') o.noCache = true;
     else o.urls.push(a);
   }
   if (!['puppeteer', 'playwright'].includes(o.tool) || o.urls.length === 0 || !(o.jobs >= 1)) {
@@ -52,7 +54,11 @@ async function launch(tool, o) {
       defaultViewport: viewport,
     });
     return {
-      newPage: async () => browser.newPage(),
+      newPage: async () => {
+        const page = await browser.newPage();
+        if (o.noCache) await page.setCacheEnabled(false);
+        return page;
+      },
       shoot: async (page, url, file) => {
         await page.goto(url, { waitUntil: 'load', timeout: 120000 });
         await page.screenshot({ path: file, fullPage: true, type: 'png' });

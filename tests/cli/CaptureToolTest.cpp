@@ -316,3 +316,22 @@ TEST_F(CaptureTool, TheLargestSidesComeOutComplete) {
     EXPECT_EQ(Run({"--width", "16385", Url("/wide.html")}).status, 2);
     EXPECT_EQ(Run({"--height", "131073", Url("/wide.html")}).status, 2);
 }
+
+// Two pages at once, some of them tall: the page that is not in front still loads and draws.
+TEST_F(CaptureTool, TwoJobsOverTallAndShortPagesAllComeOut) {
+    auto box = [](int w, int h) {
+        return "<!DOCTYPE html><body style='margin:0'><div style='width:" + std::to_string(w) + "px;height:" +
+               std::to_string(h) + "px;background:linear-gradient(135deg,#2a6,#fd3 50%,#36c)'></div></body>";
+    };
+    const std::vector<std::pair<int, int>> sizes{{1024, 20000}, {1024, 768}, {1200, 6000}, {1500, 3000},
+                                                 {300, 12000}, {640, 2000}};
+    std::vector<std::string> args{"--delay", "0", "--jobs", "2", "--timeout", "30", "--output", dir.string()};
+    for (auto [w, h] : sizes) {
+        const std::string path = "/box" + std::to_string(w) + "x" + std::to_string(h) + ".html";
+        server->Route(path, MakeResponse(200, "text/html", box(w, h)));
+        args.push_back(Url(path));
+    }
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("captured 6, failed 0"), std::string::npos) << o.err;
+}
