@@ -95,22 +95,16 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     slot.Deadline = slot.Started + std::chrono::seconds(FOptions.TimeoutSeconds);
     FCurrent = result.Argument;
     const TPageAddress address = ResolvePageAddress(result.Argument);
-    if (!address.Error.empty()) {
-        slot.Phase = Slot::State::Loading; // so that Finish counts it
-        Finish(slot, address.Error);
-        return;
-    }
+    if (!address.Error.empty()) return Finish(slot, address.Error);
     result.Url = address.Url;
     try {
         ApplyDownloadOptions(*slot.Host, FOptions.Security);
         ApplyScrollBarOption(*slot.Host, FOptions.HideScrollbars);
-        slot.Phase = Slot::State::Loading;
         slot.Host->Navigate(address.Url);
     } catch (const std::exception& e) {
-        slot.Phase = Slot::State::Loading;
-        Finish(slot, e.what());
-        return;
+        return Finish(slot, e.what());
     }
+    slot.Phase = Slot::State::Loading;
     Report();
 }
 

@@ -195,4 +195,11 @@ std::vector<int> FilterTypes(const Bytes& png, std::size_t rowLength) {
     return types;
 }
 
+TBitmap NoiseRgbBitmap(int width, int height, std::uint32_t seed) {
+    return MakeRgbBitmap(width, height, [&](int x, int y) {
+        const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), seed);
+        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
+    });
+}
+
 } // namespace korvane::test

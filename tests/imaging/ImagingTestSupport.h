@@ -70,6 +70,8 @@ struct Rgb {
 TBitmap MakeRgbBitmap(int width, int height, const std::function<Rgb(int x, int y)>& colour);
 // Deterministic pseudo-random numbers for test content.
 std::uint32_t Noise(std::uint32_t x, std::uint32_t y, std::uint32_t seed = 0);
+// A 24-bit bitmap of noise: poorly compressible, every pixel different.
+TBitmap NoiseRgbBitmap(int width, int height, std::uint32_t seed);
 
 } // namespace korvane::test
 

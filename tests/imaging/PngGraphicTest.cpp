@@ -15,12 +15,7 @@ namespace {
 
 using namespace korvane::test;
 
-TBitmap Capture(int width, int height, std::uint32_t seed = 3) {
-    return MakeRgbBitmap(width, height, [&](int x, int y) {
-        const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), seed);
-        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
-    });
-}
+TBitmap Capture(int width, int height, std::uint32_t seed = 3) { return NoiseRgbBitmap(width, height, seed); }
 
 TEST(PngGraphic, DefaultsWriteTheCaptureFileShape) {
     TempFolder folder;

@@ -15,12 +15,7 @@ namespace {
 
 using namespace korvane::test;
 
-TBitmap NoiseBitmap(int width, int height, std::uint32_t seed = 1) {
-    return MakeRgbBitmap(width, height, [&](int x, int y) {
-        const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), seed);
-        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
-    });
-}
+TBitmap NoiseBitmap(int width, int height, std::uint32_t seed = 1) { return NoiseRgbBitmap(width, height, seed); }
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
