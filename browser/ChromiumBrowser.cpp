@@ -186,24 +186,33 @@ std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json para
 
 TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json params,
                                         const std::string& sessionId, std::chrono::milliseconds timeout) {
-    if (timeout.count() <= 0) timeout = FOptions.CallTimeout;
-    bool done = false;
-    TDevToolsMessage reply;
-    const std::int64_t id = Send(method, std::move(params), sessionId, [&](TDevToolsMessage& r) {
-        reply = std::move(r);
-        done = true;
+    return Await(SendAwaited(method, std::move(params), sessionId), method, timeout);
+}
+
+std::int64_t TChromiumBrowser::SendAwaited(std::string_view method, nlohmann::json params,
+                                           const std::string& sessionId) {
+    return Send(method, std::move(params), sessionId, [this](TDevToolsMessage& r) {
+        if (r.Id) FArrived[*r.Id] = std::move(r);
     });
+}
+
+void TChromiumBrowser::Forget(std::int64_t id) {
+    FPending.erase(id);
+    FArrived.erase(id);
+}
+
+TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view method,
+                                         std::chrono::milliseconds timeout) {
+    if (timeout.count() <= 0) timeout = FOptions.CallTimeout;
     const auto deadline = Clock::now() + timeout;
-    while (!done) {
+    auto arrived = FArrived.find(id);
+    while (arrived == FArrived.end()) {
         const int left = MillisUntil(deadline);
         if (left == 0 || !Running()) {
-            FPending.erase(id);
-            if (!done) {
-                if (!Running()) throw EEngineError("The browser ended unexpectedly");
-                throw EEngineError("The browser gave no answer to " + std::string(method) + " within " +
-                                   Seconds(timeout));
-            }
-            break;
+            Forget(id);
+            if (!Running()) throw EEngineError("The browser ended unexpectedly");
+            throw EEngineError("The browser gave no answer to " + std::string(method) + " within " +
+                               Seconds(timeout));
         }
         pollfd p{FReadFd, POLLIN, 0};
         int r = ::poll(&p, 1, left);
@@ -212,7 +221,10 @@ TDevToolsMessage TChromiumBrowser::Call(std::string_view method, nlohmann::json 
         } else if (r > 0) {
             ReadAndDispatch();
         }
+        arrived = FArrived.find(id);
     }
+    TDevToolsMessage reply = std::move(arrived->second);
+    FArrived.erase(arrived);
     if (!FQueued.empty() && FWake && !FWakeRequested) {
         FWakeRequested = true;
         FWake();

@@ -88,6 +88,16 @@ public:
     // host callbacks queued). Throws EEngineError on an error reply, a lost browser or the timeout.
     TDevToolsMessage Call(std::string_view method, nlohmann::json params, const std::string& sessionId = {},
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // Sends a command whose reply Await collects later, so that several commands can be under way at once.
+    // Every id is awaited or forgotten once.
+    std::int64_t SendAwaited(std::string_view method, nlohmann::json params,
+                             const std::string& sessionId = {});
+    // Waits for the reply of a command sent with SendAwaited; throws like Call (a timeout forgets the
+    // command).
+    TDevToolsMessage Await(std::int64_t id, std::string_view method,
+                           std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // Drops a command sent with SendAwaited whose reply is no longer wanted, whether it came or not.
+    void Forget(std::int64_t id);
     // Queues work to run at the end of the next ProcessIncoming, outside any synchronous call.
     void Post(std::function<void()> work);
 
@@ -114,6 +124,7 @@ private:
     std::int64_t FNextId = 1;
     TDevToolsReader FReader;
     std::map<std::int64_t, TReplyHandler> FPending;
+    std::map<std::int64_t, TDevToolsMessage> FArrived; // replies of SendAwaited commands not yet awaited
     std::map<std::string, IDevToolsSessionListener*> FListeners;
     std::deque<std::function<void()>> FQueued;
     std::function<void()> FPipeChanged, FWake;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <utility>
 
 #include "browser/Base64.h"
 #include "browser/EngineError.h"
@@ -102,8 +103,9 @@ void TChromiumEngine::EnsurePage() {
     PageCall("Page.setLifecycleEventsEnabled", {{"enabled", true}});
     PageCall("Network.enable", json::object());
     PageCall("Inspector.enable", json::object());
-    PageCall("Emulation.setDeviceMetricsOverride",
-             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
+    PageCall(
+        "Emulation.setDeviceMetricsOverride",
+        {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
 }
 
 // Download-control word and host flags -> Chromium. See TEngineSettings for the bits without an effect.
@@ -457,15 +459,17 @@ void TChromiumEngine::Resize(int width, int height) {
 }
 
 void TChromiumEngine::SetDeviceScaleFactor(double factor) {
-    if (!(factor > 0) || !std::isfinite(factor)) throw EEngineError("The device scale factor must be above 0");
+    if (!(factor > 0) || !std::isfinite(factor))
+        throw EEngineError("The device scale factor must be above 0");
     FScale = factor;
     ApplyMetrics();
 }
 
 void TChromiumEngine::ApplyMetrics() {
     if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
-    PageCall("Emulation.setDeviceMetricsOverride",
-             {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
+    PageCall(
+        "Emulation.setDeviceMetricsOverride",
+        {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
 }
 
 void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause) {
@@ -474,8 +478,8 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
     viewHeight = std::max(1, viewHeight);
     Resize(std::max(1, viewWidth), viewHeight);
     auto evaluate = [this](const std::string& expression) {
-        TDevToolsMessage reply =
-            PageCall("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
+        TDevToolsMessage reply = PageCall(
+            "Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
         const json& result = Obj(reply.Params, "result");
         auto value = result.find("value");
         return value != result.end() && value->is_number() ? value->get<double>() : 0.0;
@@ -488,7 +492,8 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
         evaluate("window.scrollTo(0," + std::to_string(top) + ");0");
         const auto until = std::chrono::steady_clock::now() + pause;
         while (std::chrono::steady_clock::now() < until)
-            FBrowser->WaitIncoming(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
+            FBrowser->WaitIncoming(std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now()));
         top += viewHeight;
         if (top >= evaluate(pageHeight)) break;
     }
@@ -496,27 +501,52 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
     Resize(width, height);
 }
 
-void TChromiumEngine::DrawBand(TBitmap& bitmap, int width, int top, int height, int deviceTop, int deviceWidth,
-                               int deviceHeight) {
-    json clip = {{"x", 0}, {"y", top}, {"width", width}, {"height", height}, {"scale", 1}};
-    json params = {{"format", "png"},
-                   {"optimizeForSpeed", true},
-                   {"fromSurface", true},
-                   {"captureBeyondViewport", width > FViewWidth || top + height > FViewHeight || top > 0},
-                   {"clip", clip}};
+std::int64_t TChromiumEngine::RequestBand(const TBand& band, int width) {
+    json clip = {{"x", 0}, {"y", band.Top}, {"width", width}, {"height", band.Height}, {"scale", 1}};
+    json params = {
+        {"format", "png"},
+        {"optimizeForSpeed", true},
+        {"fromSurface", true},
+        {"captureBeyondViewport", width > FViewWidth || band.Top + band.Height > FViewHeight || band.Top > 0},
+        {"clip", clip}};
+    return FBrowser->SendAwaited("Page.captureScreenshot", std::move(params), FSessionId);
+}
+
+std::vector<std::uint8_t> TChromiumEngine::ReceiveBand(std::int64_t id) {
     auto timeout = FDrawTimeout.count() > 0 ? FDrawTimeout : FBrowser->Options().CallTimeout * 4;
-    TDevToolsMessage reply = PageCall("Page.captureScreenshot", std::move(params), timeout);
+    TDevToolsMessage reply = FBrowser->Await(id, "Page.captureScreenshot", timeout);
+    if (reply.Data) return std::move(*reply.Data);
     std::vector<std::uint8_t> png;
-    if (reply.Data) {
-        png = std::move(*reply.Data);
-    } else {
-        auto data = reply.Params.is_object() ? reply.Params.find("data") : reply.Params.end();
-        if (data == reply.Params.end() || !data->is_string() ||
-            !DecodeBase64(data->get_ref<const std::string&>(), png))
-            throw EEngineError("The browser sent no picture of the page");
+    auto data = reply.Params.is_object() ? reply.Params.find("data") : reply.Params.end();
+    if (data == reply.Params.end() || !data->is_string() ||
+        !DecodeBase64(data->get_ref<const std::string&>(), png))
+        throw EEngineError("The browser sent no picture of the page");
+    return png;
+}
+
+std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int deviceWidth,
+                                                           int deviceHeight) const {
+    // A tall drawing is made of bands whose seams fall on whole device pixels: each band is a whole number
+    // of CSS pixels that makes a whole number of device rows. Wide pages get lower bands, so that no one
+    // screenshot is larger than kMaxBandPixels. (More bands than needed cost more than decoding one while
+    // the browser makes the next saves.)
+    const int maxRows = std::max(
+        256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / std::max(1, deviceWidth))));
+    int unit = 1;
+    while (unit < 64 && std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9)
+        ++unit;
+    if (deviceHeight <= maxRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9)
+        return {TBand{0, height, 0, deviceHeight}};
+    const int bandCss = std::max(unit, static_cast<int>(maxRows / FScale) / unit * unit);
+    std::vector<TBand> bands;
+    for (int top = 0; top < height; top += bandCss) {
+        const int rows = std::min(bandCss, height - top);
+        const int deviceTop = static_cast<int>(std::lround(top * FScale));
+        const int deviceBottom =
+            top + rows >= height ? deviceHeight : static_cast<int>(std::lround((top + rows) * FScale));
+        bands.push_back(TBand{top, rows, deviceTop, deviceBottom - deviceTop});
     }
-    reply = TDevToolsMessage{};
-    DecodePngInto(png.data(), png.size(), bitmap, deviceWidth, deviceHeight, deviceTop);
+    return bands;
 }
 
 void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
@@ -527,22 +557,23 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < deviceWidth ||
         bitmap.Height() < deviceHeight)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
-    // A tall page is drawn in bands whose seams fall on whole device pixels: each band is a whole number of
-    // CSS pixels that makes a whole number of device rows.
-    // Wide pages get lower bands, so that no one screenshot is larger than kMaxBandPixels.
-    const int maxRows = std::max(256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / deviceWidth)));
-    int unit = 1;
-    while (unit < 64 && std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) ++unit;
-    const int bandCss = std::max(unit, static_cast<int>(maxRows / FScale) / unit * unit);
-    if (deviceHeight <= maxRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9) {
-        DrawBand(bitmap, width, 0, height, 0, deviceWidth, deviceHeight);
-        return;
-    }
-    for (int top = 0; top < height; top += bandCss) {
-        const int band = std::min(bandCss, height - top);
-        const int deviceTop = static_cast<int>(std::lround(top * FScale));
-        const int deviceBottom = top + band >= height ? deviceHeight : static_cast<int>(std::lround((top + band) * FScale));
-        DrawBand(bitmap, width, top, band, deviceTop, deviceWidth, deviceBottom - deviceTop);
+    const std::vector<TBand> bands = Bands(height, deviceWidth, deviceHeight);
+    // The next band is asked for as soon as a band has come, and made by the browser while that one is
+    // decoded. Only one screenshot is ever under way: the browser moves its view for each, so two at once
+    // would see each other's view. A band still under way when drawing fails is forgotten.
+    std::int64_t asked = RequestBand(bands.front(), width); // 0: none
+    struct Forget {
+        TChromiumBrowser& browser;
+        const std::int64_t& id;
+        ~Forget() {
+            if (id != 0) browser.Forget(id);
+        }
+    } forget{*FBrowser, asked};
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        const std::int64_t id = std::exchange(asked, 0);
+        std::vector<std::uint8_t> png = ReceiveBand(id);
+        if (i + 1 < bands.size()) asked = RequestBand(bands[i + 1], width);
+        DecodePngInto(png.data(), png.size(), bitmap, deviceWidth, bands[i].DeviceHeight, bands[i].DeviceTop);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "browser/ChromiumBrowser.h"
 #include "browser/DownloadControl.h"
@@ -82,7 +83,13 @@ private:
     void FailLoad(const std::string& text);
     void PostStatus(std::string text);
     void RequireDocument() const;
-    void DrawBand(TBitmap& bitmap, int width, int top, int height, int deviceTop, int deviceWidth, int deviceHeight);
+    struct TBand {
+        int Top, Height;             // CSS pixels of the page
+        int DeviceTop, DeviceHeight; // rows of the bitmap
+    };
+    std::vector<TBand> Bands(int height, int deviceWidth, int deviceHeight) const;
+    std::int64_t RequestBand(const TBand& band, int width);
+    std::vector<std::uint8_t> ReceiveBand(std::int64_t id);
     void ApplyMetrics();
     TDevToolsMessage PageCall(const char* method, nlohmann::json params,
                               std::chrono::milliseconds timeout = {});

@@ -23,15 +23,17 @@ struct CtxFree {
 
 void RgbToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, int pixels) {
     for (int x = 0; x < pixels; ++x, rgb += 3, bgr += 3) {
+        const std::uint8_t r = rgb[0];
         bgr[0] = rgb[2];
         bgr[1] = rgb[1];
-        bgr[2] = rgb[0];
+        bgr[2] = r;
     }
 }
 
 } // namespace
 
-void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height, int top) {
+void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height,
+                   int top) {
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || top < 0 ||
         bitmap.Height() - top < height)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
@@ -50,12 +52,18 @@ void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, i
 
     if (ihdr.interlace_method == SPNG_INTERLACE_NONE) {
         if (int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE)) Fail(e);
-        std::vector<std::uint8_t> row(rowBytes);
+        // Rows that fit the bitmap are decoded in place and turned around there; others pass through a
+        // buffer.
+        const bool inPlace = pngW <= width && rowBytes <= bitmap.RowStride();
+        std::vector<std::uint8_t> row(inPlace ? 0 : rowBytes);
         for (std::uint32_t y = 0; y < ihdr.height; ++y) {
-            int e = spng_decode_row(ctx.get(), row.data(), row.size());
+            const bool kept = static_cast<int>(y) < copyH;
+            std::uint8_t* line = kept ? bitmap.ScanLine(top + static_cast<int>(y)) : nullptr;
+            if (inPlace && !kept) row.resize(rowBytes);
+            std::uint8_t* into = inPlace && kept ? line : row.data();
+            int e = spng_decode_row(ctx.get(), into, rowBytes);
             if (e != 0 && e != SPNG_EOI) Fail(e);
-            if (static_cast<int>(y) < copyH)
-                RgbToBgr(row.data(), bitmap.ScanLine(top + static_cast<int>(y)), copyW);
+            if (kept) RgbToBgr(into, line, copyW);
             if (e == SPNG_EOI) break;
         }
     } else {

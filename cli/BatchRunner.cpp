@@ -61,7 +61,8 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
         slot->Engine = engine.get();
         slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
         using O = TDownloadControlOption;
-        slot->Host->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
+        slot->Host->SetDownloadOptions(
+            {O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
         slot->Host->SetUserInterfaceOptions({});
         slot->Host->Loaded();
         FSlots.push_back(std::move(slot));
@@ -69,13 +70,15 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
 }
 
 struct TBatchRunner::Write {
+    const Slot* Owner = nullptr;
     std::size_t Job = 0;
     Clock::time_point Started;
     std::future<void> Done;
 };
 
 TBatchRunner::~TBatchRunner() {
-    for (auto& write : FWrites) write.Done.wait();
+    for (auto& write : FWrites)
+        write.Done.wait();
 }
 
 void TBatchRunner::Report() {
@@ -99,6 +102,11 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     result.Url = address.Url;
     try {
         ApplyDownloadOptions(*slot.Host, FOptions.Security);
+        if (FOptions.Cache) {
+            TDownloadControlOptions set = slot.Host->DownloadOptions();
+            set.Exclude(TDownloadControlOption::DLCTL_PRAGMA_NO_CACHE);
+            slot.Host->SetDownloadOptions(set);
+        }
         ApplyScrollBarOption(*slot.Host, FOptions.HideScrollbars);
         slot.Host->Navigate(address.Url);
     } catch (const std::exception& e) {
@@ -145,6 +153,13 @@ void TBatchRunner::CheckWrites() {
     }
 }
 
+bool TBatchRunner::MayDraw(const Slot& slot) const {
+    // A slot draws its next page while its last file is written, but not while two are: at most two bitmaps a
+    // slot are in memory.
+    return std::count_if(FWrites.begin(), FWrites.end(), [&](const Write& w) { return w.Owner == &slot; }) <
+           2;
+}
+
 void TBatchRunner::Capture(Slot& slot) {
     TPageResult& result = FResults[slot.Job];
     auto document = slot.Host->Document();
@@ -163,10 +178,11 @@ void TBatchRunner::Capture(Slot& slot) {
     result.Width = drawn.Width;
     result.Height = drawn.Height;
     // The file is encoded and written on a worker while the slot loads the next page.
-    FWrites.push_back(Write{slot.Job, slot.Started, std::async(std::launch::async, [bitmap, format = settings.Format,
-                                                                                  path = result.Path] {
-                                WriteCapture(*bitmap, format, path);
-                            })});
+    FWrites.push_back(
+        Write{&slot, slot.Job, slot.Started,
+              std::async(std::launch::async, [bitmap, format = settings.Format, path = result.Path] {
+                  WriteCapture(*bitmap, format, path);
+              })});
     slot.Phase = Slot::State::Idle;
 }
 
@@ -175,11 +191,13 @@ void TBatchRunner::Step(Slot& slot) {
     TPageResult& result = FResults[slot.Job];
     try {
         switch (slot.Phase) {
-        case Slot::State::Idle: return;
+        case Slot::State::Idle:
+            return;
         case Slot::State::Loading:
             if (now > slot.Deadline) {
                 slot.Host->Stop();
-                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s while loading");
+                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) +
+                                        " s while loading");
             }
             if (slot.Host->ReadyState() != 4) return;
             if (!slot.Host->Document()) {
@@ -206,6 +224,7 @@ void TBatchRunner::Step(Slot& slot) {
                 slot.QuietSince = std::max(now, slot.Engine->LastNetworkChange());
             }
             if (now > slot.Deadline) {
+                if (!MayDraw(slot)) return;
                 result.Warnings.push_back("the network was still busy when the time was up");
                 return Capture(slot);
             }
@@ -215,6 +234,8 @@ void TBatchRunner::Step(Slot& slot) {
             }
             return;
         case Slot::State::Delaying:
+            // The page is ready: the time spent waiting for this slot's files is not the page's.
+            if (now >= slot.WaitUntil && !MayDraw(slot)) return;
             if (now > slot.Deadline) {
                 slot.Host->Stop();
                 return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s");
@@ -233,7 +254,8 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
     for (const auto& slot : FSlots) {
         if (slot->Phase == Slot::State::Settling) wait = std::min(wait, std::chrono::milliseconds(25));
         auto until = [&](Clock::time_point t) {
-            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
+            auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
             wait = std::min(wait, std::max(ms, std::chrono::milliseconds(0)));
         };
         if (slot->Phase == Slot::State::Delaying) until(slot->WaitUntil);
@@ -245,19 +267,23 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
 std::vector<TPageResult> TBatchRunner::Run() {
     FStarted = Clock::now();
     FResults.clear();
-    for (const auto& url : FOptions.Urls) FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, {}, 0});
+    for (const auto& url : FOptions.Urls)
+        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, {}, 0});
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {
         CheckWrites();
-        // At most one file a slot is being written at a time, so that bitmaps do not pile up in memory.
+        // A slot loads and draws its next page while its last file is written.
         for (auto& slot : FSlots)
-            while (slot->Phase == Slot::State::Idle && FNext < FResults.size() && FWrites.size() < FSlots.size())
+            while (slot->Phase == Slot::State::Idle && FNext < FResults.size())
                 Start(*slot, FNext++);
         if (FDone >= FResults.size()) break;
-        if (FBrowser->Running()) FBrowser->WaitIncoming(NextWait());
-        else ::usleep(static_cast<useconds_t>(NextWait().count()) * 1000);
-        for (auto& slot : FSlots) Step(*slot);
+        if (FBrowser->Running())
+            FBrowser->WaitIncoming(NextWait());
+        else
+            ::usleep(static_cast<useconds_t>(NextWait().count()) * 1000);
+        for (auto& slot : FSlots)
+            Step(*slot);
     }
     return FResults;
 }

@@ -14,10 +14,10 @@ namespace korvane {
 class TChromiumBrowser;
 
 struct TPageResult {
-    std::string Argument;              // as given
-    std::string Url;                   // as loaded
+    std::string Argument; // as given
+    std::string Url;      // as loaded
     bool Captured = false;
-    std::string Path;                  // the written file
+    std::string Path; // the written file
     int Width = 0, Height = 0;
     std::string Reason;                // why it failed
     std::vector<std::string> Warnings; // e.g. an HTTP status of 400 or more
@@ -48,6 +48,7 @@ private:
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
+    bool MayDraw(const Slot& slot) const;
     void Finish(Slot& slot, std::string reason);
     void Finish(std::size_t job, std::chrono::steady_clock::time_point started, std::string reason);
     void CheckWrites();

@@ -33,6 +33,8 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --no-images --no-video --no-scripts --no-java --no-activex
                           do not load that kind of content
       --activex-download  allow downloading ActiveX controls
+      --cache             let the pages of one run share what they download (by default,
+                          as in the window, every page is fetched fresh while images load)
       --hide-scrollbars   capture the page without scroll bars
       --view              open each image when written
       --settings FILE     take the options from a settings file of the window
@@ -49,7 +51,8 @@ TSaveFormat TCliOptions::EffectiveFormat() const {
     auto slash = OutputFile.rfind('/');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
         std::string ext = OutputFile.substr(dot + 1);
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : ext)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (ext == "bmp") return TSaveFormat::Bmp;
         if (ext == "jpg" || ext == "jpeg") return TSaveFormat::Jpg;
     }
@@ -71,8 +74,8 @@ TSideChoice Side(const std::string& option, const std::string& value, int max) {
     try {
         return TSideChoice::Fixed(PositiveNumber(option, value, 1, max));
     } catch (const EUsageError&) {
-        throw EUsageError("invalid value '" + value + "' for " + option + ": expected auto or a number of pixels from 1 to " +
-                          std::to_string(max));
+        throw EUsageError("invalid value '" + value + "' for " + option +
+                          ": expected auto or a number of pixels from 1 to " + std::to_string(max));
     }
 }
 
@@ -84,8 +87,8 @@ TSaveFormat FormatNamed(const std::string& value) {
 }
 
 // The window's list items, by stored index.
-TSideChoice StoredSide(const TMemIniFile& ini, const char* indexKey, const char* anyKey, std::int32_t defIndex,
-                       const int (&items)[5]) {
+TSideChoice StoredSide(const TMemIniFile& ini, const char* indexKey, const char* anyKey,
+                       std::int32_t defIndex, const int (&items)[5]) {
     const std::int32_t index = ini.ReadInteger("option", indexKey, defIndex);
     if (index == 1) return TSideChoice::Fixed(ini.ReadInteger("option", anyKey, 2000));
     if (index >= 2 && index <= 6) return TSideChoice::Fixed(items[index - 2]);
@@ -144,6 +147,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--no-activex", [&] { o.Security.ActiveX = false; }},
         {"--activex-download", [&] { o.Security.ActiveXDownload = true; }},
         {"--hide-scrollbars", [&] { o.HideScrollbars = true; }},
+        {"--cache", [&] { o.Cache = true; }},
         {"--view", [&] { o.View = true; }},
         {"--wait-idle", [&] { o.WaitIdle = true; }},
         {"--lazy", [&] { o.Lazy = true; }},
@@ -164,7 +168,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--height", [&](const std::string& v) { o.Height = Side("--height", v, kMaxCaptureHeight); }},
         {"--delay", [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, 3600); }},
         {"--scale", [&](const std::string& v) { o.Scale = ScaleFactor(v); }},
-        {"--timeout", [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
+        {"--timeout",
+         [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
         {"--jobs", [&](const std::string& v) { o.Jobs = PositiveNumber("--jobs", v, 1, 64); }},
         {"--settings", [&](const std::string&) {}}, // read before everything else
     };
@@ -172,8 +177,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     // The settings file goes first so that every option given beside it wins.
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--") break;
-        if (args[i] == "--settings" && i + 1 < args.size()) o.SettingsFile = args[i + 1];
-        else if (args[i].rfind("--settings=", 0) == 0) o.SettingsFile = args[i].substr(11);
+        if (args[i] == "--settings" && i + 1 < args.size())
+            o.SettingsFile = args[i + 1];
+        else if (args[i].rfind("--settings=", 0) == 0)
+            o.SettingsFile = args[i].substr(11);
     }
     if (!o.SettingsFile.empty()) ApplySettingsFile(o, o.SettingsFile);
 
@@ -212,9 +219,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (o.Help || o.Version) return o;
 
     if (!o.InputFile.empty())
-        for (auto& url : ReadUrlList(o.InputFile)) o.Urls.push_back(std::move(url));
+        for (auto& url : ReadUrlList(o.InputFile))
+            o.Urls.push_back(std::move(url));
     if (o.Urls.empty()) throw EUsageError("no URL given");
-    if (!o.OutputFile.empty() && o.Urls.size() != 1) throw EUsageError("-o names one file: give exactly one URL");
+    if (!o.OutputFile.empty() && o.Urls.size() != 1)
+        throw EUsageError("-o names one file: give exactly one URL");
     if (!o.OutputFile.empty() && !o.OutputDir.empty() && o.OutputFile.find('/') == std::string::npos)
         o.OutputFile = IncludeTrailingPathDelimiter(o.OutputDir) + o.OutputFile;
     if (!o.OutputDir.empty() && !DirectoryExists(o.OutputDir))

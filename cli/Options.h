@@ -22,6 +22,7 @@ struct TCliOptions {
     std::string OutputFile;            // -o, for a single URL
     TSecuritySwitches Security;
     bool HideScrollbars = false;
+    bool Cache = false; // keep the browser cache on even while images load
     bool View = false;
     std::string SettingsFile;
     int Jobs = 0; // 0: the number of cores

@@ -207,6 +207,36 @@ TEST_F(PipeFixture, ErrorRepliesTimeoutsAndAClosedPipeBecomeEngineErrors) {
     EXPECT_THROW(browser.Send("Test.after", nlohmann::json::object()), EEngineError);
 }
 
+TEST_F(PipeFixture, AwaitedCommandsTakeTheirOwnRepliesInAnyOrderAndForgottenOnesAreDropped) {
+    using namespace std::string_literals;
+    const std::int64_t first = browser.SendAwaited("Test.first", nlohmann::json::object());
+    const std::int64_t second = browser.SendAwaited("Test.second", nlohmann::json::object());
+    const std::int64_t dropped = browser.SendAwaited("Test.dropped", nlohmann::json::object());
+    EXPECT_NE(first, second);
+    // The later command's reply comes first; each caller still gets its own.
+    Write("{\"id\":" + std::to_string(second) + ",\"result\":{\"n\":2}}\0"s);
+    Write("{\"id\":" + std::to_string(first) + ",\"result\":{\"n\":1}}\0"s);
+    EXPECT_EQ(browser.Await(first, "Test.first", std::chrono::seconds(5)).Params["n"], 1);
+    EXPECT_EQ(browser.Await(second, "Test.second", std::chrono::seconds(5)).Params["n"], 2);
+    // A reply that comes after its command was forgotten is not kept for anybody.
+    browser.Forget(dropped);
+    Write("{\"id\":" + std::to_string(dropped) + ",\"result\":{}}\0"s);
+    EXPECT_THROW(browser.Await(dropped, "Test.dropped", std::chrono::milliseconds(100)), EEngineError);
+    // An error reply and a lost browser reach the awaiting caller as engine errors.
+    const std::int64_t failing = browser.SendAwaited("Test.failing", nlohmann::json::object());
+    const std::int64_t orphan = browser.SendAwaited("Test.orphan", nlohmann::json::object());
+    Write("{\"id\":" + std::to_string(failing) + ",\"error\":{\"message\":\"Refused\"}}\0"s);
+    try {
+        browser.Await(failing, "Test.failing", std::chrono::seconds(5));
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("Refused"), std::string::npos);
+    }
+    close(toBrowser);
+    toBrowser = -1;
+    EXPECT_THROW(browser.Await(orphan, "Test.orphan", std::chrono::seconds(5)), EEngineError);
+}
+
 TEST_F(PipeFixture, EventsOfASessionReachItsListenerAndCallbacksWaitForProcessIncoming) {
     struct Listener : IDevToolsSessionListener {
         std::vector<std::string> events;

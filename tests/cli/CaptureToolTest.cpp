@@ -181,6 +181,27 @@ TEST_F(CaptureTool, TwoJobsGiveTheSameImagesAsOne) {
     }
 }
 
+TEST_F(CaptureTool, PagesShareDownloadsOnlyWithCache) {
+    // Two pages show the same picture, which the server allows to be kept for an hour.
+    THttpResponse picture = MakeResponse(200, "image/svg+xml",
+                                         "<svg xmlns='http://www.w3.org/2000/svg' width='50' height='50'>"
+                                         "<rect width='50' height='50' fill='#00ff00'/></svg>");
+    picture.Headers.push_back({"Cache-Control", "max-age=3600"});
+    server->Route("/kept.svg", picture);
+    for (const char* page : {"/kept-a.html", "/kept-b.html"})
+        server->Route(page, MakeResponse(200, "text/html", "<!DOCTYPE html><body><img src='/kept.svg'></body>"));
+    const std::vector<std::string> pages{Url("/kept-a.html"), Url("/kept-b.html")};
+    for (const bool cache : {false, true}) {
+        server->ClearRequests();
+        std::vector<std::string> args{"--delay", "0", "--jobs", "1", "--output", dir.string()};
+        if (cache) args.push_back("--cache");
+        args.insert(args.end(), pages.begin(), pages.end());
+        const Outcome o = Run(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(server->RequestsFor("/kept.svg").size(), cache ? 1u : 2u) << "with cache " << cache;
+    }
+}
+
 TEST_F(CaptureTool, APageThatNeverCompletesHitsTheTimeout) {
     const Outcome o = Run({"--delay", "0", "--timeout", "2", "--output", dir.string(), Url("/never.html"),
                            Url("/blue.html")});

@@ -34,6 +34,7 @@ TEST(CliOptions, DefaultsMatchAFreshWindow) {
     EXPECT_EQ(o.Security, TSecuritySwitches{});
     EXPECT_FALSE(o.HideScrollbars);
     EXPECT_FALSE(o.View);
+    EXPECT_FALSE(o.Cache);
     EXPECT_EQ(o.TimeoutSeconds, 60);
     EXPECT_GE(o.Jobs, 1);
     EXPECT_EQ(o.Scale, 1.0);
@@ -43,13 +44,13 @@ TEST(CliOptions, ValuesInBothSpellingsAndSwitches) {
     const auto o = Parse({"--width=auto", "--height", "3000", "--delay", "0", "--format=jpg", "--no-images",
                           "--no-video", "--no-scripts", "--no-java", "--no-activex", "--activex-download",
                           "--hide-scrollbars", "--view", "--jobs", "2", "--timeout=5", "--scale", "2",
-                          "--wait-idle", "--lazy", "-q", "a.html", "--", "--not-an-option"});
+                          "--wait-idle", "--lazy", "--cache", "-q", "a.html", "--", "--not-an-option"});
     EXPECT_EQ(o.Width, TSideChoice::Auto());
     EXPECT_EQ(o.Height, TSideChoice::Fixed(3000));
     EXPECT_EQ(o.Delay, 0);
     EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Jpg);
     EXPECT_EQ(o.Security, (TSecuritySwitches{false, false, false, false, false, true}));
-    EXPECT_TRUE(o.HideScrollbars && o.View && o.WaitIdle && o.Lazy && o.Quiet);
+    EXPECT_TRUE(o.HideScrollbars && o.View && o.WaitIdle && o.Lazy && o.Cache && o.Quiet);
     EXPECT_EQ(o.Jobs, 2);
     EXPECT_EQ(o.TimeoutSeconds, 5);
     EXPECT_EQ(o.Scale, 2.0);
