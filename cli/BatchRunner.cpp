@@ -70,7 +70,6 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
 }
 
 struct TBatchRunner::Write {
-    const Slot* Owner = nullptr;
     std::size_t Job = 0;
     Clock::time_point Started;
     std::future<void> Done;
@@ -153,11 +152,10 @@ void TBatchRunner::CheckWrites() {
     }
 }
 
-bool TBatchRunner::MayDraw(const Slot& slot) const {
-    // A slot draws its next page while its last file is written, but not while two are: at most two bitmaps a
-    // slot are in memory.
-    return std::count_if(FWrites.begin(), FWrites.end(), [&](const Write& w) { return w.Owner == &slot; }) <
-           2;
+bool TBatchRunner::MayDraw() const {
+    // Pages are drawn one at a time, and a page is drawn while at most one file a slot is being written: no
+    // more than one bitmap more than there are slots is in memory.
+    return FWrites.size() <= FSlots.size();
 }
 
 void TBatchRunner::Capture(Slot& slot) {
@@ -179,7 +177,7 @@ void TBatchRunner::Capture(Slot& slot) {
     result.Height = drawn.Height;
     // The file is encoded and written on a worker while the slot loads the next page.
     FWrites.push_back(
-        Write{&slot, slot.Job, slot.Started,
+        Write{slot.Job, slot.Started,
               std::async(std::launch::async, [bitmap, format = settings.Format, path = result.Path] {
                   WriteCapture(*bitmap, format, path);
               })});
@@ -224,7 +222,7 @@ void TBatchRunner::Step(Slot& slot) {
                 slot.QuietSince = std::max(now, slot.Engine->LastNetworkChange());
             }
             if (now > slot.Deadline) {
-                if (!MayDraw(slot)) return;
+                if (!MayDraw()) return;
                 result.Warnings.push_back("the network was still busy when the time was up");
                 return Capture(slot);
             }
@@ -235,7 +233,7 @@ void TBatchRunner::Step(Slot& slot) {
             return;
         case Slot::State::Delaying:
             // The page is ready: the time spent waiting for this slot's files is not the page's.
-            if (now >= slot.WaitUntil && !MayDraw(slot)) return;
+            if (now >= slot.WaitUntil && !MayDraw()) return;
             if (now > slot.Deadline) {
                 slot.Host->Stop();
                 return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s");

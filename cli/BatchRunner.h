@@ -48,7 +48,7 @@ private:
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
-    bool MayDraw(const Slot& slot) const;
+    bool MayDraw() const;
     void Finish(Slot& slot, std::string reason);
     void Finish(std::size_t job, std::chrono::steady_clock::time_point started, std::string reason);
     void CheckWrites();
