@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <spng.h>
@@ -294,6 +296,25 @@ TEST(PngDecode, RgbRowsBecomeBgrTopDownAndUncoveredPixelsWhite) {
     small.SetPixelFormat(TPixelFormat::pf24bit);
     small.SetSize(2, 2);
     EXPECT_THROW(DecodePngInto(png.data(), png.size(), small, 5, 3), EEngineError);
+    // A picture larger than its band is cut to it, and the rows around the band stay as they were.
+    TBitmap band;
+    band.SetPixelFormat(TPixelFormat::pf24bit);
+    band.SetSize(4, 4);
+    for (int y = 0; y < 4; ++y)
+        std::memset(band.ScanLine(y), 0x5A, 4 * 3);
+    DecodePngInto(png.data(), png.size(), band, 3, 2, 1);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const std::uint8_t* p = band.ScanLine(y) + x * 3;
+            if (y >= 1 && y <= 2 && x < 3) {
+                const std::uint8_t* s = &rgb[((y - 1) * w + x) * 3];
+                EXPECT_EQ((std::array<int, 3>{p[0], p[1], p[2]}), (std::array<int, 3>{s[2], s[1], s[0]}))
+                    << x << "," << y;
+            } else {
+                EXPECT_EQ((std::array<int, 3>{p[0], p[1], p[2]}), (std::array<int, 3>{0x5A, 0x5A, 0x5A}))
+                    << x << "," << y;
+            }
+        }
 }
 
 TEST(DownloadControlMapping, WordsBecomeEngineSettings) {
