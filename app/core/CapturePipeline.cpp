@@ -13,14 +13,18 @@ namespace korvane {
 
 namespace {
 
+// Width and height back to the resting size at once: the engine lays the page out once, not twice.
+void RestViewSize(TBrowserHost& host) {
+    host.SetBounds(host.Left(), host.Top(), kRestingViewSize, kRestingViewSize);
+}
+
 // Puts the view back to its resting size however the capture ends.
 class RestingSizeGuard {
 public:
     explicit RestingSizeGuard(TBrowserHost& host) : host_(host) {}
     ~RestingSizeGuard() {
         try {
-            host_.SetWidth(kRestingViewSize);
-            host_.SetHeight(kRestingViewSize);
+            RestViewSize(host_);
         } catch (...) {
             // A browser that is gone has no view to restore.
         }
@@ -86,8 +90,7 @@ TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, 
     bitmap.SetSize(outcome.Width, outcome.Height);
     document.Draw(bitmap, width, height);
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    host.SetWidth(kRestingViewSize);
-    host.SetHeight(kRestingViewSize);
+    RestViewSize(host);
     return outcome;
 }
 

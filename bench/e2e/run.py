@@ -8,11 +8,14 @@
 Writes the corpus into a temp folder, serves it on 127.0.0.1 (ephemeral port),
 then measures:
   single pages (five pages to PNG, JPG, BMP):  cold = one process, one page;
-      warm = median time between consecutive files written (stdout lines) in a
-      batch of N copies of the page in one process, the same rule for every tool; peak memory = VmHWM of the tool's own process
+      warm = time per page from the first to the last file written (stdout lines)
+      in a batch of N copies of the page in one process, the same rule for every
+      tool; also ours with --cache and Puppeteer with the cache off;
+      peak memory = VmHWM of the tool's own process
       (korvane-capture, or the Node process), polled from /proc, next to
       /usr/bin/time -v's maximum RSS (which also covers reaped children).
-  batch (the 20+ page corpus to PNG): pages/s with --jobs 1 and --jobs 2 vs the
+  batch (the 20+ page corpus to PNG): pages/s with --jobs 1 and --jobs 2 (and
+      both with --cache) vs the
       peers sequential and two at once, and chromium --screenshot once per page.
 Every output is decoded (pngcheck, djpeg, BMP header) and its size recorded.
 Prints a table with ratios (ours / peer) next to the goals; the JSON of all
