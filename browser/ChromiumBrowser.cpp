@@ -204,15 +204,17 @@ void TChromiumBrowser::Forget(std::int64_t id) {
 TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view method,
                                          std::chrono::milliseconds timeout) {
     if (timeout.count() <= 0) timeout = FOptions.CallTimeout;
-    const auto deadline = Clock::now() + timeout;
+    auto deadline = Clock::now() + timeout;
+    const bool cut = FCallDeadline && *FCallDeadline < deadline;
+    if (cut) deadline = *FCallDeadline;
     auto arrived = FArrived.find(id);
     while (arrived == FArrived.end()) {
         const int left = MillisUntil(deadline);
         if (left == 0 || !Running()) {
             Forget(id);
             if (!Running()) throw EEngineError("The browser ended unexpectedly");
-            throw EEngineError("The browser gave no answer to " + std::string(method) + " within " +
-                               Seconds(timeout));
+            throw EEngineError("The browser gave no answer to " + std::string(method) +
+                               (cut ? " before the page's time was up" : " within " + Seconds(timeout)));
         }
         pollfd p{FReadFd, POLLIN, 0};
         int r = ::poll(&p, 1, left);

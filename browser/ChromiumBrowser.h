@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -58,6 +59,10 @@ public:
 
     const TOptions& Options() const { return FOptions; }
     void SetCallTimeout(std::chrono::milliseconds timeout) { FOptions.CallTimeout = timeout; }
+    // While set, no call waits beyond this point, whatever its own timeout (a page's time is up).
+    void SetCallDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+        FCallDeadline = deadline;
+    }
     // Starts the browser unless it runs. Throws EEngineError (e.g. the browser is not installed).
     void Start();
     bool Running() const { return FReadFd >= 0; }
@@ -125,6 +130,7 @@ private:
     TDevToolsReader FReader;
     std::map<std::int64_t, TReplyHandler> FPending;
     std::map<std::int64_t, TDevToolsMessage> FArrived; // replies of SendAwaited commands not yet awaited
+    std::optional<std::chrono::steady_clock::time_point> FCallDeadline;
     std::map<std::string, IDevToolsSessionListener*> FListeners;
     std::deque<std::function<void()>> FQueued;
     std::function<void()> FPipeChanged, FWake;

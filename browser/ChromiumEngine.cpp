@@ -472,7 +472,8 @@ void TChromiumEngine::ApplyMetrics() {
         {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
 }
 
-void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause) {
+void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
+                                    std::chrono::steady_clock::time_point until) {
     RequireDocument();
     const int width = FViewWidth, height = FViewHeight;
     viewHeight = std::max(1, viewHeight);
@@ -488,12 +489,12 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
         "Math.max(document.documentElement?document.documentElement.scrollHeight:0,"
         "document.body?document.body.scrollHeight:0)";
     // The page may grow while it is scrolled (more content loads): its height is read at every step.
-    for (int top = 0, steps = 0; steps < 1000; ++steps) {
+    for (int top = 0, steps = 0; steps < 1000 && std::chrono::steady_clock::now() < until; ++steps) {
         evaluate("window.scrollTo(0," + std::to_string(top) + ");0");
-        const auto until = std::chrono::steady_clock::now() + pause;
-        while (std::chrono::steady_clock::now() < until)
+        const auto resume = std::min(until, std::chrono::steady_clock::now() + pause);
+        while (std::chrono::steady_clock::now() < resume)
             FBrowser->WaitIncoming(std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now()));
+                resume - std::chrono::steady_clock::now()));
         top += viewHeight;
         if (top >= evaluate(pageHeight)) break;
     }

@@ -59,7 +59,10 @@ public:
     // With the view at viewWidth x viewHeight, scrolls through the page one view height at a time, pausing
     // at each step while the pipe is served, then back to the top, and gives the view its size back: pictures
     // that load only when seen are then loaded or loading.
-    void ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause);
+    // Scrolling stops early at `until`.
+    void
+    ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
+                  std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max());
     // The most device rows one screenshot may have; taller drawings are made of bands of this height.
     void SetMaxBandRows(int rows) { FMaxBandRows = rows > 0 ? rows : kDefaultMaxBandRows; }
     static constexpr int kDefaultMaxBandRows = 65536;

@@ -24,6 +24,23 @@ constexpr int kIdleRequests = 2;
 constexpr auto kIdleTime = std::chrono::milliseconds(500);
 constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
+// A page that is ready just before its time is up still gets this long to be drawn.
+constexpr auto kCaptureGrace = std::chrono::seconds(10);
+
+// No call to the browser outlasts the deadline while this lives: a page that stops answering costs its own
+// time and no more.
+class TCallDeadlineScope {
+public:
+    TCallDeadlineScope(TChromiumBrowser& browser, Clock::time_point deadline) : FBrowser(browser) {
+        FBrowser.SetCallDeadline(deadline);
+    }
+    ~TCallDeadlineScope() { FBrowser.SetCallDeadline(std::nullopt); }
+    TCallDeadlineScope(const TCallDeadlineScope&) = delete;
+    TCallDeadlineScope& operator=(const TCallDeadlineScope&) = delete;
+
+private:
+    TChromiumBrowser& FBrowser;
+};
 } // namespace
 
 struct TBatchRunner::Slot {
@@ -188,6 +205,7 @@ void TBatchRunner::Step(Slot& slot) {
     const auto now = Clock::now();
     TPageResult& result = FResults[slot.Job];
     try {
+        const TCallDeadlineScope bounded(*FBrowser, std::max(slot.Deadline, now + kCaptureGrace));
         switch (slot.Phase) {
         case Slot::State::Idle:
             return;
@@ -207,7 +225,7 @@ void TBatchRunner::Step(Slot& slot) {
             if (FOptions.Lazy) {
                 // Pictures that load only when seen are brought in at the width the page is captured at.
                 const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
-                slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause);
+                slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause, slot.Deadline);
             }
             slot.QuietSince.reset();
             slot.Phase = FOptions.WaitIdle ? Slot::State::Settling : Slot::State::Delaying;

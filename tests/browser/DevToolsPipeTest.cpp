@@ -234,6 +234,21 @@ TEST_F(PipeFixture, AwaitedCommandsTakeTheirOwnRepliesInAnyOrderAndForgottenOnes
     } catch (const EEngineError& e) {
         EXPECT_NE(std::string(e.what()).find("Refused"), std::string::npos);
     }
+    // A call deadline cuts every wait short, whatever the call's own timeout; cleared, the timeouts hold again.
+    browser.SetCallDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+    try {
+        browser.Call("Test.late", nlohmann::json::object(), {}, std::chrono::seconds(30));
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("before the page's time was up"), std::string::npos) << e.what();
+    }
+    browser.SetCallDeadline(std::nullopt);
+    try {
+        browser.Call("Test.own", nlohmann::json::object(), {}, std::chrono::milliseconds(50));
+        ADD_FAILURE();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("within"), std::string::npos) << e.what();
+    }
     close(toBrowser);
     toBrowser = -1;
     EXPECT_THROW(browser.Await(orphan, "Test.orphan", std::chrono::seconds(5)), EEngineError);

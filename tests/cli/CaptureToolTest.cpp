@@ -253,8 +253,9 @@ TEST_F(CaptureTool, LocalFilesAndListsWithRepeats) {
 
 TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
     auto capture = [&](bool lazy) {
-        std::vector<std::string> args{"--delay", "1", "--format", "bmp", "--width", "800", "-o",
-                                      (dir / "lazy.bmp").string(), Url("/lazy.html")};
+        // A run that gets stuck ends at its own time and says why, well before the test's limit.
+        std::vector<std::string> args{"--delay", "1", "--timeout", "20", "--format", "bmp", "--width", "800",
+                                      "-o", (dir / "lazy.bmp").string(), Url("/lazy.html")};
         if (lazy) args.insert(args.begin(), "--lazy");
         const Outcome o = Run(args);
         EXPECT_EQ(o.status, 0) << o.err;
