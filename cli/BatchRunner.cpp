@@ -24,9 +24,6 @@ constexpr int kIdleRequests = 2;
 constexpr auto kIdleTime = std::chrono::milliseconds(500);
 constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
-// A page that is ready just before its time is up still gets this long to be drawn.
-constexpr auto kCaptureGrace = std::chrono::seconds(10);
-
 // No call to the browser outlasts the deadline while this lives: a page that stops answering costs its own
 // time and no more.
 class TCallDeadlineScope {
@@ -189,6 +186,8 @@ void TBatchRunner::Capture(Slot& slot) {
     result.Path = OutputPathFor(FOptions, result.Url);
 
     auto bitmap = std::make_shared<TBitmap>();
+    // Measuring and drawing a page that is ready take at most the page's time again, all calls together.
+    const TCallDeadlineScope bounded(*FBrowser, Clock::now() + std::chrono::seconds(FOptions.TimeoutSeconds));
     const TCaptureOutcome drawn = DrawDocument(*slot.Host, *document, *bitmap, settings);
     result.Width = drawn.Width;
     result.Height = drawn.Height;
@@ -205,7 +204,6 @@ void TBatchRunner::Step(Slot& slot) {
     const auto now = Clock::now();
     TPageResult& result = FResults[slot.Job];
     try {
-        const TCallDeadlineScope bounded(*FBrowser, std::max(slot.Deadline, now + kCaptureGrace));
         switch (slot.Phase) {
         case Slot::State::Idle:
             return;
@@ -225,6 +223,7 @@ void TBatchRunner::Step(Slot& slot) {
             if (FOptions.Lazy) {
                 // Pictures that load only when seen are brought in at the width the page is captured at.
                 const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
+                const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
                 slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause, slot.Deadline);
             }
             slot.QuietSince.reset();
