@@ -216,8 +216,8 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
             throw EEngineError("The browser gave no answer to " + std::string(method) +
                                (cut ? " before the page's time was up" : " within " + Seconds(timeout)));
         }
-        pollfd p{FReadFd, POLLIN, 0};
-        int r = ::poll(&p, 1, left);
+        bool extraRan = false;
+        int r = PollPipe(left, extraRan);
         if (r < 0 && errno != EINTR) {
             Lose("The browser's pipe failed");
         } else if (r > 0) {
@@ -316,11 +316,23 @@ bool TChromiumBrowser::WaitIncoming(std::chrono::milliseconds timeout) {
         return true;
     }
     if (!Running()) return false;
-    pollfd p{FReadFd, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
-    if (r <= 0) return false;
+    bool extraRan = false;
+    int r = PollPipe(static_cast<int>(timeout.count()), extraRan);
+    if (r <= 0) return extraRan;
     ProcessIncoming();
     return true;
+}
+
+int TChromiumBrowser::PollPipe(int milliseconds, bool& extraRan) {
+    pollfd p[2] = {{FReadFd, POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}};
+    const nfds_t count = FExtraWakeFd >= 0 ? 2 : 1;
+    const int r = ::poll(p, count, milliseconds);
+    if (r <= 0) return r;
+    if (count == 2 && (p[1].revents & POLLIN) && FExtraWake) {
+        FExtraWake();
+        extraRan = true;
+    }
+    return p[0].revents != 0 ? 1 : 0;
 }
 
 void TChromiumBrowser::AddListener(const std::string& sessionId, IDevToolsSessionListener* listener) {

@@ -82,6 +82,13 @@ public:
     // False when nothing arrived and nothing ran.
     bool WaitIncoming(std::chrono::milliseconds timeout);
     bool HasQueuedWork() const { return !FQueued.empty(); }
+    // A readable fd of the caller's (an eventfd a worker thread signals, say) ends every wait on the pipe,
+    // synchronous calls included, to run `handler`, which reads the fd. The handler must not call the
+    // browser. -1 removes it.
+    void SetExtraWake(int fd, std::function<void()> handler) {
+        FExtraWakeFd = fd;
+        FExtraWake = fd >= 0 ? std::move(handler) : nullptr;
+    }
     void SetPipeChangedHandler(std::function<void()> handler) { FPipeChanged = std::move(handler); }
     void SetWakeHandler(std::function<void()> handler) { FWake = std::move(handler); }
 
@@ -116,6 +123,7 @@ public:
 
 private:
     void ReadAndDispatch();
+    int PollPipe(int milliseconds, bool& extraRan);
     void Dispatch(std::string_view text);
     void WriteAll(std::string_view bytes);
     void Lose(const std::string& reason);
@@ -133,7 +141,8 @@ private:
     std::optional<std::chrono::steady_clock::time_point> FCallDeadline;
     std::map<std::string, IDevToolsSessionListener*> FListeners;
     std::deque<std::function<void()>> FQueued;
-    std::function<void()> FPipeChanged, FWake;
+    std::function<void()> FPipeChanged, FWake, FExtraWake;
+    int FExtraWakeFd = -1;
     std::string FUserAgent;
     std::size_t FMalformed = 0;
     bool FWakeRequested = false;

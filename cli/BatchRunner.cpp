@@ -13,6 +13,8 @@
 #include <climits>
 #include <future>
 #include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace korvane {
@@ -24,6 +26,19 @@ constexpr int kIdleRequests = 2;
 constexpr auto kIdleTime = std::chrono::milliseconds(500);
 constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
+// Writes the file on a worker thread; however the write ends, the wake fd tells the main thread.
+void WriteAndSignal(std::shared_ptr<TBitmap> bitmap, TSaveFormat format, std::string path, int wakeFd) {
+    struct Signal {
+        int Fd;
+        ~Signal() {
+            const std::uint64_t one = 1;
+            const ssize_t written = Fd >= 0 ? ::write(Fd, &one, sizeof one) : 0;
+            (void)written; // a full counter has woken the main thread already
+        }
+    } signal{wakeFd};
+    WriteCapture(*bitmap, format, path);
+}
+
 // No call to the browser outlasts the deadline while this lives: a page that stops answering costs its own
 // time and no more.
 class TCallDeadlineScope {
@@ -81,6 +96,15 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
         slot->Host->Loaded();
         FSlots.push_back(std::move(slot));
     }
+    // A written file is taken up at once, even while a page is being drawn.
+    FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FWakeFd >= 0) FBrowser->SetExtraWake(FWakeFd, [this] { TakeWrittenFiles(); });
+}
+
+void TBatchRunner::TakeWrittenFiles() {
+    std::uint64_t count = 0;
+    if (FWakeFd >= 0 && ::read(FWakeFd, &count, sizeof count) < 0) count = 0;
+    CheckWrites();
 }
 
 struct TBatchRunner::Write {
@@ -90,8 +114,10 @@ struct TBatchRunner::Write {
 };
 
 TBatchRunner::~TBatchRunner() {
+    FBrowser->SetExtraWake(-1, {});
     for (auto& write : FWrites)
         write.Done.wait();
+    if (FWakeFd >= 0) ::close(FWakeFd);
 }
 
 void TBatchRunner::Report() {
@@ -194,9 +220,7 @@ void TBatchRunner::Capture(Slot& slot) {
     // The file is encoded and written on a worker while the slot loads the next page.
     FWrites.push_back(
         Write{slot.Job, slot.Started,
-              std::async(std::launch::async, [bitmap, format = settings.Format, path = result.Path] {
-                  WriteCapture(*bitmap, format, path);
-              })});
+              std::async(std::launch::async, WriteAndSignal, bitmap, settings.Format, result.Path, FWakeFd)});
     slot.Phase = Slot::State::Idle;
 }
 
@@ -264,7 +288,8 @@ void TBatchRunner::Step(Slot& slot) {
 }
 
 std::chrono::milliseconds TBatchRunner::NextWait() const {
-    auto wait = std::chrono::milliseconds(FWrites.empty() ? 100 : 5);
+    // Without a wake fd, pending files are looked for often.
+    auto wait = std::chrono::milliseconds(FWrites.empty() || FWakeFd >= 0 ? 100 : 5);
     const auto now = Clock::now();
     for (const auto& slot : FSlots) {
         if (slot->Phase == Slot::State::Settling) wait = std::min(wait, std::chrono::milliseconds(25));
@@ -293,10 +318,13 @@ std::vector<TPageResult> TBatchRunner::Run() {
             while (slot->Phase == Slot::State::Idle && FNext < FResults.size())
                 Start(*slot, FNext++);
         if (FDone >= FResults.size()) break;
-        if (FBrowser->Running())
+        if (FBrowser->Running()) {
             FBrowser->WaitIncoming(NextWait());
-        else
-            ::usleep(static_cast<useconds_t>(NextWait().count()) * 1000);
+        } else {
+            pollfd wake{FWakeFd, POLLIN, 0};
+            if (::poll(&wake, FWakeFd >= 0 ? 1 : 0, static_cast<int>(NextWait().count())) > 0)
+                TakeWrittenFiles();
+        }
         for (auto& slot : FSlots)
             Step(*slot);
     }

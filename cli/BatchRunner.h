@@ -52,6 +52,7 @@ private:
     void Finish(Slot& slot, std::string reason);
     void Finish(std::size_t job, std::chrono::steady_clock::time_point started, std::string reason);
     void CheckWrites();
+    void TakeWrittenFiles(); // when the wake fd says a file is done
     std::chrono::milliseconds NextWait() const;
     void Report();
 
@@ -63,6 +64,7 @@ private:
     std::size_t FNext = 0, FDone = 0;
     std::string FCurrent;
     std::chrono::steady_clock::time_point FStarted;
+    int FWakeFd = -1; // an eventfd each finished write signals
 };
 
 // The file name of a page: the -o file for a single page, else made from the URL in the output folder.

@@ -6,6 +6,7 @@
 #include <random>
 #include <spng.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "browser/Base64.h"
@@ -252,6 +253,33 @@ TEST_F(PipeFixture, AwaitedCommandsTakeTheirOwnRepliesInAnyOrderAndForgottenOnes
     close(toBrowser);
     toBrowser = -1;
     EXPECT_THROW(browser.Await(orphan, "Test.orphan", std::chrono::seconds(5)), EEngineError);
+}
+
+TEST_F(PipeFixture, AnExtraWakeFdRunsItsHandlerInsideCallsAndWaits) {
+    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ASSERT_GE(wake, 0);
+    int ran = 0;
+    browser.SetExtraWake(wake, [&] {
+        std::uint64_t v = 0;
+        ASSERT_EQ(read(wake, &v, sizeof v), static_cast<ssize_t>(sizeof v));
+        ++ran;
+    });
+    const std::uint64_t one = 1;
+    // Signalled while a call waits for a reply that does not come: the handler runs, the call still times out.
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_THROW(browser.Call("Test.silent", nlohmann::json::object(), {}, std::chrono::milliseconds(200)),
+                 EEngineError);
+    EXPECT_EQ(ran, 1);
+    // Signalled while the program waits for the pipe: the wait ends with the handler run.
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_TRUE(browser.WaitIncoming(std::chrono::seconds(5)));
+    EXPECT_EQ(ran, 2);
+    // Removed, it is not watched any more.
+    browser.SetExtraWake(-1, {});
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_FALSE(browser.WaitIncoming(std::chrono::milliseconds(50)));
+    EXPECT_EQ(ran, 2);
+    close(wake);
 }
 
 TEST_F(PipeFixture, EventsOfASessionReachItsListenerAndCallbacksWaitForProcessIncoming) {
