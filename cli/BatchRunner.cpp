@@ -102,8 +102,10 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
 }
 
 void TBatchRunner::TakeWrittenFiles() {
+    // Reading resets the counter; how many files it counted does not matter, CheckWrites looks at them all.
     std::uint64_t count = 0;
-    if (FWakeFd >= 0 && ::read(FWakeFd, &count, sizeof count) < 0) count = 0;
+    const ssize_t read = FWakeFd >= 0 ? ::read(FWakeFd, &count, sizeof count) : 0;
+    (void)read;
     CheckWrites();
 }
 

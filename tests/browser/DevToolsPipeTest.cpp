@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <random>
 #include <spng.h>
 #include <string>
@@ -43,6 +44,17 @@ std::string EncodeBase64(const std::vector<std::uint8_t>& in) {
         out += "=";
     }
     return out;
+}
+
+// `action` throws an engine error whose text holds `text`.
+void ExpectEngineError(const std::function<void()>& action, std::string_view text) {
+    try {
+        action();
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+        return;
+    }
+    ADD_FAILURE() << "no engine error, expected one saying " << text;
 }
 
 std::vector<std::uint8_t> EncodePng(int w, int h, const std::vector<std::uint8_t>& rgb) {
@@ -186,18 +198,12 @@ TEST_F(PipeFixture, MalformedAndUnexpectedMessagesAreSkipped) {
 TEST_F(PipeFixture, ErrorRepliesTimeoutsAndAClosedPipeBecomeEngineErrors) {
     using namespace std::string_view_literals;
     Write("{\"id\":1,\"error\":{\"message\":\"Not allowed\"}}\0"sv);
-    try {
-        browser.Call("Test.fails", nlohmann::json::object(), {}, std::chrono::seconds(5));
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("Not allowed"), std::string::npos);
-    }
-    try {
-        browser.Call("Test.silent", nlohmann::json::object(), {}, std::chrono::milliseconds(50));
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("no answer to Test.silent"), std::string::npos);
-    }
+    ExpectEngineError(
+        [&] { browser.Call("Test.fails", nlohmann::json::object(), {}, std::chrono::seconds(5)); },
+        "Not allowed");
+    ExpectEngineError(
+        [&] { browser.Call("Test.silent", nlohmann::json::object(), {}, std::chrono::milliseconds(50)); },
+        "no answer to Test.silent");
     // The late reply to the timed-out call is dropped; the next call gets its own.
     Write("{\"id\":2,\"result\":{}}\0{\"id\":3,\"result\":{\"ok\":true}}\0"sv);
     EXPECT_TRUE(
@@ -229,27 +235,17 @@ TEST_F(PipeFixture, AwaitedCommandsTakeTheirOwnRepliesInAnyOrderAndForgottenOnes
     const std::int64_t failing = browser.SendAwaited("Test.failing", nlohmann::json::object());
     const std::int64_t orphan = browser.SendAwaited("Test.orphan", nlohmann::json::object());
     Write("{\"id\":" + std::to_string(failing) + ",\"error\":{\"message\":\"Refused\"}}\0"s);
-    try {
-        browser.Await(failing, "Test.failing", std::chrono::seconds(5));
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("Refused"), std::string::npos);
-    }
-    // A call deadline cuts every wait short, whatever the call's own timeout; cleared, the timeouts hold again.
+    ExpectEngineError([&] { browser.Await(failing, "Test.failing", std::chrono::seconds(5)); }, "Refused");
+    // A call deadline cuts every wait short, whatever the call's own timeout; cleared, the timeouts hold
+    // again.
     browser.SetCallDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
-    try {
-        browser.Call("Test.late", nlohmann::json::object(), {}, std::chrono::seconds(30));
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("before the page's time was up"), std::string::npos) << e.what();
-    }
+    ExpectEngineError(
+        [&] { browser.Call("Test.late", nlohmann::json::object(), {}, std::chrono::seconds(30)); },
+        "before the page's time was up");
     browser.SetCallDeadline(std::nullopt);
-    try {
-        browser.Call("Test.own", nlohmann::json::object(), {}, std::chrono::milliseconds(50));
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("within"), std::string::npos) << e.what();
-    }
+    ExpectEngineError(
+        [&] { browser.Call("Test.own", nlohmann::json::object(), {}, std::chrono::milliseconds(50)); },
+        "within");
     close(toBrowser);
     toBrowser = -1;
     EXPECT_THROW(browser.Await(orphan, "Test.orphan", std::chrono::seconds(5)), EEngineError);
@@ -265,7 +261,8 @@ TEST_F(PipeFixture, AnExtraWakeFdRunsItsHandlerInsideCallsAndWaits) {
         ++ran;
     });
     const std::uint64_t one = 1;
-    // Signalled while a call waits for a reply that does not come: the handler runs, the call still times out.
+    // Signalled while a call waits for a reply that does not come: the handler runs, the call still times
+    // out.
     ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
     EXPECT_THROW(browser.Call("Test.silent", nlohmann::json::object(), {}, std::chrono::milliseconds(200)),
                  EEngineError);
@@ -398,12 +395,7 @@ TEST(MissingBrowser, NavigationFailsNamingThePackage) {
         void StatusTextChange(const std::string& t) override { texts.push_back(t); }
     } site;
     engine.SetSite(&site);
-    try {
-        engine.Navigate("http://127.0.0.1:1/");
-        ADD_FAILURE();
-    } catch (const EEngineError& e) {
-        EXPECT_NE(std::string(e.what()).find("install the Debian package chromium"), std::string::npos);
-    }
+    ExpectEngineError([&] { engine.Navigate("http://127.0.0.1:1/"); }, "install the Debian package chromium");
     EXPECT_EQ(engine.ReadyState(), READYSTATE_COMPLETE);
     EXPECT_EQ(engine.DocumentId(), 0u);
     EXPECT_NE(engine.NavigationError().find("chromium"), std::string::npos);
