@@ -3,7 +3,7 @@
 `chromium --headless --screenshot`, all on /usr/bin/chromium, in one run.
 
     python3 bench/e2e/run.py [--repeat R] [--warm N] [--out DIR] [--only single|batch]
-                             [--max-load L] [--wait-until HH:MM]
+                             [--max-load L] [--wait-until HH:MM] [--no-chromium-cli]
 
 Writes the corpus into a temp folder, serves it on 127.0.0.1 (ephemeral port),
 then measures:
@@ -152,13 +152,15 @@ def run(cmd, cwd=None):
             time.sleep(0.02)
         wall = time.perf_counter() - start
         reader.join(5)
-        maxrss = None
+        maxrss, cpu = None, 0.0
         for line in tf.read().splitlines():
             if "Maximum resident set size" in line:
                 maxrss = int(line.split(":")[1])
+            elif line.strip().startswith(("User time (seconds)", "System time (seconds)")):
+                cpu += float(line.split(":")[1])
         err.seek(0)
         errtail = [l for l in err.read().splitlines() if "dbus" not in l.lower() and l.strip()][-5:]
-    return {"wall": wall, "maxrss_kb": maxrss, "own_hwm_kb": hwm, "rc": p.returncode,
+    return {"wall": wall, "cpu": cpu, "maxrss_kb": maxrss, "own_hwm_kb": hwm, "rc": p.returncode,
             "stdout": lines, "stamps": stamps, "stderr": errtail, "cmd": cmd}
 
 
@@ -318,7 +320,7 @@ def measure_single(base, manifest, work, repeat, warm_n, max_load, until, result
             entry["stripes_bmp_faults"] = check_stripes_bmp(bmp[0]) if bmp else ["no BMP"]
 
 
-def measure_batch(base, manifest, work, repeat, max_load, until, results):
+def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True):
     urls = [f"{base}/{p}" for p in manifest["batch"]]
     widths = {p: manifest["pages"][p].get("width", 0) for p in manifest["batch"]}
     b = results["batch"]
@@ -345,6 +347,8 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results):
             del r["stdout"]
             b.setdefault(name, []).append(r)
             log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
+        if not with_chromium:
+            continue
         # chromium --screenshot once per page, at the size Puppeteer measured in this round
         pdir = os.path.join(work, "batch", "puppeteer-seq", f"r{rep}")
         sizes = {}
@@ -354,15 +358,16 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results):
                 sizes[int(f[:3])] = (w, h)
         d = os.path.join(work, "batch", "chromium", f"r{rep}")
         os.makedirs(d, exist_ok=True)
-        total, ok_count, images = 0.0, 0, []
+        total, cpu, ok_count, images = 0.0, 0.0, 0, []
         for i, url in enumerate(urls):
             w, h = sizes.get(i, (max(1024, widths[manifest["batch"][i]]), 768))
             r = chromium_shot(url, os.path.join(d, f"{i:03d}.png"), w, h)
             total += r["wall"]
+            cpu += r["cpu"]
             images += [image_info(p) for p in r["stdout"]]
             ok_count += len(r["stdout"])
         b.setdefault("chromium once per page", []).append(
-            {"wall": total, "rc": 0, "images": images, "count_ok": ok_count == len(urls)})
+            {"wall": total, "cpu": cpu, "rc": 0, "images": images, "count_ok": ok_count == len(urls)})
         log(f"  chromium once per page: {total:.2f} s, {ok_count}/{len(urls)} files")
 
 
@@ -508,8 +513,8 @@ def report(results, warm_n):
         n = b["pages"]
         p(f"### Batch (issue 7): {n} pages to PNG, one process each, wall time incl. browser start; medians")
         p("")
-        p("| run | seconds | pages/s | all decode |")
-        p("|---|---|---|---|")
+        p("| run | seconds | pages/s | CPU seconds (process tree) | all decode |")
+        p("|---|---|---|---|---|")
         tput = {}
         for name in ("korvane j1", "korvane j2", "korvane j1 --cache", "korvane j2 --cache", "puppeteer seq",
                      "puppeteer x2", "playwright seq",
@@ -519,7 +524,8 @@ def report(results, warm_n):
             w = median([r["wall"] for r in b[name]])
             tput[name] = n / w
             ok = all(r["count_ok"] and all(im[3] for im in r["images"]) for r in b[name])
-            p(f"| {name} | {w:.2f} | {n / w:.2f} | {'yes' if ok else 'NO'} |")
+            cpu = median([r.get("cpu") for r in b[name]])
+            p(f"| {name} | {w:.2f} | {n / w:.2f} | {fmt_s(cpu)} | {'yes' if ok else 'NO'} |")
         p("")
         p("| ratio (ours / peer, pages/s) | value | goal |")
         p("|---|---|---|")
@@ -563,6 +569,8 @@ def main():
     ap.add_argument("--only", choices=("single", "batch"), default=None)
     ap.add_argument("--pages", default=None, help="comma-separated subset of the single pages")
     ap.add_argument("--max-load", type=float, default=0.7, help="wait while the 1-minute load is above this")
+    ap.add_argument("--no-chromium-cli", action="store_true",
+                    help="leave out chromium --screenshot once per page in the batch (it takes longest)")
     ap.add_argument("--wait-until", default=None, help="HH:MM UTC: stop waiting for a quiet machine then")
     args = ap.parse_args()
 
@@ -600,7 +608,8 @@ def main():
         if args.only in (None, "single"):
             measure_single(base, manifest, work, args.repeat, args.warm, args.max_load, until, results)
         if args.only in (None, "batch"):
-            measure_batch(base, manifest, work, args.repeat, args.max_load, until, results)
+            measure_batch(base, manifest, work, args.repeat, args.max_load, until, results,
+                          with_chromium=not args.no_chromium_cli)
     finally:
         server.shutdown()
         results["ended"] = time.strftime("%H:%M:%S")
