@@ -112,6 +112,20 @@ void TChromiumBrowser::Start() {
     }
 }
 
+std::string TChromiumBrowser::TakeFirstPage() {
+    if (!Running() || FFirstPageTaken == FGeneration) return {};
+    FFirstPageTaken = FGeneration;
+    const TDevToolsMessage reply = Call("Target.getTargets", nlohmann::json::object());
+    auto infos = reply.Params.is_object() ? reply.Params.find("targetInfos") : reply.Params.end();
+    if (infos == reply.Params.end() || !infos->is_array()) return {};
+    for (const auto& info : *infos) {
+        if (!info.is_object() || info.value("type", "") != "page" || info.value("attached", false)) continue;
+        if (auto id = info.find("targetId"); id != info.end() && id->is_string())
+            return id->get<std::string>();
+    }
+    return {};
+}
+
 void TChromiumBrowser::Shutdown() {
     if (!Running() && !FProcess) return;
     Lose("The browser was shut down");

@@ -74,6 +74,8 @@ public:
     std::string ProfileDir() const;
     // The browser's own user agent, read at start.
     const std::string& UserAgent() const { return FUserAgent; }
+    // The page the browser opened at start, the first time it is asked for (later: empty, make a new page).
+    std::string TakeFirstPage();
 
     int PipeFd() const { return FReadFd; }
     // Handles whatever has arrived, without blocking, then runs queued work (host callbacks).
@@ -144,6 +146,7 @@ private:
     std::function<void()> FPipeChanged, FWake, FExtraWake;
     int FExtraWakeFd = -1;
     std::string FUserAgent;
+    std::uint64_t FFirstPageTaken = 0; // the generation whose first page was handed out
     std::size_t FMalformed = 0;
     bool FWakeRequested = false;
 };

@@ -9,6 +9,7 @@
 #include "browser/EngineError.h"
 #include "browser/PngDecode.h"
 #include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
 
 namespace korvane {
 namespace {
@@ -87,36 +88,63 @@ TDevToolsMessage TChromiumEngine::PageCall(const char* method, json params,
     return FBrowser->Call(method, std::move(params), FSessionId, timeout);
 }
 
+void TChromiumEngine::PageCalls(std::vector<std::pair<const char*, json>> calls) {
+    std::vector<std::pair<std::int64_t, const char*>> sent;
+    std::size_t next = 0;
+    try {
+        for (auto& [method, params] : calls)
+            sent.emplace_back(FBrowser->SendAwaited(method, std::move(params), FSessionId), method);
+        for (; next < sent.size(); ++next)
+            FBrowser->Await(sent[next].first, sent[next].second);
+    } catch (...) {
+        // The failed call is settled; the ones after it are not waited for.
+        for (++next; next < sent.size(); ++next)
+            FBrowser->Forget(sent[next].first);
+        throw;
+    }
+}
+
 void TChromiumEngine::EnsurePage() {
     FBrowser->Start();
     if (!FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
     DropPage();
     FApplied.reset();
-    auto created = FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}});
-    FTargetId = Str(created.Params, "targetId");
+    // The browser's first page is used before any other is made: making a page costs a new window.
+    FTargetId = FBrowser->TakeFirstPage();
+    if (FTargetId.empty())
+        FTargetId =
+            Str(FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}}).Params,
+                "targetId");
     auto attached = FBrowser->Call("Target.attachToTarget", {{"targetId", FTargetId}, {"flatten", true}});
     FSessionId = Str(attached.Params, "sessionId");
     if (FTargetId.empty() || FSessionId.empty()) throw EEngineError("The browser made no page to load into");
     FGeneration = FBrowser->Generation();
     FBrowser->AddListener(FSessionId, this);
-    PageCall("Page.enable", json::object());
-    PageCall("Page.setLifecycleEventsEnabled", {{"enabled", true}});
-    PageCall("Network.enable", json::object());
-    PageCall("Inspector.enable", json::object());
-    PageCall(
-        "Emulation.setDeviceMetricsOverride",
-        {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
+    PageCalls({{"Page.enable", json::object()},
+               {"Page.setLifecycleEventsEnabled", {{"enabled", true}}},
+               {"Network.enable", json::object()},
+               {"Inspector.enable", json::object()},
+               {"Emulation.setDeviceMetricsOverride",
+                {{"width", FViewWidth},
+                 {"height", FViewHeight},
+                 {"deviceScaleFactor", FScale},
+                 {"mobile", false}}}});
 }
 
-// Download-control word and host flags -> Chromium. See TEngineSettings for the bits without an effect.
+// Download-control word and host flags -> Chromium. See TEngineSettings for the bits without an effect. A new
+// page already has the engine's defaults (everything loads, scripts run, the cache is used, online, scroll
+// bars shown): only what differs from them is sent to it.
 void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
     const bool all = !FApplied;
     const TEngineSettings old = FApplied.value_or(TEngineSettings{});
-    auto changed = [&](auto member) { return all || old.*member != s.*member; };
+    auto changed = [&](auto member, auto pageDefault) {
+        return all ? s.*member != pageDefault : old.*member != s.*member;
+    };
+    std::vector<std::pair<const char*, json>> calls;
 
-    if (changed(&TEngineSettings::BlockImages) || changed(&TEngineSettings::BlockVideo) ||
-        changed(&TEngineSettings::BlockAudio) || changed(&TEngineSettings::NoFrames) ||
-        changed(&TEngineSettings::NoPlugins)) {
+    if (changed(&TEngineSettings::BlockImages, false) || changed(&TEngineSettings::BlockVideo, false) ||
+        changed(&TEngineSettings::BlockAudio, false) || changed(&TEngineSettings::NoFrames, false) ||
+        changed(&TEngineSettings::NoPlugins, false)) {
         json patterns = json::array();
         if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
         if (s.BlockVideo || s.BlockAudio)
@@ -124,16 +152,24 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
         if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
         if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
         if (patterns.empty())
-            PageCall("Fetch.disable", json::object());
+            calls.emplace_back("Fetch.disable", json::object());
         else
-            PageCall("Fetch.enable", {{"patterns", patterns}});
+            calls.emplace_back("Fetch.enable", json{{"patterns", patterns}});
     }
-    if (changed(&TEngineSettings::NoScripts))
-        PageCall("Emulation.setScriptExecutionDisabled", {{"value", s.NoScripts}});
+    if (changed(&TEngineSettings::NoScripts, false))
+        calls.emplace_back("Emulation.setScriptExecutionDisabled", json{{"value", s.NoScripts}});
     // A bypassed cache also sends "Pragma: no-cache" and "Cache-Control: no-cache" with every request.
-    if (changed(&TEngineSettings::NoCache))
-        PageCall("Network.setCacheDisabled", {{"cacheDisabled", s.NoCache}});
-    if (changed(&TEngineSettings::Offline)) {
+    if (changed(&TEngineSettings::NoCache, false))
+        calls.emplace_back("Network.setCacheDisabled", json{{"cacheDisabled", s.NoCache}});
+    if (changed(&TEngineSettings::HideScrollbars, false))
+        calls.emplace_back("Emulation.setScrollbarsHidden", json{{"hidden", s.HideScrollbars}});
+    if (changed(&TEngineSettings::UserAgentToken, std::string())) {
+        std::string agent = FBrowser->UserAgent();
+        if (!s.UserAgentToken.empty()) agent += " " + s.UserAgentToken;
+        calls.emplace_back("Network.setUserAgentOverride", json{{"userAgent", agent}});
+    }
+    PageCalls(std::move(calls));
+    if (changed(&TEngineSettings::Offline, false)) {
         json conditions = {
             {"offline", s.Offline}, {"latency", 0}, {"downloadThroughput", -1}, {"uploadThroughput", -1}};
         try {
@@ -141,13 +177,6 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
         } catch (const EEngineError&) {
             PageCall("Network.overrideNetworkState", conditions);
         }
-    }
-    if (changed(&TEngineSettings::HideScrollbars))
-        PageCall("Emulation.setScrollbarsHidden", {{"hidden", s.HideScrollbars}});
-    if (changed(&TEngineSettings::UserAgentToken) && (!all || !s.UserAgentToken.empty())) {
-        std::string agent = FBrowser->UserAgent();
-        if (!s.UserAgentToken.empty()) agent += " " + s.UserAgentToken;
-        PageCall("Network.setUserAgentOverride", {{"userAgent", agent}});
     }
     // DLCTL_SILENT: downloads are denied for the whole browser and a headless browser refuses permission
     // prompts by itself; JavaScript dialogs are answered at once whether or not the bit is set.
@@ -550,6 +579,55 @@ std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int devic
     return bands;
 }
 
+namespace {
+
+// The bands of a drawing as the browser sent them (PNG), put into bitmap rows when asked.
+class TChromiumShot : public TPageShot {
+public:
+    struct TBand {
+        std::vector<std::uint8_t> Png;
+        int Top = 0, Height = 0; // rows of the picture
+    };
+    TChromiumShot(int width, int height) : FWidth(width), FHeight(height) {}
+    int Width() const override { return FWidth; }
+    int Height() const override { return FHeight; }
+    void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
+        for (const TBand& band : Bands)
+            if (!DecodePngInto(band.Png.data(), band.Png.size(), rows, FWidth, band.Height, band.Top, &gate))
+                return;
+    }
+    std::vector<TBand> Bands;
+
+private:
+    int FWidth, FHeight;
+};
+
+} // namespace
+
+std::unique_ptr<TPageShot> TChromiumEngine::Shoot(int width, int height) {
+    RequireDocument();
+    const int deviceWidth = static_cast<int>(std::lround(std::max(width, 0) * FScale));
+    const int deviceHeight = static_cast<int>(std::lround(std::max(height, 0) * FScale));
+    auto shot = std::make_unique<TChromiumShot>(deviceWidth, deviceHeight);
+    if (width < 1 || height < 1) return shot;
+    // One screenshot is under way at a time: the browser moves its view for each, so two at once would see
+    // each other's view. A band still under way when this fails is forgotten.
+    std::int64_t asked = 0;
+    struct Forget {
+        TChromiumBrowser& browser;
+        const std::int64_t& id;
+        ~Forget() {
+            if (id != 0) browser.Forget(id);
+        }
+    } forget{*FBrowser, asked};
+    for (const TBand& band : Bands(height, deviceWidth, deviceHeight)) {
+        asked = RequestBand(band, width);
+        std::vector<std::uint8_t> png = ReceiveBand(std::exchange(asked, 0));
+        shot->Bands.push_back({std::move(png), band.DeviceTop, band.DeviceHeight});
+    }
+    return shot;
+}
+
 void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     RequireDocument();
     if (width < 1 || height < 1) return;
@@ -558,24 +636,10 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < deviceWidth ||
         bitmap.Height() < deviceHeight)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
-    const std::vector<TBand> bands = Bands(height, deviceWidth, deviceHeight);
-    // The next band is asked for as soon as a band has come, and made by the browser while that one is
-    // decoded. Only one screenshot is ever under way: the browser moves its view for each, so two at once
-    // would see each other's view. A band still under way when drawing fails is forgotten.
-    std::int64_t asked = RequestBand(bands.front(), width); // 0: none
-    struct Forget {
-        TChromiumBrowser& browser;
-        const std::int64_t& id;
-        ~Forget() {
-            if (id != 0) browser.Forget(id);
-        }
-    } forget{*FBrowser, asked};
-    for (std::size_t i = 0; i < bands.size(); ++i) {
-        const std::int64_t id = std::exchange(asked, 0);
-        std::vector<std::uint8_t> png = ReceiveBand(id);
-        if (i + 1 < bands.size()) asked = RequestBand(bands[i + 1], width);
-        DecodePngInto(png.data(), png.size(), bitmap, deviceWidth, bands[i].DeviceHeight, bands[i].DeviceTop);
-    }
+    const std::unique_ptr<TPageShot> shot = Shoot(width, height);
+    TRowGate gate(deviceHeight);
+    shot->DrawInto(bitmap.Rows(), gate);
+    gate.Close();
 }
 
 } // namespace korvane

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/ChromiumBrowser.h"
@@ -37,6 +38,9 @@ public:
     std::int32_t BodyProperty(std::string_view name) override;
     void Resize(int width, int height) override;
     void Draw(TBitmap& bitmap, int width, int height) override;
+    // The drawing's screenshots as the browser sent them; they are decoded when the picture is put into a
+    // bitmap.
+    std::unique_ptr<TPageShot> Shoot(int width, int height) override;
 
     TChromiumBrowser& Browser() { return *FBrowser; }
     const std::shared_ptr<TChromiumBrowser>& SharedBrowser() const { return FBrowser; }
@@ -96,6 +100,9 @@ private:
     void ApplyMetrics();
     TDevToolsMessage PageCall(const char* method, nlohmann::json params,
                               std::chrono::milliseconds timeout = {});
+    // Sends the calls at once and then waits for every reply: one round trip for all. Throws the first
+    // failure.
+    void PageCalls(std::vector<std::pair<const char*, nlohmann::json>> calls);
 
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);

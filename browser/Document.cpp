@@ -18,4 +18,9 @@ void THtmlDocument::Draw(TBitmap& bitmap, int width, int height) const {
     FEngine->Draw(bitmap, width, height);
 }
 
+std::unique_ptr<TPageShot> THtmlDocument::Shoot(int width, int height) const {
+    CheckCurrent();
+    return FEngine->Shoot(width, height);
+}
+
 } // namespace korvane

@@ -4,6 +4,7 @@
 // and the status-text event. The engine asks its host (IEngineSite) for the download-control word and the
 // host-information flags before each navigation. Test engines implement TEngine to stand in for a browser.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,22 @@
 namespace korvane {
 
 class TBitmap;
+class TRowGate;
+struct TBitmapRows;
+
+// A picture the engine took of its view, not yet put into a bitmap: it holds what the engine made and needs
+// the engine no more, so it may be put into the bitmap later and on another thread.
+class TPageShot {
+public:
+    virtual ~TPageShot() = default;
+    // Pixels of the picture (device pixels: the drawing's size times the engine's scale factor).
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    // Fills the top-left Width() x Height() pixels of 24-bit rows, top row first, publishing each complete
+    // row to the gate, and stops early once the gate's reader has given up. Throws EEngineError for a picture
+    // that cannot be read. Does not close the gate.
+    virtual void DrawInto(const TBitmapRows& rows, TRowGate& gate) const = 0;
+};
 
 inline constexpr int READYSTATE_UNINITIALIZED = 0;
 inline constexpr int READYSTATE_LOADING = 1;
@@ -68,6 +85,9 @@ public:
     virtual void Resize(int width, int height) = 0;
     // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
     virtual void Draw(TBitmap& bitmap, int width, int height) = 0;
+    // Takes the picture that Draw would paint, to be put into a bitmap later. By default it is drawn at once
+    // into a bitmap that the picture keeps.
+    virtual std::unique_ptr<TPageShot> Shoot(int width, int height);
 };
 
 } // namespace korvane

@@ -9,6 +9,7 @@
 
 #include "browser/EngineError.h"
 #include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
 
 namespace korvane {
 namespace {
@@ -32,10 +33,9 @@ void RgbToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, int pixels) {
 
 } // namespace
 
-void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height,
-                   int top) {
-    if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < width || top < 0 ||
-        bitmap.Height() - top < height)
+bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
+                   int top, TRowGate* gate) {
+    if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
     std::unique_ptr<spng_ctx, CtxFree> ctx(spng_ctx_new(0));
     if (!ctx) throw EEngineError("The engine's screenshot cannot be decoded: out of memory");
@@ -49,40 +49,53 @@ void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, i
     const int copyW = std::min(pngW, width);
     const int copyH = std::min(pngH, height);
     const std::size_t rowBytes = static_cast<std::size_t>(ihdr.width) * 3;
+    const bool interlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
 
-    if (ihdr.interlace_method == SPNG_INTERLACE_NONE) {
-        if (int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE)) Fail(e);
-        // Rows that fit the bitmap are decoded in place and turned around there; others pass through a
-        // buffer.
-        const bool inPlace = pngW <= width && rowBytes <= bitmap.RowStride();
-        std::vector<std::uint8_t> row(inPlace ? 0 : rowBytes);
-        for (std::uint32_t y = 0; y < ihdr.height; ++y) {
-            const bool kept = static_cast<int>(y) < copyH;
-            std::uint8_t* line = kept ? bitmap.ScanLine(top + static_cast<int>(y)) : nullptr;
-            if (inPlace && !kept) row.resize(rowBytes);
-            std::uint8_t* into = inPlace && kept ? line : row.data();
-            int e = spng_decode_row(ctx.get(), into, rowBytes);
-            if (e != 0 && e != SPNG_EOI) Fail(e);
-            if (kept) RgbToBgr(into, line, copyW);
-            if (e == SPNG_EOI) break;
-        }
-    } else {
+    // An interlaced picture comes whole; others row by row, decoded in place where the row fits and turned
+    // around there.
+    std::vector<std::uint8_t> image;
+    if (interlaced) {
         std::size_t out = 0;
         if (int e = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &out)) Fail(e);
-        std::vector<std::uint8_t> image(out);
+        image.resize(out);
         if (int e = spng_decode_image(ctx.get(), image.data(), image.size(), SPNG_FMT_RGB8, 0)) Fail(e);
-        for (int y = 0; y < copyH; ++y)
-            RgbToBgr(image.data() + static_cast<std::size_t>(y) * rowBytes, bitmap.ScanLine(top + y), copyW);
+    } else if (int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE)) {
+        Fail(e);
     }
-    // What the picture does not cover is blank page.
+    const bool inPlace = !interlaced && pngW <= width && rowBytes <= rows.Stride;
+    std::vector<std::uint8_t> row(interlaced || inPlace ? 0 : rowBytes);
+    bool more = true; // rows left in the PNG
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* line = bitmap.ScanLine(top + y);
-        if (y >= copyH)
+        std::uint8_t* line = rows.ScanLine(top + y);
+        if (y < copyH) {
+            const std::uint8_t* rgb = nullptr;
+            if (interlaced) {
+                rgb = image.data() + static_cast<std::size_t>(y) * rowBytes;
+            } else {
+                std::uint8_t* into = inPlace ? line : row.data();
+                const int e = more ? spng_decode_row(ctx.get(), into, rowBytes) : SPNG_EOI;
+                if (e != 0 && e != SPNG_EOI) Fail(e);
+                more = e == 0;
+                rgb = into;
+            }
+            RgbToBgr(rgb, line, copyW);
+            // What the picture does not cover is blank page.
+            if (copyW < width)
+                std::memset(line + static_cast<std::size_t>(copyW) * 3, 0xFF,
+                            static_cast<std::size_t>(width - copyW) * 3);
+        } else {
             std::memset(line, 0xFF, static_cast<std::size_t>(width) * 3);
-        else if (copyW < width)
-            std::memset(line + static_cast<std::size_t>(copyW) * 3, 0xFF,
-                        static_cast<std::size_t>(width - copyW) * 3);
+        }
+        if (gate && !gate->Publish(top + y + 1)) return false;
     }
+    return true;
+}
+
+void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height,
+                   int top) {
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
+        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+    DecodePngInto(png, size, bitmap.Rows(), width, height, top, nullptr);
 }
 
 } // namespace korvane

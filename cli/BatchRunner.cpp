@@ -15,6 +15,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace korvane {
@@ -26,17 +27,26 @@ constexpr int kIdleRequests = 2;
 constexpr auto kIdleTime = std::chrono::milliseconds(500);
 constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
-// Writes the file on a worker thread; however the write ends, the wake fd tells the main thread.
-void WriteAndSignal(std::shared_ptr<TBitmap> bitmap, TSaveFormat format, std::string path, int wakeFd) {
-    struct Signal {
-        int Fd;
-        ~Signal() {
+// Puts the picture into a bitmap and writes the file on a worker thread. The outcome is settled, and the
+// bitmap freed, before the wake fd tells the main thread, so the main thread finds the write done when it
+// looks.
+std::thread StartWrite(std::shared_ptr<const TPageShot> shot, TSaveFormat format, std::string path,
+                       int wakeFd, std::promise<void> done) {
+    return std::thread(
+        [shot = std::move(shot), format, path = std::move(path), wakeFd, done = std::move(done)]() mutable {
+            try {
+                {
+                    TBitmap bitmap;
+                    DevelopAndWrite(*shot, bitmap, format, path);
+                }
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
             const std::uint64_t one = 1;
-            const ssize_t written = Fd >= 0 ? ::write(Fd, &one, sizeof one) : 0;
+            const ssize_t written = wakeFd >= 0 ? ::write(wakeFd, &one, sizeof one) : 0;
             (void)written; // a full counter has woken the main thread already
-        }
-    } signal{wakeFd};
-    WriteCapture(*bitmap, format, path);
+        });
 }
 
 // No call to the browser outlasts the deadline while this lives: a page that stops answering costs its own
@@ -113,12 +123,13 @@ struct TBatchRunner::Write {
     std::size_t Job = 0;
     Clock::time_point Started;
     std::future<void> Done;
+    std::thread Worker;
 };
 
 TBatchRunner::~TBatchRunner() {
     FBrowser->SetExtraWake(-1, {});
     for (auto& write : FWrites)
-        write.Done.wait();
+        write.Worker.join();
     if (FWakeFd >= 0) ::close(FWakeFd);
 }
 
@@ -188,8 +199,9 @@ void TBatchRunner::CheckWrites() {
         } catch (const std::exception& e) {
             reason = e.what();
         }
-        const Write done = std::move(*it);
+        Write done = std::move(*it);
         it = FWrites.erase(it);
+        done.Worker.join(); // it has no more to do than to end
         Finish(done.Job, done.Started, std::move(reason));
     }
 }
@@ -213,16 +225,17 @@ void TBatchRunner::Capture(Slot& slot) {
     settings.Scale = FOptions.Scale;
     result.Path = OutputPathFor(FOptions, result.Url);
 
-    auto bitmap = std::make_shared<TBitmap>();
     // Measuring and drawing a page that is ready take at most the page's time again, all calls together.
     const TCallDeadlineScope bounded(*FBrowser, Clock::now() + std::chrono::seconds(FOptions.TimeoutSeconds));
-    const TCaptureOutcome drawn = DrawDocument(*slot.Host, *document, *bitmap, settings);
-    result.Width = drawn.Width;
-    result.Height = drawn.Height;
-    // The file is encoded and written on a worker while the slot loads the next page.
-    FWrites.push_back(
-        Write{slot.Job, slot.Started,
-              std::async(std::launch::async, WriteAndSignal, bitmap, settings.Format, result.Path, FWakeFd)});
+    TCapturePicture picture = ShootDocument(*slot.Host, *document, settings);
+    result.Width = picture.Outcome.Width;
+    result.Height = picture.Outcome.Height;
+    // The picture is decoded, encoded and written on a worker while the slot loads the next page.
+    std::promise<void> done;
+    Write write{slot.Job, slot.Started, done.get_future(), {}};
+    write.Worker = StartWrite(std::shared_ptr<const TPageShot>(std::move(picture.Shot)), settings.Format,
+                              result.Path, FWakeFd, std::move(done));
+    FWrites.push_back(std::move(write));
     slot.Phase = Slot::State::Idle;
 }
 
@@ -320,6 +333,12 @@ std::vector<TPageResult> TBatchRunner::Run() {
             while (slot->Phase == Slot::State::Idle && FNext < FResults.size())
                 Start(*slot, FNext++);
         if (FDone >= FResults.size()) break;
+        // Once every page is drawn the browser has nothing left to do: it goes while the last files are
+        // written, and its own clearing up no longer takes the processors from them.
+        if (FNext == FResults.size() && FBrowser->Running() &&
+            std::all_of(FSlots.begin(), FSlots.end(),
+                        [](const auto& s) { return s->Phase == Slot::State::Idle; }))
+            FBrowser->Shutdown();
         if (FBrowser->Running()) {
             FBrowser->WaitIncoming(NextWait());
         } else {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "imaging/BmpWriter.h"
 
@@ -10,14 +11,21 @@ namespace korvane {
 
 int PixelFormatBits(TPixelFormat format) {
     switch (format) {
-    case TPixelFormat::pf1bit: return 1;
-    case TPixelFormat::pf4bit: return 4;
-    case TPixelFormat::pf8bit: return 8;
-    case TPixelFormat::pf15bit: return 15;
-    case TPixelFormat::pf16bit: return 16;
-    case TPixelFormat::pf32bit: return 32;
+    case TPixelFormat::pf1bit:
+        return 1;
+    case TPixelFormat::pf4bit:
+        return 4;
+    case TPixelFormat::pf8bit:
+        return 8;
+    case TPixelFormat::pf15bit:
+        return 15;
+    case TPixelFormat::pf16bit:
+        return 16;
+    case TPixelFormat::pf32bit:
+        return 32;
     case TPixelFormat::pf24bit:
-    case TPixelFormat::pfDevice: break;
+    case TPixelFormat::pfDevice:
+        break;
     }
     return 24;
 }
@@ -40,7 +48,8 @@ int StorageBits(TPixelFormat format) {
 std::size_t BitmapRowStride(int width, TPixelFormat format) {
     if (width <= 0) return 0;
     // 64-bit arithmetic: width < 2^31 and bits <= 32, so the product fits.
-    const std::uint64_t bits = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(StorageBits(format));
+    const std::uint64_t bits =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(StorageBits(format));
     const std::uint64_t stride = (bits + 31) / 32 * 4;
     if (stride > std::numeric_limits<std::size_t>::max()) NoMemory(width, 1, format);
     return static_cast<std::size_t>(stride);
@@ -48,8 +57,8 @@ std::size_t BitmapRowStride(int width, TPixelFormat format) {
 
 TBitmap::TBitmap() = default;
 
-TBitmap::TBitmap(const TBitmap& other)
-    : TGraphic(other), format_(other.format_), palette_(other.palette_) {
+TBitmap::TBitmap(const TBitmap& other) : TGraphic(other), format_(other.format_), palette_(other.palette_) {
+    other.RequireAllRows();
     if (!other.Empty()) {
         PixelMemory bits;
         if (!bits.Allocate(other.ImageSize())) NoMemory(other.width_, other.height_, other.format_);
@@ -71,7 +80,8 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
 
 TBitmap::TBitmap(TBitmap&& other) noexcept
     : TGraphic(std::move(other)), format_(other.format_), width_(other.width_), height_(other.height_),
-      stride_(other.stride_), bits_(std::move(other.bits_)), palette_(std::move(other.palette_)) {
+      stride_(other.stride_), bits_(std::move(other.bits_)), palette_(std::move(other.palette_)),
+      gate_(std::exchange(other.gate_, nullptr)) {
     other.width_ = other.height_ = 0;
     other.stride_ = 0;
     other.palette_.clear();
@@ -79,7 +89,9 @@ TBitmap::TBitmap(TBitmap&& other) noexcept
 
 TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     if (this != &other) {
+        StopFiller();
         TGraphic::operator=(std::move(other));
+        gate_ = std::exchange(other.gate_, nullptr);
         format_ = other.format_;
         width_ = other.width_;
         height_ = other.height_;
@@ -93,7 +105,17 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     return *this;
 }
 
-TBitmap::~TBitmap() = default;
+TBitmap::~TBitmap() {
+    StopFiller();
+}
+
+void TBitmap::StopFiller() noexcept {
+    if (gate_) std::exchange(gate_, nullptr)->Abandon();
+}
+
+void TBitmap::RequireAllRows() const {
+    if (gate_ && !gate_->WaitForAll()) throw EIncompletePicture();
+}
 
 void TBitmap::Assign(const TPersistent& source) {
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
@@ -104,7 +126,9 @@ void TBitmap::Assign(const TPersistent& source) {
     TGraphic::Assign(source);
 }
 
-int TBitmap::BitsPerPixel() const { return StorageBits(format_); }
+int TBitmap::BitsPerPixel() const {
+    return StorageBits(format_);
+}
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == format_) return;
@@ -128,6 +152,8 @@ void TBitmap::SetSize(int width, int height) {
 }
 
 void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) {
+    if (keep) RequireAllRows();
+    StopFiller();
     const std::size_t stride = BitmapRowStride(width, format);
     PixelMemory bits;
     if (width > 0 && height > 0) {
@@ -139,7 +165,8 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
         if (keep && bits_ && format == format_) {
             // Keep the picture's top-left part: rows are matched from the top.
             const int rowsKept = std::min(height, height_);
-            const std::uint64_t bitsKept = static_cast<std::uint64_t>(std::min(width, width_)) * StorageBits(format);
+            const std::uint64_t bitsKept =
+                static_cast<std::uint64_t>(std::min(width, width_)) * StorageBits(format);
             const auto copied = static_cast<std::size_t>((bitsKept + 7) / 8);
             const unsigned tailBits = static_cast<unsigned>(bitsKept % 8);
             for (int y = 0; y < rowsKept; ++y) {
@@ -158,6 +185,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
 }
 
 void TBitmap::Clear() {
+    StopFiller();
     bits_.Release();
     width_ = height_ = 0;
     stride_ = 0;
@@ -170,6 +198,9 @@ void TBitmap::SetPalette(std::vector<TPaletteEntry> palette) {
     Changed();
 }
 
-void TBitmap::SaveToFile(const std::string& path) const { WriteBmpFile(*this, path); }
+void TBitmap::SaveToFile(const std::string& path) const {
+    RequireAllRows();
+    WriteBmpFile(*this, path);
+}
 
 } // namespace korvane

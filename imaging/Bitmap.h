@@ -9,17 +9,28 @@
 
 #include "imaging/Graphic.h"
 #include "imaging/PixelMemory.h"
+#include "imaging/RowGate.h"
 
 namespace korvane {
 
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 
-// Bits per pixel of a format: pfDevice counts as 24; 15-bit pixels take 16 bits of storage (5-5-5, top bit 0),
-// 16-bit pixels are 5-6-5, 24-bit pixels are blue, green, red bytes and 32-bit ones add an unused fourth byte.
+// Bits per pixel of a format: pfDevice counts as 24; 15-bit pixels take 16 bits of storage (5-5-5, top bit
+// 0), 16-bit pixels are 5-6-5, 24-bit pixels are blue, green, red bytes and 32-bit ones add an unused fourth
+// byte.
 int PixelFormatBits(TPixelFormat format);
 // Bytes of one stored row: the pixels of width at the format's storage bits, rounded up to a multiple of 4.
 // Throws EOutOfResources when the count does not fit in std::size_t.
 std::size_t BitmapRowStride(int width, TPixelFormat format);
+
+// Where the rows of a bitmap lie in memory, for a thread that fills them while the bitmap object itself is
+// handed on (a move keeps the pixel memory where it is).
+struct TBitmapRows {
+    std::uint8_t* Bottom = nullptr; // the stored first row: the picture's bottom row
+    std::size_t Stride = 0;
+    int Width = 0, Height = 0;
+    std::uint8_t* ScanLine(int y) const { return Bottom + static_cast<std::size_t>(Height - 1 - y) * Stride; }
+};
 
 class TBitmap : public TGraphic {
 public:
@@ -50,10 +61,12 @@ public:
     void SetSize(int width, int height);
     bool Empty() const override { return width_ == 0 || height_ == 0; }
 
-    std::size_t RowStride() const { return stride_; }     // bytes per stored row, a multiple of 4, padding zero
+    std::size_t RowStride() const { return stride_; } // bytes per stored row, a multiple of 4, padding zero
     std::size_t ImageSize() const { return stride_ * static_cast<std::size_t>(height_); } // bytes of Bits()
     // Row y counted from the top row of the picture; storage is bottom-up.
-    std::uint8_t* ScanLine(int y) { return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_; }
+    std::uint8_t* ScanLine(int y) {
+        return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
+    }
     const std::uint8_t* ScanLine(int y) const {
         return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
     }
@@ -62,6 +75,17 @@ public:
     const std::uint8_t* Bits() const { return bits_.Data(); }
 
     void Clear(); // becomes empty; pixel memory released; format, palette and flag stay
+
+    // Rows still being written by another thread (a filler, through Rows()): ReadyScanLine waits for them,
+    // copies and BMP output wait for all of them, and the pixels are not freed or replaced before the filler
+    // has stopped. A move takes the gate along; a copy does not. The gate must outlive its use here.
+    void SetRowGate(TRowGate* gate) { gate_ = gate; }
+    TRowGate* RowGate() const { return gate_; }
+    // Row y for reading once it is complete (at once without a gate); null when it never will be.
+    const std::uint8_t* ReadyScanLine(int y) const {
+        return !gate_ || gate_->WaitFor(y) ? ScanLine(y) : nullptr;
+    }
+    TBitmapRows Rows() { return TBitmapRows{bits_.Data(), stride_, width_, height_}; }
 
     const std::vector<TPaletteEntry>& Palette() const override { return palette_; }
     void SetPalette(std::vector<TPaletteEntry> palette) override; // entries beyond 256 are dropped
@@ -74,6 +98,8 @@ public:
 
 private:
     void Reallocate(int width, int height, TPixelFormat format, bool keep);
+    void StopFiller() noexcept;
+    void RequireAllRows() const;
 
     TPixelFormat format_ = TPixelFormat::pfDevice;
     int width_ = 0;
@@ -81,6 +107,7 @@ private:
     std::size_t stride_ = 0;
     PixelMemory bits_;
     std::vector<TPaletteEntry> palette_;
+    TRowGate* gate_ = nullptr;
 };
 
 } // namespace korvane

@@ -8,9 +8,10 @@
 #include <memory>
 #include <new>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
+#include "imaging/GraphicErrors.h"
 #include "imaging/PixelUtils.h"
 #include "platform/Files.h"
 
@@ -79,7 +80,11 @@ struct CompressJob {
 };
 
 // Returns 0, or libjpeg's message code of a fatal error.
-int RunCompress(jpeg_compress_struct* cinfo, ErrorManager* errors, MemoryDestination* dest, const CompressJob* job) {
+// RunCompress's result when a row of a bitmap that is still being drawn never came.
+constexpr int kRowsMissing = -2;
+
+int RunCompress(jpeg_compress_struct* cinfo, ErrorManager* errors, MemoryDestination* dest,
+                const CompressJob* job) {
     cinfo->err = jpeg_std_error(&errors->pub);
     errors->pub.error_exit = ErrorExit;
     errors->pub.emit_message = EmitMessage;
@@ -110,12 +115,17 @@ int RunCompress(jpeg_compress_struct* cinfo, ErrorManager* errors, MemoryDestina
         jpeg_start_compress(cinfo, TRUE);
         while (cinfo->next_scanline < cinfo->image_height) {
             const int y = static_cast<int>(cinfo->next_scanline);
+            const std::uint8_t* ready = bitmap.ReadyScanLine(y);
+            if (ready == nullptr) {
+                jpeg_destroy_compress(cinfo);
+                return kRowsMissing;
+            }
             JSAMPROW row;
             if (job->convertedRow != nullptr) {
                 RowToBGR(bitmap, y, job->convertedRow);
                 row = job->convertedRow;
             } else {
-                row = const_cast<JSAMPROW>(bitmap.ScanLine(y));
+                row = const_cast<JSAMPROW>(ready);
             }
             jpeg_write_scanlines(cinfo, &row, 1);
         }
@@ -219,6 +229,7 @@ void TJPEGImage::Compress() {
     MemoryDestination dest{};
     const int code = RunCompress(&cinfo, &errors, &dest, &job);
     std::unique_ptr<unsigned char, FreeDeleter> buffer(dest.data);
+    if (code == kRowsMissing) throw EIncompletePicture();
     if (code != 0) throw EJPEG(code);
     data_.assign(dest.data, dest.data + (dest.data ? dest.size : 0));
     compressed_ = true;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "imaging/GraphicErrors.h"
 #include "imaging/PixelUtils.h"
 
 namespace korvane {
@@ -13,10 +14,13 @@ PngRowConverter::PngRowConverter(const TBitmap& source, int sourceBits, bool gra
       alphaBitmap_(alphaBitmap) {
     if (sourceBits_ <= 8) {
         outputBits_ = sourceBits_ * (alpha_ ? 2 : 1);
-        for (int i = 0; i < 256; ++i) map_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+        for (int i = 0; i < 256; ++i)
+            map_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
         const auto palette = ReadPalette(source_);
         if (gray_ && !palette.empty()) {
-            auto y = [&](std::size_t i) { return GrayValue(palette[i].red, palette[i].green, palette[i].blue); };
+            auto y = [&](std::size_t i) {
+                return GrayValue(palette[i].red, palette[i].green, palette[i].blue);
+            };
             if (sourceBits_ == 1) {
                 // The bits stay, inverted as a whole when entry 0 is the brighter one.
                 if (palette.size() >= 2 && y(0) > y(1)) {
@@ -26,7 +30,8 @@ PngRowConverter::PngRowConverter(const TBitmap& source, int sourceBits, bool gra
                 }
             } else {
                 const int shift = sourceBits_ == 4 ? 4 : 0;
-                for (std::size_t i = 0; i < palette.size(); ++i) map_[i] = static_cast<std::uint8_t>(y(i) >> shift);
+                for (std::size_t i = 0; i < palette.size(); ++i)
+                    map_[i] = static_cast<std::uint8_t>(y(i) >> shift);
                 identity_ = false;
             }
         }
@@ -35,8 +40,8 @@ PngRowConverter::PngRowConverter(const TBitmap& source, int sourceBits, bool gra
     }
 }
 
-void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t* mask, int x0, int dx, int count,
-                                     std::uint8_t* out) const {
+void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t* mask, int x0, int dx,
+                                     int count, std::uint8_t* out) const {
     const int bits = sourceBits_;
     if (identity_ && x0 == 0 && dx == 1 && !alpha_) {
         std::memcpy(out, row, (static_cast<std::size_t>(count) * static_cast<std::size_t>(bits) + 7) / 8);
@@ -65,7 +70,8 @@ void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t
 }
 
 void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* out) const {
-    const std::uint8_t* row = source_.ScanLine(y);
+    const std::uint8_t* row = source_.ReadyScanLine(y);
+    if (!row) throw EIncompletePicture();
     const std::uint8_t* mask = alpha_ ? alphaBitmap_->ScanLine(y) : nullptr;
     if (sourceBits_ <= 8) {
         ConvertIndexed(row, mask, x0, dx, count, out);
@@ -78,14 +84,17 @@ void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* ou
         // One block copy of the row (cache-friendly on the large source), then red and blue are swapped in
         // place while the row is in the first-level cache.
         std::memcpy(out, p, static_cast<std::size_t>(count) * 3);
-        for (int i = 0; i < count; ++i, out += 3) std::swap(out[0], out[2]);
+        for (int i = 0; i < count; ++i, out += 3)
+            std::swap(out[0], out[2]);
         return;
     }
     for (int i = 0, x = x0; i < count; ++i, x += dx) {
         const std::uint8_t* p = row + static_cast<std::size_t>(x) * static_cast<std::size_t>(step);
         TRgb c;
-        if (step == 2) c = sourceBits_ == 15 ? Expand15(p) : Expand16(p);
-        else c = {p[2], p[1], p[0]};
+        if (step == 2)
+            c = sourceBits_ == 15 ? Expand15(p) : Expand16(p);
+        else
+            c = {p[2], p[1], p[0]};
         if (gray_) {
             *out++ = GrayValue(c.red, c.green, c.blue);
         } else {

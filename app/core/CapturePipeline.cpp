@@ -5,9 +5,12 @@
 #include "imaging/Bitmap.h"
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
+#include "imaging/RowGate.h"
 
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <thread>
 
 namespace korvane {
 
@@ -37,14 +40,17 @@ private:
 // Device pixels of a side of `pixels` page pixels; sides too long for 32 bits count as too long.
 std::int32_t ScaledSide(std::int32_t pixels, double scale) {
     const double device = std::round(pixels * scale);
-    return device > 2147483647.0 ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(device);
+    return device > 2147483647.0 ? std::numeric_limits<std::int32_t>::max()
+                                 : static_cast<std::int32_t>(device);
 }
 
 } // namespace
 
 void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) {
     switch (format) {
-    case TSaveFormat::Bmp: bitmap.SaveToFile(path); return;
+    case TSaveFormat::Bmp:
+        bitmap.SaveToFile(path);
+        return;
     case TSaveFormat::Jpg: {
         TJPEGImage jpeg;
         jpeg.SetCompressionQuality(90);
@@ -61,11 +67,8 @@ void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) 
     }
 }
 
-TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
-                             const TCaptureSettings& settings) {
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(10, 10);
-
+TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
+                              const TCaptureSettings& settings) {
     RestingSizeGuard restore(host);
     int width = 0, height = 0;
     // First measured at the resting size, then again laid out at the width the first pass found. The view
@@ -76,7 +79,8 @@ TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, 
                                          : settings.Width.Pixels;
         height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"))
                                            : settings.Height.Pixels;
-        // The first height comes from the narrow resting layout and is not the capture's: only the last counts.
+        // The first height comes from the narrow resting layout and is not the capture's: only the last
+        // counts.
         const std::int32_t checkedHeight = pass == 0 ? 1 : height;
         CheckCaptureSize(width, checkedHeight);
         CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(checkedHeight, settings.Scale));
@@ -84,31 +88,59 @@ TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, 
     }
     host.SetHeight(height);
 
-    TCaptureOutcome outcome;
-    outcome.Width = ScaledSide(width, settings.Scale);
-    outcome.Height = ScaledSide(height, settings.Scale);
-    bitmap.SetSize(outcome.Width, outcome.Height);
-    document.Draw(bitmap, width, height);
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    TCapturePicture picture;
+    picture.Outcome.Width = ScaledSide(width, settings.Scale);
+    picture.Outcome.Height = ScaledSide(height, settings.Scale);
+    picture.Shot = document.Shoot(width, height);
     RestViewSize(host);
-    return outcome;
+    return picture;
+}
+
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path) {
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSize(shot.Width(), shot.Height());
+    if (bitmap.Empty()) return WriteCapture(bitmap, format, path);
+
+    TRowGate gate(bitmap.Height());
+    std::exception_ptr drawError, writeError;
+    std::thread developer([&shot, &gate, &drawError, rows = bitmap.Rows()] {
+        try {
+            shot.DrawInto(rows, gate);
+        } catch (...) {
+            drawError = std::current_exception();
+        }
+        gate.Close();
+    });
+    // The encoder reads each row once it is done; the bitmap (wherever the encoder moves it) keeps its pixels
+    // until the developer has stopped.
+    bitmap.SetRowGate(&gate);
+    try {
+        WriteCapture(bitmap, format, path);
+    } catch (...) {
+        writeError = std::current_exception();
+    }
+    gate.Abandon(); // at once when every row is done; otherwise the developer stops at its next row
+    developer.join();
+    if (bitmap.RowGate() == &gate) bitmap.SetRowGate(nullptr);
+    // A picture that could not be read leaves the encoder without rows: its own error says why.
+    if (writeError) std::rethrow_exception(drawError ? drawError : writeError);
 }
 
 std::string CaptureFilePath(const TCaptureSettings& settings) {
-    return settings.OutputFile.empty()
-               ? CapturePath(settings.Address, settings.OutputFolder, settings.FallbackFolder, settings.Format)
-               : settings.OutputFile;
+    return settings.OutputFile.empty() ? CapturePath(settings.Address, settings.OutputFolder,
+                                                     settings.FallbackFolder, settings.Format)
+                                       : settings.OutputFile;
 }
 
 TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
                                 const TCaptureSettings& settings,
                                 const std::function<void(const std::string&)>& status) {
     status("capture......");
-    TCaptureOutcome outcome = DrawDocument(host, document, bitmap, settings);
+    TCapturePicture picture = ShootDocument(host, document, settings);
     status("save......");
-    outcome.Path = CaptureFilePath(settings);
-    WriteCapture(bitmap, settings.Format, outcome.Path);
-    return outcome;
+    picture.Outcome.Path = CaptureFilePath(settings);
+    DevelopAndWrite(*picture.Shot, bitmap, settings.Format, picture.Outcome.Path);
+    return picture.Outcome;
 }
 
 } // namespace korvane

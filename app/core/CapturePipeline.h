@@ -6,6 +6,7 @@
 #include "app/core/OutputPath.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace korvane {
@@ -13,6 +14,7 @@ namespace korvane {
 class TBitmap;
 class TBrowserHost;
 class THtmlDocument;
+class TPageShot;
 
 struct TCaptureSettings {
     TSideChoice Width = TSideChoice::Fixed(1024);
@@ -33,11 +35,22 @@ struct TCaptureOutcome {
 // The view's size between captures.
 inline constexpr int kRestingViewSize = 100;
 
-// Sizes the view to the capture size (measured twice), draws the document into the bitmap and puts the view
-// back to its resting size (also when a step fails). Returns the capture size; throws ECaptureSizeError before
-// anything is drawn for a size out of bounds.
-TCaptureOutcome DrawDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
-                             const TCaptureSettings& settings);
+struct TCapturePicture {
+    TCaptureOutcome Outcome;         // the image's size; no path yet
+    std::unique_ptr<TPageShot> Shot; // the picture, to be put into the bitmap
+};
+
+// Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
+// back to its resting size (also when a step fails). Throws ECaptureSizeError before anything is drawn for a
+// size out of bounds.
+TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
+                              const TCaptureSettings& settings);
+
+// Puts the picture into the (24-bit) bitmap and writes the file as the format says, at once: while one thread
+// fills the bitmap, the encoder takes its rows as they are done. The target is replaced only when the whole
+// file is written; a picture that cannot be read throws its own error and writes nothing. May run on any
+// thread; the bitmap may be empty afterwards (see WriteCapture).
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path);
 
 // The file a capture of these settings goes to.
 std::string CaptureFilePath(const TCaptureSettings& settings);
