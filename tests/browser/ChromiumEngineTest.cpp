@@ -6,9 +6,11 @@
 #include <netinet/in.h>
 #include <set>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "browser/EngineError.h"
+#include "imaging/RowGate.h"
 #include "tests/browser/ChromiumFixture.h"
 #include "tests/browser/TestPng.h"
 
@@ -396,13 +398,12 @@ TEST_F(ChromiumEngine, SeveralPagesLoadInParallelInOneBrowser) {
     EXPECT_NE(engine->SessionId(), other->SessionId());
 }
 
-
 TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
     // Every 100-pixel row of the page has its own colour; a band drawn twice or left out shows at once.
     std::string html = "<!DOCTYPE html><body style='margin:0'>";
     for (int i = 0; i < 30; ++i)
-        html += "<div style='height:100px;background:rgb(" + std::to_string(i * 8) + "," + std::to_string(250 - i * 8) +
-                ",90)'></div>";
+        html += "<div style='height:100px;background:rgb(" + std::to_string(i * 8) + "," +
+                std::to_string(250 - i * 8) + ",90)'></div>";
     Route("/bands.html", html + "</body>");
     ASSERT_TRUE(Load(server->Url("/bands.html")));
     for (double scale : {1.0, 2.0}) {
@@ -423,6 +424,63 @@ TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
     }
     engine->SetDeviceScaleFactor(1.0);
     engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
+}
+
+TEST_F(ChromiumEngine, APictureIsPutIntoTheBitmapLaterWhateverThePageDoesMeanwhile) {
+    std::string html = "<!DOCTYPE html><body style='margin:0'>";
+    for (int i = 0; i < 12; ++i)
+        html += "<div style='height:100px;background:rgb(" + std::to_string(i * 20) + ",40,90)'></div>";
+    Route("/later.html", html + "</body>");
+    Route("/other.html", "<body style='background:#0f0'>another page</body>");
+    ASSERT_TRUE(Load(server->Url("/later.html")));
+    engine->SetMaxBandRows(500); // three bands
+    host->SetWidth(200);
+    host->SetHeight(1200);
+    const std::unique_ptr<TPageShot> shot = host->Document()->Shoot(200, 1200);
+    engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
+    ASSERT_EQ(shot->Width(), 200);
+    ASSERT_EQ(shot->Height(), 1200);
+    host->SetWidth(100);
+    host->SetHeight(100);
+    ASSERT_TRUE(Load(server->Url("/other.html")));
+    TBitmap bmp;
+    bmp.SetPixelFormat(TPixelFormat::pf24bit);
+    bmp.SetSize(200, 1200);
+    TRowGate gate(1200);
+    std::thread developer([&] {
+        shot->DrawInto(bmp.Rows(), gate);
+        gate.Close();
+    });
+    ASSERT_TRUE(gate.WaitForAll());
+    developer.join();
+    for (int y = 0; y < 1200; y += 50)
+        ASSERT_EQ(Pixel(bmp, 100, y), (std::array<int, 3>{90, 40, y / 100 * 20})) << "row " << y;
+}
+
+TEST_F(ChromiumEngine, TheFirstEngineLoadsIntoTheBrowsersOwnPage) {
+    Route("/first.html", "<body>first</body>");
+    auto own = std::make_shared<TChromiumBrowser>();
+    auto pages = [&] {
+        std::vector<std::string> ids;
+        const TDevToolsMessage reply = own->Call("Target.getTargets", nlohmann::json::object());
+        for (const auto& info : reply.Params.at("targetInfos"))
+            if (info.at("type") == "page") ids.push_back(info.at("targetId"));
+        return ids;
+    };
+    auto firstHost = std::make_unique<TBrowserHost>(std::make_unique<TChromiumEngine>(own));
+    auto secondHost = std::make_unique<TBrowserHost>(std::make_unique<TChromiumEngine>(own));
+    own->Start();
+    const std::vector<std::string> atStart = pages();
+    ASSERT_EQ(atStart.size(), 1u);
+    firstHost->Navigate(server->Url("/first.html"));
+    EXPECT_EQ(pages(), atStart); // no second page was made for it
+    secondHost->Navigate(server->Url("/first.html"));
+    EXPECT_EQ(pages().size(), 2u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((firstHost->ReadyState() != 4 || secondHost->ReadyState() != 4) &&
+           std::chrono::steady_clock::now() < deadline)
+        own->WaitIncoming(std::chrono::milliseconds(50));
+    EXPECT_TRUE(firstHost->Document() && secondHost->Document());
 }
 
 } // namespace

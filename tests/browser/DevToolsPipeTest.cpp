@@ -18,6 +18,7 @@
 #include "browser/EngineError.h"
 #include "browser/PngDecode.h"
 #include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
 
 namespace korvane {
 namespace {
@@ -355,6 +356,29 @@ TEST(PngDecode, RgbRowsBecomeBgrTopDownAndUncoveredPixelsWhite) {
                     << x << "," << y;
             }
         }
+}
+
+TEST(PngDecode, EachFinishedRowIsPublishedAndAReaderThatGaveUpStopsTheDecoding) {
+    const int w = 4, h = 50;
+    std::vector<std::uint8_t> rgb(w * h * 3, 0x40);
+    auto png = EncodePng(w, h, rgb);
+    TBitmap bmp;
+    bmp.SetPixelFormat(TPixelFormat::pf24bit);
+    bmp.SetSize(w, h + 10);
+    // Rows 5 to 64 of the bitmap: 50 of the picture, then 10 of blank page, each published once it is done.
+    TRowGate gate(h + 10);
+    EXPECT_TRUE(DecodePngInto(png.data(), png.size(), bmp.Rows(), w, h + 5, 5, &gate));
+    EXPECT_TRUE(gate.WaitFor(h + 9));
+    EXPECT_EQ(bmp.ScanLine(5)[0], 0x40);
+    EXPECT_EQ(bmp.ScanLine(h + 9)[0], 0xFF);
+    // Once the reader has given up, the decoder stops at the next row it finishes.
+    std::memset(bmp.Bits(), 0, bmp.ImageSize());
+    TRowGate abandoned(h);
+    abandoned.Close(); // no other filler: Abandon returns at once
+    abandoned.Abandon();
+    EXPECT_FALSE(DecodePngInto(png.data(), png.size(), bmp.Rows(), w, h, 0, &abandoned));
+    EXPECT_EQ(bmp.ScanLine(0)[0], 0x40);
+    EXPECT_EQ(bmp.ScanLine(1)[0], 0x00);
 }
 
 TEST(DownloadControlMapping, WordsBecomeEngineSettings) {

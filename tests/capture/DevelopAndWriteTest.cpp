@@ -1,0 +1,127 @@
+// A picture put into the bitmap on one thread while the file is encoded from it on another: the files come
+// out as if done one after the other, a picture that cannot be read leaves its own error and no file, and a
+// file that cannot be written stops the picture's decoding early.
+#include "app/core/CapturePipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+#include "browser/Engine.h"
+#include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
+#include "tests/support/ImageFiles.h"
+
+namespace korvane {
+namespace {
+
+// 0xRRGGBB of pixel (x, y) of the test picture: every row and column differs.
+std::uint32_t Colour(int x, int y) {
+    return (static_cast<std::uint32_t>(y * 7 % 256) << 16) | (static_cast<std::uint32_t>(x * 5 % 256) << 8) |
+           static_cast<std::uint32_t>((x + y) % 256);
+}
+
+// Rows come slowly, as from a decoder; it may fail at a row, and records whether its reader gave up.
+class TSlowShot : public TPageShot {
+public:
+    TSlowShot(int width, int height, int failAt = -1) : FWidth(width), FHeight(height), FFailAt(failAt) {}
+    int Width() const override { return FWidth; }
+    int Height() const override { return FHeight; }
+    void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
+        for (int y = 0; y < FHeight; ++y) {
+            if (y == FFailAt)
+                throw std::runtime_error("the screenshot is damaged at row " + std::to_string(y));
+            std::uint8_t* line = rows.ScanLine(y);
+            for (int x = 0; x < FWidth; ++x) {
+                const std::uint32_t c = Colour(x, y);
+                line[x * 3] = c & 0xFF;
+                line[x * 3 + 1] = (c >> 8) & 0xFF;
+                line[x * 3 + 2] = (c >> 16) & 0xFF;
+            }
+            if (y % 32 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!gate.Publish(y + 1)) {
+                StoppedAt = y + 1;
+                return;
+            }
+        }
+    }
+    mutable std::atomic<int> StoppedAt{-1};
+
+private:
+    int FWidth, FHeight, FFailAt;
+};
+
+struct TFolder {
+    std::filesystem::path Path =
+        std::filesystem::temp_directory_path() / ("korvane-develop-" + std::to_string(::getpid()));
+    TFolder() { std::filesystem::create_directories(Path); }
+    ~TFolder() { std::filesystem::remove_all(Path); }
+    std::string File(const std::string& name) const { return (Path / name).string(); }
+    std::size_t Count() const {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(Path), {}));
+    }
+};
+
+TEST(DevelopAndWrite, EveryFormatComesOutWholeWhileTheRowsArrive) {
+    TFolder folder;
+    constexpr int kWidth = 101, kHeight = 700; // rows padded to a multiple of four bytes
+    for (auto format : {TSaveFormat::Png, TSaveFormat::Bmp, TSaveFormat::Jpg}) {
+        const std::string path = folder.File("page" + std::to_string(static_cast<int>(format)));
+        TSlowShot shot(kWidth, kHeight);
+        TBitmap bitmap;
+        DevelopAndWrite(shot, bitmap, format, path);
+        EXPECT_EQ(shot.StoppedAt.load(), -1);
+        const auto image = testing::DecodeImageFile(path);
+        ASSERT_TRUE(image.Ok()) << image.Error;
+        ASSERT_EQ(image.Width, kWidth);
+        ASSERT_EQ(image.Height, kHeight);
+        for (int y = 0; y < kHeight; y += 37) {
+            for (int x = 0; x < kWidth; x += 10) {
+                if (format == TSaveFormat::Jpg) continue; // lossy: the size and the decoding are the check
+                ASSERT_EQ(image.Pixel(x, y), Colour(x, y))
+                    << "format " << static_cast<int>(format) << " at " << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(folder.Count(), 3u);
+}
+
+TEST(DevelopAndWrite, APictureThatCannotBeReadGivesItsOwnErrorAndLeavesTheOldFile) {
+    TFolder folder;
+    for (auto format : {TSaveFormat::Png, TSaveFormat::Bmp, TSaveFormat::Jpg}) {
+        const std::string path = folder.File("page" + std::to_string(static_cast<int>(format)));
+        std::ofstream(path) << "old";
+        TSlowShot shot(64, 400, 250);
+        TBitmap bitmap;
+        try {
+            DevelopAndWrite(shot, bitmap, format, path);
+            ADD_FAILURE() << "no error";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "the screenshot is damaged at row 250");
+        }
+        std::ifstream in(path);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "old");
+    }
+    EXPECT_EQ(folder.Count(), 3u); // no temporary files left
+}
+
+TEST(DevelopAndWrite, AFileThatCannotBeMadeStopsTheDecodingEarly) {
+    TFolder folder;
+    TSlowShot shot(64, 20000);
+    TBitmap bitmap;
+    EXPECT_ANY_THROW(DevelopAndWrite(shot, bitmap, TSaveFormat::Png, folder.File("no/such/folder/page.png")));
+    EXPECT_GT(shot.StoppedAt.load(), 0);
+    EXPECT_LT(shot.StoppedAt.load(), 20000);
+    EXPECT_EQ(folder.Count(), 0u);
+}
+
+} // namespace
+} // namespace korvane
