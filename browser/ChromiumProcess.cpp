@@ -3,14 +3,14 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <sstream>
-#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -141,19 +141,19 @@ void CloseFd(int& fd) {
 } // namespace
 
 std::vector<std::string> TChromiumProcess::StandardArguments() {
-    std::vector<std::string> args = {"--headless",
-                                     "--disable-gpu",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--disable-breakpad",
-                                     "--mute-audio",
-                                     // Pages of a batch load side by side: none may be held back as hidden.
-                                     "--disable-background-timer-throttling",
-                                     "--disable-backgrounding-occluded-windows",
-                                     "--disable-renderer-backgrounding",
-                                     "--remote-debugging-pipe"};
+    std::vector<std::string> args = {
+        "--headless", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+        "--disable-component-update", "--disable-sync", "--disable-breakpad", "--mute-audio",
+        // Pages of a batch load side by side: none may be held back as hidden.
+        "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
+        "--disable-renderer-backgrounding",
+        // Work a browser without a user does for nothing: the address bar's
+        // pop-up pages (two renderers at every start), translation of each page,
+        // and the background pages of built-in extensions.
+        "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,"
+        "WebUIOmniboxFullPopup,Translate,OptimizationHints,MediaRouter",
+        "--disable-component-extensions-with-background-pages", "--disable-default-apps",
+        "--remote-debugging-pipe"};
     // The sandbox cannot run as root; anyone else keeps it.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
     return args;
@@ -297,7 +297,8 @@ bool GroupHasLiveMembers(pid_t group) {
         std::ifstream in(entry.path() / "stat");
         std::string stat;
         std::getline(in, stat);
-        // pid (comm) state ppid pgrp ...: the command may hold blanks and parentheses, so read after the last ")".
+        // pid (comm) state ppid pgrp ...: the command may hold blanks and parentheses, so read after the last
+        // ")".
         const auto close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream rest(stat.substr(close + 1));

@@ -457,7 +457,7 @@ TEST_F(ChromiumEngine, APictureIsPutIntoTheBitmapLaterWhateverThePageDoesMeanwhi
         ASSERT_EQ(Pixel(bmp, 100, y), (std::array<int, 3>{90, 40, y / 100 * 20})) << "row " << y;
 }
 
-TEST_F(ChromiumEngine, TheFirstEngineLoadsIntoTheBrowsersOwnPage) {
+TEST_F(ChromiumEngine, TheFirstEngineLoadsIntoTheBrowsersOwnPageAndTheBrowserKeepsNoPagesOfItsOwn) {
     Route("/first.html", "<body>first</body>");
     auto own = std::make_shared<TChromiumBrowser>();
     auto pages = [&] {
@@ -481,6 +481,10 @@ TEST_F(ChromiumEngine, TheFirstEngineLoadsIntoTheBrowsersOwnPage) {
            std::chrono::steady_clock::now() < deadline)
         own->WaitIncoming(std::chrono::milliseconds(50));
     EXPECT_TRUE(firstHost->Document() && secondHost->Document());
+    // Nor does the browser keep pages of its own (such as the address bar's pop-ups) busy beside ours.
+    const TDevToolsMessage reply = own->Call("Target.getTargets", nlohmann::json::object());
+    for (const auto& info : reply.Params.at("targetInfos"))
+        EXPECT_EQ(info.value("url", "").rfind("chrome://", 0), std::string::npos) << info.dump();
 }
 
 } // namespace
