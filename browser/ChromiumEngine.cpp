@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <utility>
 
 #include "browser/Base64.h"
@@ -558,8 +561,8 @@ std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int devic
                                                            int deviceHeight) const {
     // A tall drawing is made of bands whose seams fall on whole device pixels: each band is a whole number
     // of CSS pixels that makes a whole number of device rows. Wide pages get lower bands, so that no one
-    // screenshot is larger than kMaxBandPixels. (More bands than needed cost more than decoding one while
-    // the browser makes the next saves.)
+    // screenshot is larger than kMaxBandPixels. (More bands than needed cost more than encoding one while the
+    // browser makes the next saves: each band costs the browser more work than its share of the pixels.)
     const int maxRows = std::max(
         256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / std::max(1, deviceWidth))));
     int unit = 1;
@@ -581,35 +584,65 @@ std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int devic
 
 namespace {
 
-// The bands of a drawing as the browser sent them (PNG), put into bitmap rows when asked.
+// The bands of a drawing as the browser sends them (PNG), put into bitmap rows as they come.
 class TChromiumShot : public TPageShot {
 public:
     struct TBand {
         std::vector<std::uint8_t> Png;
         int Top = 0, Height = 0; // rows of the picture
     };
-    TChromiumShot(int width, int height) : FWidth(width), FHeight(height) {}
+    TChromiumShot(int width, int height, std::size_t bands)
+        : FWidth(width), FHeight(height), FExpected(bands) {}
     int Width() const override { return FWidth; }
     int Height() const override { return FHeight; }
     void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
-        for (const TBand& band : Bands)
-            if (!DecodePngInto(band.Png.data(), band.Png.size(), rows, FWidth, band.Height, band.Top, &gate))
+        for (std::size_t i = 0; i < FExpected; ++i) {
+            const TBand* band = WaitFor(i, gate);
+            if (!band || !DecodePngInto(band->Png.data(), band->Png.size(), rows, FWidth, band->Height,
+                                        band->Top, &gate))
                 return;
+        }
     }
-    std::vector<TBand> Bands;
+    void Add(TBand band) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FBands.push_back(std::move(band));
+        FChanged.notify_all();
+    }
+    void Fail(std::string why) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        if (!FFailure) FFailure = std::move(why);
+        FChanged.notify_all();
+    }
 
 private:
-    int FWidth, FHeight;
+    // Band i once it has come; null when the reader gave up meanwhile. Throws when it will never come.
+    const TBand* WaitFor(std::size_t i, const TRowGate& gate) const {
+        std::unique_lock<std::mutex> lock(FMutex);
+        while (FBands.size() <= i && !FFailure) {
+            if (gate.Abandoned()) return nullptr;
+            FChanged.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        if (FBands.size() > i) return &FBands[i]; // a deque keeps its elements in place as it grows
+        throw EEngineError(*FFailure);
+    }
+
+    const int FWidth, FHeight;
+    const std::size_t FExpected;
+    mutable std::mutex FMutex;
+    mutable std::condition_variable FChanged;
+    std::deque<TBand> FBands;
+    std::optional<std::string> FFailure;
 };
 
 } // namespace
 
-std::unique_ptr<TPageShot> TChromiumEngine::Shoot(int width, int height) {
+std::shared_ptr<const TPageShot> TChromiumEngine::Shoot(int width, int height, const TShotStarted& started) {
     RequireDocument();
     const int deviceWidth = static_cast<int>(std::lround(std::max(width, 0) * FScale));
     const int deviceHeight = static_cast<int>(std::lround(std::max(height, 0) * FScale));
-    auto shot = std::make_unique<TChromiumShot>(deviceWidth, deviceHeight);
-    if (width < 1 || height < 1) return shot;
+    const std::vector<TBand> bands =
+        width < 1 || height < 1 ? std::vector<TBand>{} : Bands(height, deviceWidth, deviceHeight);
+    auto shot = std::make_shared<TChromiumShot>(deviceWidth, deviceHeight, bands.size());
     // One screenshot is under way at a time: the browser moves its view for each, so two at once would see
     // each other's view. A band still under way when this fails is forgotten.
     std::int64_t asked = 0;
@@ -620,10 +653,19 @@ std::unique_ptr<TPageShot> TChromiumEngine::Shoot(int width, int height) {
             if (id != 0) browser.Forget(id);
         }
     } forget{*FBrowser, asked};
-    for (const TBand& band : Bands(height, deviceWidth, deviceHeight)) {
-        asked = RequestBand(band, width);
-        std::vector<std::uint8_t> png = ReceiveBand(std::exchange(asked, 0));
-        shot->Bands.push_back({std::move(png), band.DeviceTop, band.DeviceHeight});
+    try {
+        if (started) started(shot);
+        for (const TBand& band : bands) {
+            asked = RequestBand(band, width);
+            std::vector<std::uint8_t> png = ReceiveBand(std::exchange(asked, 0));
+            shot->Add({std::move(png), band.DeviceTop, band.DeviceHeight});
+        }
+    } catch (const std::exception& e) {
+        shot->Fail(e.what());
+        throw;
+    } catch (...) {
+        shot->Fail("The browser sent no picture of the page");
+        throw;
     }
     return shot;
 }
@@ -636,7 +678,7 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < deviceWidth ||
         bitmap.Height() < deviceHeight)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
-    const std::unique_ptr<TPageShot> shot = Shoot(width, height);
+    const std::shared_ptr<const TPageShot> shot = Shoot(width, height);
     TRowGate gate(deviceHeight);
     shot->DrawInto(bitmap.Rows(), gate);
     gate.Close();

@@ -40,7 +40,7 @@ public:
     void Draw(TBitmap& bitmap, int width, int height) override;
     // The drawing's screenshots as the browser sent them; they are decoded when the picture is put into a
     // bitmap.
-    std::unique_ptr<TPageShot> Shoot(int width, int height) override;
+    std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {}) override;
 
     TChromiumBrowser& Browser() { return *FBrowser; }
     const std::shared_ptr<TChromiumBrowser>& SharedBrowser() const { return FBrowser; }

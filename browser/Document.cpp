@@ -18,9 +18,10 @@ void THtmlDocument::Draw(TBitmap& bitmap, int width, int height) const {
     FEngine->Draw(bitmap, width, height);
 }
 
-std::unique_ptr<TPageShot> THtmlDocument::Shoot(int width, int height) const {
+std::shared_ptr<const TPageShot> THtmlDocument::Shoot(int width, int height,
+                                                      const TShotStarted& started) const {
     CheckCurrent();
-    return FEngine->Shoot(width, height);
+    return FEngine->Shoot(width, height, started);
 }
 
 } // namespace korvane

@@ -17,8 +17,8 @@ public:
     std::int32_t BodyProperty(std::string_view name) const;
     // Draws (0, 0, width, height) of the view into the bitmap (24-bit, at least width x height).
     void Draw(TBitmap& bitmap, int width, int height) const;
-    // The picture Draw would paint, to be put into a bitmap later (TEngine::Shoot).
-    std::unique_ptr<TPageShot> Shoot(int width, int height) const;
+    // The picture Draw would paint, to be put into a bitmap apart from the engine (TEngine::Shoot).
+    std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {}) const;
 
 private:
     void CheckCurrent() const;

@@ -29,12 +29,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<TPageShot> TEngine::Shoot(int width, int height) {
+std::shared_ptr<const TPageShot> TEngine::Shoot(int width, int height, const TShotStarted& started) {
     TBitmap bitmap;
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     bitmap.SetSize(std::max(width, 0), std::max(height, 0));
     if (!bitmap.Empty()) Draw(bitmap, width, height);
-    return std::make_unique<TDrawnShot>(std::move(bitmap));
+    auto shot = std::make_shared<const TDrawnShot>(std::move(bitmap));
+    if (started) started(shot);
+    return shot;
 }
 
 } // namespace korvane

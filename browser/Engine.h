@@ -4,6 +4,7 @@
 // and the status-text event. The engine asks its host (IEngineSite) for the download-control word and the
 // host-information flags before each navigation. Test engines implement TEngine to stand in for a browser.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,8 +17,8 @@ class TBitmap;
 class TRowGate;
 struct TBitmapRows;
 
-// A picture the engine took of its view, not yet put into a bitmap: it holds what the engine made and needs
-// the engine no more, so it may be put into the bitmap later and on another thread.
+// A picture the engine takes of its view, to be put into a bitmap apart from the engine: later, or on another
+// thread while the engine is still taking it.
 class TPageShot {
 public:
     virtual ~TPageShot() = default;
@@ -25,10 +26,14 @@ public:
     virtual int Width() const = 0;
     virtual int Height() const = 0;
     // Fills the top-left Width() x Height() pixels of 24-bit rows, top row first, publishing each complete
-    // row to the gate, and stops early once the gate's reader has given up. Throws EEngineError for a picture
-    // that cannot be read. Does not close the gate.
+    // row to the gate; waits for parts the engine has not sent yet, and stops early once the gate's reader
+    // has given up. Throws EEngineError when the picture cannot be read, or when the engine failed to take
+    // all of it. Does not close the gate.
     virtual void DrawInto(const TBitmapRows& rows, TRowGate& gate) const = 0;
 };
+
+// Called with a picture as soon as the engine has begun to take it.
+using TShotStarted = std::function<void(const std::shared_ptr<const TPageShot>&)>;
 
 inline constexpr int READYSTATE_UNINITIALIZED = 0;
 inline constexpr int READYSTATE_LOADING = 1;
@@ -85,9 +90,11 @@ public:
     virtual void Resize(int width, int height) = 0;
     // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
     virtual void Draw(TBitmap& bitmap, int width, int height) = 0;
-    // Takes the picture that Draw would paint, to be put into a bitmap later. By default it is drawn at once
-    // into a bitmap that the picture keeps.
-    virtual std::unique_ptr<TPageShot> Shoot(int width, int height);
+    // Takes the picture that Draw would paint, to be put into a bitmap apart from the engine. `started` gets
+    // it as soon as it is begun, so that it can be put into a bitmap while the rest comes; it is complete
+    // when Shoot returns. When taking it fails, Shoot throws and the picture's DrawInto throws the same. By
+    // default the picture is drawn at once into a bitmap that it keeps.
+    virtual std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {});
 };
 
 } // namespace korvane

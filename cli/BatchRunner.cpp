@@ -227,15 +227,25 @@ void TBatchRunner::Capture(Slot& slot) {
 
     // Measuring and drawing a page that is ready take at most the page's time again, all calls together.
     const TCallDeadlineScope bounded(*FBrowser, Clock::now() + std::chrono::seconds(FOptions.TimeoutSeconds));
-    TCapturePicture picture = ShootDocument(*slot.Host, *document, settings);
-    result.Width = picture.Outcome.Width;
-    result.Height = picture.Outcome.Height;
-    // The picture is decoded, encoded and written on a worker while the slot loads the next page.
-    std::promise<void> done;
-    Write write{slot.Job, slot.Started, done.get_future(), {}};
-    write.Worker = StartWrite(std::shared_ptr<const TPageShot>(std::move(picture.Shot)), settings.Format,
-                              result.Path, FWakeFd, std::move(done));
-    FWrites.push_back(std::move(write));
+    bool writing = false;
+    try {
+        ShootDocument(*slot.Host, *document, settings, [&](const TCapturePicture& begun) {
+            result.Width = begun.Outcome.Width;
+            result.Height = begun.Outcome.Height;
+            // The picture is decoded, encoded and written on a worker while the rest of it comes and while
+            // the slot loads the next page.
+            FWrites.reserve(FWrites.size() + 1);
+            std::promise<void> done;
+            Write write{slot.Job, slot.Started, done.get_future(), {}};
+            write.Worker = StartWrite(begun.Shot, settings.Format, result.Path, FWakeFd, std::move(done));
+            FWrites.push_back(std::move(write));
+            writing = true;
+        });
+    } catch (const std::exception& e) {
+        // Once the file is being made, the write tells the page's outcome: a picture that did not come whole
+        // leaves no file and the write reports why.
+        if (!writing) return Finish(slot, e.what());
+    }
     slot.Phase = Slot::State::Idle;
 }
 

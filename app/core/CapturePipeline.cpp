@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <exception>
+#include <future>
 #include <limits>
 #include <thread>
 
@@ -68,7 +69,7 @@ void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) 
 }
 
 TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
-                              const TCaptureSettings& settings) {
+                              const TCaptureSettings& settings, const TPictureStarted& started) {
     RestingSizeGuard restore(host);
     int width = 0, height = 0;
     // First measured at the resting size, then again laid out at the width the first pass found. The view
@@ -91,7 +92,11 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     TCapturePicture picture;
     picture.Outcome.Width = ScaledSide(width, settings.Scale);
     picture.Outcome.Height = ScaledSide(height, settings.Scale);
-    picture.Shot = document.Shoot(width, height);
+    picture.Shot = document.Shoot(width, height, [&](const std::shared_ptr<const TPageShot>& shot) {
+        if (!started) return;
+        TCapturePicture begun{picture.Outcome, shot};
+        started(begun);
+    });
     RestViewSize(host);
     return picture;
 }
@@ -136,10 +141,27 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
                                 const TCaptureSettings& settings,
                                 const std::function<void(const std::string&)>& status) {
     status("capture......");
-    TCapturePicture picture = ShootDocument(host, document, settings);
+    const std::string path = CaptureFilePath(settings);
+    // The file is made from the picture while the rest of it comes from the engine.
+    std::future<void> written;
+    TCapturePicture picture;
+    try {
+        picture = ShootDocument(host, document, settings, [&](const TCapturePicture& begun) {
+            written =
+                std::async(std::launch::async, [&bitmap, shot = begun.Shot, format = settings.Format, path] {
+                    DevelopAndWrite(*shot, bitmap, format, path);
+                });
+        });
+    } catch (...) {
+        if (written.valid()) written.wait(); // its picture did not come whole: nothing is written
+        throw;
+    }
     status("save......");
-    picture.Outcome.Path = CaptureFilePath(settings);
-    DevelopAndWrite(*picture.Shot, bitmap, settings.Format, picture.Outcome.Path);
+    if (written.valid())
+        written.get();
+    else
+        DevelopAndWrite(*picture.Shot, bitmap, settings.Format, path);
+    picture.Outcome.Path = path;
     return picture.Outcome;
 }
 

@@ -36,15 +36,18 @@ struct TCaptureOutcome {
 inline constexpr int kRestingViewSize = 100;
 
 struct TCapturePicture {
-    TCaptureOutcome Outcome;         // the image's size; no path yet
-    std::unique_ptr<TPageShot> Shot; // the picture, to be put into the bitmap
+    TCaptureOutcome Outcome;               // the image's size; no path yet
+    std::shared_ptr<const TPageShot> Shot; // the picture, to be put into the bitmap
 };
+// Called with the picture as soon as the engine has begun to take it.
+using TPictureStarted = std::function<void(const TCapturePicture&)>;
 
 // Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
-// back to its resting size (also when a step fails). Throws ECaptureSizeError before anything is drawn for a
+// back to its resting size (also when a step fails). `started` gets the picture as soon as it is begun, so
+// that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
 // size out of bounds.
 TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
-                              const TCaptureSettings& settings);
+                              const TCaptureSettings& settings, const TPictureStarted& started = {});
 
 // Puts the picture into the (24-bit) bitmap and writes the file as the format says, at once: while one thread
 // fills the bitmap, the encoder takes its rows as they are done. The target is replaced only when the whole

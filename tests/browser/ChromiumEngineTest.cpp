@@ -426,35 +426,80 @@ TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
     engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
 }
 
-TEST_F(ChromiumEngine, APictureIsPutIntoTheBitmapLaterWhateverThePageDoesMeanwhile) {
+TEST_F(ChromiumEngine, APictureIsPutIntoABitmapWhileItComesAndAfterThePageMovedOn) {
     std::string html = "<!DOCTYPE html><body style='margin:0'>";
     for (int i = 0; i < 12; ++i)
         html += "<div style='height:100px;background:rgb(" + std::to_string(i * 20) + ",40,90)'></div>";
     Route("/later.html", html + "</body>");
     Route("/other.html", "<body style='background:#0f0'>another page</body>");
     ASSERT_TRUE(Load(server->Url("/later.html")));
+    auto expectStripes = [](const TBitmap& bmp) {
+        for (int y = 0; y < 1200; y += 50)
+            ASSERT_EQ(Pixel(bmp, 100, y), (std::array<int, 3>{90, 40, y / 100 * 20})) << "row " << y;
+    };
     engine->SetMaxBandRows(500); // three bands
     host->SetWidth(200);
     host->SetHeight(1200);
-    const std::unique_ptr<TPageShot> shot = host->Document()->Shoot(200, 1200);
+    // Developed on another thread from its first band on, while the engine takes the rest.
+    TBitmap during;
+    during.SetPixelFormat(TPixelFormat::pf24bit);
+    during.SetSize(200, 1200);
+    TRowGate duringGate(1200);
+    std::thread developer;
+    const std::shared_ptr<const TPageShot> shot =
+        host->Document()->Shoot(200, 1200, [&](const std::shared_ptr<const TPageShot>& begun) {
+            developer = std::thread([&, begun] {
+                begun->DrawInto(during.Rows(), duringGate);
+                duringGate.Close();
+            });
+        });
     engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
+    ASSERT_TRUE(developer.joinable());
+    ASSERT_TRUE(duringGate.WaitForAll());
+    developer.join();
+    expectStripes(during);
     ASSERT_EQ(shot->Width(), 200);
     ASSERT_EQ(shot->Height(), 1200);
+    // And again, once the view has its resting size and shows another page.
     host->SetWidth(100);
     host->SetHeight(100);
     ASSERT_TRUE(Load(server->Url("/other.html")));
+    TBitmap after;
+    after.SetPixelFormat(TPixelFormat::pf24bit);
+    after.SetSize(200, 1200);
+    TRowGate afterGate(1200);
+    shot->DrawInto(after.Rows(), afterGate);
+    expectStripes(after);
+}
+
+TEST_F(ChromiumEngine, APictureWhoseTakingFailedTellsWhyToWhoeverDevelopsIt) {
+    Route("/failing.html", "<body style='background:#00f'>x</body>");
+    ASSERT_TRUE(Load(server->Url("/failing.html")));
+    host->SetWidth(300);
+    host->SetHeight(300);
+    std::shared_ptr<const TPageShot> begun;
+    browser->SetCallDeadline(std::chrono::steady_clock::now()); // the page's time is up
+    std::string why;
+    try {
+        host->Document()->Shoot(300, 300, [&](const std::shared_ptr<const TPageShot>& s) { begun = s; });
+    } catch (const EEngineError& e) {
+        why = e.what();
+    }
+    browser->SetCallDeadline(std::nullopt);
+    ASSERT_NE(why.find("before the page's time was up"), std::string::npos) << why;
+    ASSERT_TRUE(begun);
     TBitmap bmp;
     bmp.SetPixelFormat(TPixelFormat::pf24bit);
-    bmp.SetSize(200, 1200);
-    TRowGate gate(1200);
-    std::thread developer([&] {
-        shot->DrawInto(bmp.Rows(), gate);
-        gate.Close();
-    });
-    ASSERT_TRUE(gate.WaitForAll());
-    developer.join();
-    for (int y = 0; y < 1200; y += 50)
-        ASSERT_EQ(Pixel(bmp, 100, y), (std::array<int, 3>{90, 40, y / 100 * 20})) << "row " << y;
+    bmp.SetSize(300, 300);
+    TRowGate gate(300);
+    try {
+        begun->DrawInto(bmp.Rows(), gate);
+        ADD_FAILURE() << "the picture was developed";
+    } catch (const EEngineError& e) {
+        EXPECT_EQ(e.what(), why);
+    }
+    host->SetWidth(100);
+    host->SetHeight(100);
 }
 
 TEST_F(ChromiumEngine, TheFirstEngineLoadsIntoTheBrowsersOwnPageAndTheBrowserKeepsNoPagesOfItsOwn) {
