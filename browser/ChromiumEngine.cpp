@@ -679,9 +679,8 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
         bitmap.Height() < deviceHeight)
         throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
     const std::shared_ptr<const TPageShot> shot = Shoot(width, height);
-    TRowGate gate(deviceHeight);
+    TRowGate gate(deviceHeight); // nobody reads while it fills
     shot->DrawInto(bitmap.Rows(), gate);
-    gate.Close();
 }
 
 } // namespace korvane

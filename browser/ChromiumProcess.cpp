@@ -141,19 +141,29 @@ void CloseFd(int& fd) {
 } // namespace
 
 std::vector<std::string> TChromiumProcess::StandardArguments() {
-    std::vector<std::string> args = {
-        "--headless", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-        "--disable-component-update", "--disable-sync", "--disable-breakpad", "--mute-audio",
-        // Pages of a batch load side by side: none may be held back as hidden.
-        "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
-        "--disable-renderer-backgrounding",
-        // Work a browser without a user does for nothing: the address bar's
-        // pop-up pages (two renderers at every start), translation of each page,
-        // and the background pages of built-in extensions.
-        "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,"
-        "WebUIOmniboxFullPopup,Translate,OptimizationHints,MediaRouter",
-        "--disable-component-extensions-with-background-pages", "--disable-default-apps",
-        "--remote-debugging-pipe"};
+    // One flag a line.
+    // clang-format off
+    std::vector<std::string> args = {"--headless",
+                                     "--disable-gpu",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--disable-breakpad",
+                                     "--mute-audio",
+                                     // Pages of a batch load side by side: none may be held back as hidden.
+                                     "--disable-background-timer-throttling",
+                                     "--disable-backgrounding-occluded-windows",
+                                     "--disable-renderer-backgrounding",
+                                     // Work a browser without a user does for nothing: the address bar's pop-up
+                                     // pages (two renderers at every start), translation of each page, and the
+                                     // background pages of built-in extensions.
+                                     "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,"
+                                     "WebUIOmniboxFullPopup,Translate,OptimizationHints,MediaRouter",
+                                     "--disable-component-extensions-with-background-pages",
+                                     "--disable-default-apps",
+                                     "--remote-debugging-pipe"};
+    // clang-format on
     // The sandbox cannot run as root; anyone else keeps it.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
     return args;
