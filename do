@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix]
+# Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix] | format [--check]
 # run: the window where there is a display, otherwise a capture of the bundled sample page.
 # Every task installs the Debian packages it needs first (apt-get, with sudo when not root).
 set -euo pipefail
@@ -12,7 +12,7 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libspng-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
-  xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3
+  xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 clang-format
 )
 
 preset=default
@@ -49,6 +49,11 @@ build() {
   flock build/.lock cmake --build --preset "$preset" "${targets[@]}"
 }
 
+# The C++ sources that clang-format keeps in the repo's style.
+sources() {
+  find platform imaging browser dragdrop capture app cli tests bench -name '*.cpp' -o -name '*.h' | sort
+}
+
 case "${1:-}" in
   deps) deps ;;
   build) shift; deps; build "$@" ;;
@@ -64,6 +69,14 @@ case "${1:-}" in
     echo "No display: capturing the sample page with korvane-capture into $caller_dir"
     cd "$caller_dir"
     exec "$OLDPWD/build/cli/korvane-capture" "$OLDPWD/samples/page/index.html"
+    ;;
+  format)
+    if [ "${2:-}" = "--check" ]; then
+      sources | xargs clang-format --dry-run -Werror
+    else
+      deps
+      sources | xargs clang-format -i
+    fi
     ;;
   install)
     deps; build

@@ -9,7 +9,9 @@
 
 namespace korvane {
 
-KorvaneApplication::KorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) { PrepareApplication(); }
+KorvaneApplication::KorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    PrepareApplication();
+}
 
 bool KorvaneApplication::notify(QObject* receiver, QEvent* event) {
     try {
@@ -41,8 +43,9 @@ void PrepareApplication() {
     QApplication::setApplicationDisplayName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.1"));
     // The window's fonts by their usual names, with what Debian has in their place.
-    QFont::insertSubstitutions(QStringLiteral("Arial"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(
+        QStringLiteral("Arial"),
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("MS UI Gothic"),
                                {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
                                 QStringLiteral("IPAGothic"), QStringLiteral("DejaVu Sans")});

@@ -21,8 +21,7 @@ void ReportCurrentException() noexcept;
 void PrepareApplication();
 
 // Wraps a handler so that no exception leaves it into Qt: what it throws is reported like an escaped error.
-template <class F>
-auto Guarded(F handler) {
+template <class F> auto Guarded(F handler) {
     return [handler = std::move(handler)]() {
         try {
             handler();

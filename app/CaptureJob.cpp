@@ -2,9 +2,9 @@
 #include "MainWindow.h"
 
 #include "Desktop.h"
-#include "app/core/CapturePipeline.h"
-#include "app/core/DownloadRestrictions.h"
 #include "browser/BrowserHost.h"
+#include "capture/CapturePipeline.h"
+#include "capture/DownloadRestrictions.h"
 #include "imaging/Bitmap.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -24,15 +24,20 @@ namespace korvane {
 
 namespace {
 
-std::int32_t IntegerText(const QString& text, std::int32_t def) { return StrToIntDef(text.toStdString(), def); }
+std::int32_t IntegerText(const QString& text, std::int32_t def) {
+    return StrToIntDef(text.toStdString(), def);
+}
 
 // A size list's choice: "auto", "any" (its edit box) or the item's own number. No selection counts as "auto".
 TSideChoice SideChoice(const QComboBox* list, const QLineEdit* any) {
     switch (list->currentIndex()) {
     case -1:
-    case 0: return TSideChoice::Auto();
-    case 1: return TSideChoice::Fixed(IntegerText(any->text(), 2000));
-    default: return TSideChoice::Fixed(IntegerText(list->currentText(), 999));
+    case 0:
+        return TSideChoice::Auto();
+    case 1:
+        return TSideChoice::Fixed(IntegerText(any->text(), 2000));
+    default:
+        return TSideChoice::Fixed(IntegerText(list->currentText(), 999));
     }
 }
 
@@ -60,7 +65,9 @@ void TfrmKorvane::ApplyDownloadOptions() {
     korvane::ApplyDownloadOptions(*wb, s);
 }
 
-void TfrmKorvane::ApplyScrollBarOption(bool hideScrollBar) { korvane::ApplyScrollBarOption(*wb, hideScrollBar); }
+void TfrmKorvane::ApplyScrollBarOption(bool hideScrollBar) {
+    korvane::ApplyScrollBarOption(*wb, hideScrollBar);
+}
 
 void TfrmKorvane::tbCaptureClick() {
     SetBusy();
@@ -88,7 +95,8 @@ void TfrmKorvane::tbCaptureClick() {
                 }
                 if (FAborted) return; // "Aborted" stays
                 const std::int64_t ticks = std::max<std::int64_t>(0, IntegerText(EditDelay->text(), 1)) * 10;
-                FWaitTicks = static_cast<std::int32_t>(std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
+                FWaitTicks = static_cast<std::int32_t>(
+                    std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
                 ShowStatus(QStringLiteral("wait......"));
                 Timer->start();
                 return;
@@ -118,9 +126,10 @@ void TfrmKorvane::CapturePage() {
     std::exception_ptr failure;
     try {
         if (auto document = wb->Document()) {
-            const TCaptureOutcome outcome = CaptureDocument(
-                *wb, *document, *FBitmap, CaptureSettings(),
-                [this](const std::string& text) { ShowStatus(QString::fromStdString(text)); });
+            const TCaptureOutcome outcome =
+                CaptureDocument(*wb, *document, *FBitmap, CaptureSettings(), [this](const std::string& text) {
+                    ShowStatus(QString::fromStdString(text));
+                });
             if (cbAndView->isChecked() && FileExists(outcome.Path))
                 Desktop().Open(this, QString::fromStdString(outcome.Path));
         }

@@ -35,7 +35,9 @@ DesktopServices* current = &qtDesktop;
 
 } // namespace
 
-DesktopServices& Desktop() { return *current; }
+DesktopServices& Desktop() {
+    return *current;
+}
 
 DesktopServices* SetDesktop(DesktopServices* desktop) {
     DesktopServices* previous = current;

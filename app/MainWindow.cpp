@@ -29,12 +29,16 @@
 
 namespace korvane {
 
-TAppPaths TAppPaths::ForThisProgram() { return TAppPaths{SettingsFilePath(), DefaultOutputFolder()}; }
+TAppPaths TAppPaths::ForThisProgram() {
+    return TAppPaths{SettingsFilePath(), DefaultOutputFolder()};
+}
 
 QString TrimAddress(const QString& text) {
     qsizetype b = 0, e = text.size();
-    while (b < e && text[b].unicode() <= ' ') ++b;
-    while (e > b && text[e - 1].unicode() <= ' ') --e;
+    while (b < e && text[b].unicode() <= ' ')
+        ++b;
+    while (e > b && text[e - 1].unicode() <= ' ')
+        --e;
     return text.mid(b, e - b);
 }
 
@@ -45,7 +49,8 @@ bool HasWebPrefix(const QString& address) {
 
 TfrmKorvane::TfrmKorvane(TAppPaths paths, std::unique_ptr<TEngine> engine, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowStaysOnTopHint),
       FPaths(std::move(paths)), FNewEngine(std::move(engine)) {
     setObjectName(QStringLiteral("frmKorvane"));
     setWindowTitle(QStringLiteral("Korvane"));
@@ -57,7 +62,9 @@ TfrmKorvane::TfrmKorvane(TAppPaths paths, std::unique_ptr<TEngine> engine, QWidg
     DropURLTarget->SetDragtypes({dtLink});
     DropURLTarget->SetGetDataOnEnter(true);
     DropURLTarget->SetShowImage(true);
-    DropURLTarget->OnDrop = [this](TDropTarget*, TShiftState, TPoint, std::uint32_t&) { DropURLTargetDrop(); };
+    DropURLTarget->OnDrop = [this](TDropTarget*, TShiftState, TPoint, std::uint32_t&) {
+        DropURLTargetDrop();
+    };
     WireEvents();
     FormCreate();
 }
@@ -93,7 +100,8 @@ void TfrmKorvane::WireEvents() {
     on(Abort, &QAction::triggered, &TfrmKorvane::tbAbortClick);
 
     // The size limits follow the heights of the three rows.
-    for (QWidget* row : {static_cast<QWidget*>(ToolBar), static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2)})
+    for (QWidget* row :
+         {static_cast<QWidget*>(ToolBar), static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2)})
         row->installEventFilter(this);
     // The four shortcuts act wherever the focus is, also inside an edit box that would take the key itself.
     qApp->installEventFilter(this);
@@ -107,7 +115,9 @@ void TfrmKorvane::FormCreate() {
     if (!FNewEngine) {
         auto chromium = std::make_unique<TChromiumEngine>();
         FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
-        FPump->OnError = [this](const std::exception& e) { Desktop().ShowError(this, QString::fromUtf8(e.what())); };
+        FPump->OnError = [this](const std::exception& e) {
+            Desktop().ShowError(this, QString::fromUtf8(e.what()));
+        };
         FNewEngine = std::move(chromium);
     }
     wb = std::make_unique<TBrowserHost>(std::move(FNewEngine), "wb");
@@ -134,8 +144,12 @@ void TfrmKorvane::FormDestroy() {
     SaveSettings();
 }
 
-int TfrmKorvane::CollapsedHeight() const { return ToolBar->height() + Panel1->height(); }
-int TfrmKorvane::ExpandedHeight() const { return CollapsedHeight() + Panel2->height(); }
+int TfrmKorvane::CollapsedHeight() const {
+    return ToolBar->height() + Panel1->height();
+}
+int TfrmKorvane::ExpandedHeight() const {
+    return CollapsedHeight() + Panel2->height();
+}
 
 void TfrmKorvane::ApplySizeLimits() {
     setMinimumSize(400, CollapsedHeight());
@@ -162,7 +176,9 @@ void TfrmKorvane::resizeEvent(QResizeEvent* event) {
     ScrollBoxWeb->setGeometry(0, ExpandedHeight(), 400, std::max(0, height() - ExpandedHeight()));
 }
 
-void TfrmKorvane::ShowStatus(const QString& text) { SetStatusLabel(text); }
+void TfrmKorvane::ShowStatus(const QString& text) {
+    SetStatusLabel(text);
+}
 
 void TfrmKorvane::SetStatusLabel(const QString& text) {
     lblMessage->setText(text);
@@ -171,8 +187,8 @@ void TfrmKorvane::SetStatusLabel(const QString& text) {
 
 void TfrmKorvane::SetBusy() {
     FAborted = false;
-    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp, EditAddress,
-                                                      btnBrowse, btnPref})
+    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp,
+                                                      EditAddress, btnBrowse, btnPref})
         w->setEnabled(false);
     Panel2->setEnabled(false);
 }
@@ -180,8 +196,8 @@ void TfrmKorvane::SetBusy() {
 void TfrmKorvane::SetIdle() {
     setWindowTitle(QStringLiteral("Korvane"));
     Timer->stop();
-    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp, EditAddress,
-                                                      btnBrowse, btnPref})
+    for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp,
+                                                      EditAddress, btnBrowse, btnPref})
         w->setEnabled(true);
     Panel2->setEnabled(true);
 }
@@ -195,11 +211,15 @@ void TfrmKorvane::tbOptionClick() {
     PopupMenuOpt->popup(ToolBar->mapToGlobal(QPoint(tbOption->x(), tbOption->y() + tbOption->height())));
 }
 
-void TfrmKorvane::cbCapWidthChange() { EditAnyWidth->setEnabled(cbCapWidth->currentIndex() == 1); }
-void TfrmKorvane::cbCapHeightChange() { EditAnyHeight->setEnabled(cbCapHeight->currentIndex() == 1); }
+void TfrmKorvane::cbCapWidthChange() {
+    EditAnyWidth->setEnabled(cbCapWidth->currentIndex() == 1);
+}
+void TfrmKorvane::cbCapHeightChange() {
+    EditAnyHeight->setEnabled(cbCapHeight->currentIndex() == 1);
+}
 
 void TfrmKorvane::tbExitClick() {
-    FClosing = true;          // a running load wait ends at once
+    FClosing = true;           // a running load wait ends at once
     QCoreApplication::exit(0); // and so does every running event loop
 }
 
@@ -239,6 +259,8 @@ void TfrmKorvane::DropURLTargetDrop() {
     if (!url.empty()) EditAddress->setText(QString::fromStdString(url));
 }
 
-QString TfrmKorvane::ProgramFolder() const { return QString::fromStdString(FPaths.ProgramFolder); }
+QString TfrmKorvane::ProgramFolder() const {
+    return QString::fromStdString(FPaths.ProgramFolder);
+}
 
 } // namespace korvane

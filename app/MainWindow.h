@@ -88,7 +88,6 @@ signals:
     void StatusTextShown(const QString& text);
 
 public:
-
     const TAppPaths& Paths() const { return FPaths; }
     bool Aborted() const { return FAborted; }
     std::int32_t WaitTicks() const { return FWaitTicks; }

@@ -20,14 +20,14 @@ namespace {
 
 constexpr int kClientWidth = 400;
 
-template <class T, class... Args>
-T* Make(QWidget* parent, const char* name, Args&&... args) {
+template <class T, class... Args> T* Make(QWidget* parent, const char* name, Args&&... args) {
     auto* w = new T(std::forward<Args>(args)..., parent); // owned by its parent
     w->setObjectName(QString::fromLatin1(name));
     return w;
 }
 
-QToolButton* ToolButton(QWidget* bar, const char* name, const QString& caption, const QString& hint, int left) {
+QToolButton* ToolButton(QWidget* bar, const char* name, const QString& caption, const QString& hint,
+                        int left) {
     auto* b = Make<QToolButton>(bar, name);
     b->setText(caption);
     b->setToolTip(hint);
@@ -46,7 +46,8 @@ QFrame* Separator(QWidget* bar, const char* name, int left) {
     return s;
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, bool checked, int l, int t, int w) {
+QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, bool checked, int l, int t,
+                    int w) {
     auto* c = Make<QCheckBox>(parent, name, caption);
     c->setChecked(checked);
     c->setGeometry(l, t, w, 17);
@@ -104,7 +105,8 @@ void TfrmKorvane::CreateControls() {
     ToolButton6 = Separator(ToolBar, "ToolButton6", 212);
     tbOption = ToolButton(ToolBar, "tbOption", QStringLiteral("&Option"), QString(), 220);
     tbHelp = ToolButton(ToolBar, "tbHelp", QStringLiteral("?"), QString(), 271);
-    tbHelp->resize(tbHelp->fontMetrics().horizontalAdvance(QStringLiteral("?")) + 16, 22); // sized to its caption
+    tbHelp->resize(tbHelp->fontMetrics().horizontalAdvance(QStringLiteral("?")) + 16,
+                   22); // sized to its caption
 
     Panel1 = Make<QFrame>(this, "Panel1");
     Panel1->setFrameShape(QFrame::Panel);
@@ -150,7 +152,8 @@ void TfrmKorvane::CreateControls() {
     GroupBoxEtc = Make<QGroupBox>(Panel2, "GroupBoxEtc", QStringLiteral("etc"));
     GroupBoxEtc->setGeometry(8, 88, 177, 81);
     cbAndView = CheckBox(GroupBoxEtc, "cbAndView", QStringLiteral("Cap and View"), true, 8, 16, 160);
-    cbHideScrollBar = CheckBox(GroupBoxEtc, "cbHideScrollBar", QStringLiteral("Hide Scrollbar"), false, 8, 32, 160);
+    cbHideScrollBar =
+        CheckBox(GroupBoxEtc, "cbHideScrollBar", QStringLiteral("Hide Scrollbar"), false, 8, 32, 160);
     Label3 = Label(GroupBoxEtc, "Label3", QStringLiteral("Delay"), 8, 56, 33, 17);
     EditDelay = EditBox(GroupBoxEtc, "EditDelay", QStringLiteral("1"), 48, 51, 41, 22);
     cbSaveFormat = DropDownList(GroupBoxEtc, "cbSaveFormat", {"bmp", "jpg", "png"}, 112, 51);
@@ -183,7 +186,8 @@ void TfrmKorvane::CreateActions() {
         addAction(a);
         return a;
     };
-    Execute = action("Execute", QStringLiteral("Execute"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    Execute = action("Execute", QStringLiteral("Execute"),
+                     {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     Close = action("Close", QStringLiteral("Close"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
     Paste = action("Paste", QStringLiteral("Paste"), {QKeySequence(Qt::CTRL | Qt::Key_V)});
     Abort = action("Abort", QStringLiteral("Abort"), {QKeySequence(Qt::CTRL | Qt::Key_S)});

@@ -19,7 +19,9 @@ void SelectStoredIndex(QComboBox* list, std::int32_t stored) {
         list->setCurrentIndex(stored);
 }
 
-QString Decimal(std::int32_t value) { return QString::number(value); }
+QString Decimal(std::int32_t value) {
+    return QString::number(value);
+}
 
 std::int32_t IntegerOf(const QLineEdit* edit, std::int32_t def) {
     return StrToIntDef(edit->text().toStdString(), def);

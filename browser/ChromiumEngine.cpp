@@ -13,6 +13,7 @@
 #include "browser/PngDecode.h"
 #include "imaging/Bitmap.h"
 #include "imaging/RowGate.h"
+#include "platform/Text.h"
 
 namespace korvane {
 namespace {
@@ -47,10 +48,7 @@ bool IsIdentifier(std::string_view name) {
 std::string ShortUrl(const std::string& url) {
     constexpr std::size_t kMax = 120;
     if (url.size() <= kMax) return url;
-    std::size_t cut = kMax;
-    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80)
-        --cut; // UTF-8 boundary
-    return url.substr(0, cut) + "...";
+    return std::string(CutUtf8(url, kMax)) + "...";
 }
 
 // How long a page may take to answer before it counts as kept busy by a script.

@@ -1,5 +1,7 @@
 #include "browser/DownloadControl.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -28,9 +30,7 @@ bool LooksLikeAudioUrl(const std::string& url) {
     path = path.substr(0, std::min(path.find('?'), path.find('#')));
     std::size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return false;
-    std::string ext(path.substr(dot + 1));
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = AsciiLower(path.substr(dot + 1));
     static constexpr std::array<std::string_view, 10> kAudio = {"mp3", "ogg", "oga",  "opus", "wav",
                                                                 "m4a", "aac", "flac", "mid",  "midi"};
     return std::find(kAudio.begin(), kAudio.end(), ext) != kAudio.end();

@@ -1,6 +1,7 @@
 #include "Addresses.h"
 
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 #include <cctype>
 #include <climits>
@@ -10,20 +11,16 @@ namespace korvane {
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The scheme of "scheme:rest" when the text starts with one (letters, digits, "+", "-", "." after a letter).
 std::optional<std::string> SchemeOf(const std::string& text) {
     auto colon = text.find(':');
-    if (colon == std::string::npos || colon < 2 || !std::isalpha(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    if (colon == std::string::npos || colon < 2 || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return std::nullopt;
     for (std::size_t i = 1; i < colon; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
     }
-    return Lower(text.substr(0, colon));
+    return AsciiLower(text.substr(0, colon));
 }
 
 std::string PercentEncodePath(const std::string& path) {

@@ -1,10 +1,10 @@
 #include "BatchRunner.h"
 
-#include "app/core/CapturePipeline.h"
-#include "app/core/DownloadRestrictions.h"
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumBrowser.h"
 #include "browser/ChromiumEngine.h"
+#include "capture/CapturePipeline.h"
+#include "capture/DownloadRestrictions.h"
 #include "cli/Addresses.h"
 #include "imaging/Bitmap.h"
 #include "platform/Files.h"

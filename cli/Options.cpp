@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/IntegerText.h"
+#include "platform/Text.h"
 
 #include <charconv>
 #include <cmath>
@@ -50,9 +51,7 @@ TSaveFormat TCliOptions::EffectiveFormat() const {
     auto dot = OutputFile.rfind('.');
     auto slash = OutputFile.rfind('/');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        std::string ext = OutputFile.substr(dot + 1);
-        for (char& c : ext)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string ext = AsciiLower(OutputFile.substr(dot + 1));
         if (ext == "bmp") return TSaveFormat::Bmp;
         if (ext == "jpg" || ext == "jpeg") return TSaveFormat::Jpg;
     }

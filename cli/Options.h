@@ -1,8 +1,8 @@
 #pragma once
 // The command line of korvane-capture.
-#include "app/core/CaptureSize.h"
-#include "app/core/DownloadRestrictions.h"
-#include "app/core/OutputPath.h"
+#include "capture/CaptureSize.h"
+#include "capture/DownloadRestrictions.h"
+#include "capture/OutputPath.h"
 #include "platform/Errors.h"
 
 #include <optional>

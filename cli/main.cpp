@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     for (auto& url : options.Urls)
         if (seen.insert(url).second) unique.push_back(url);
     if (unique.size() < options.Urls.size())
-        std::cerr << "korvane-capture: skipping " << options.Urls.size() - unique.size() << " repeated URLs\n";
+        std::cerr << "korvane-capture: skipping " << options.Urls.size() - unique.size()
+                  << " repeated URLs\n";
     options.Urls = std::move(unique);
 
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
@@ -50,9 +51,12 @@ int main(int argc, char** argv) {
     if (progress) runner.OnProgress = PrintProgress;
     runner.OnResult = [&](const TPageResult& r) {
         if (progress) std::fprintf(stderr, "\r\033[K");
-        for (const auto& warning : r.Warnings) std::cerr << "korvane-capture: warning: " << r.Argument << ": " << warning << "\n";
-        if (r.Captured) std::cout << r.Path << std::endl;
-        else std::cerr << "korvane-capture: " << r.Argument << ": " << r.Reason << "\n";
+        for (const auto& warning : r.Warnings)
+            std::cerr << "korvane-capture: warning: " << r.Argument << ": " << warning << "\n";
+        if (r.Captured)
+            std::cout << r.Path << std::endl;
+        else
+            std::cerr << "korvane-capture: " << r.Argument << ": " << r.Reason << "\n";
     };
     const auto started = std::chrono::steady_clock::now();
     std::vector<TPageResult> results;
@@ -63,7 +67,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::size_t captured = 0;
-    for (const auto& r : results) captured += r.Captured;
+    for (const auto& r : results)
+        captured += r.Captured;
     if (progress) std::fprintf(stderr, "\r\033[K");
     if (!options.Quiet)
         std::fprintf(stderr, "captured %zu, failed %zu, %.1f s\n", captured, results.size() - captured,

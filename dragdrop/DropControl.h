@@ -1,9 +1,9 @@
 #pragma once
 // What a drop target needs of the window control it serves and of its auto-scroll timer. The toolkit adapter
 // supplies both; the core knows no toolkit.
-#include "platform/EnumSet.h"
 #include "platform/DataObject.h"
 #include "platform/DragImage.h"
+#include "platform/EnumSet.h"
 
 #include <cstdint>
 #include <functional>

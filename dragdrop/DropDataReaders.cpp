@@ -1,6 +1,7 @@
 #include "dragdrop/DropDataReaders.h"
 
 #include "platform/DataObject.h"
+#include "platform/Text.h"
 
 namespace korvane {
 
@@ -8,10 +9,6 @@ namespace {
 
 const std::uint8_t* Bytes(std::string_view block) {
     return reinterpret_cast<const std::uint8_t*>(block.data());
-}
-
-bool IsContinuation(char c) {
-    return (static_cast<std::uint8_t>(c) & 0xC0) == 0x80;
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
@@ -80,7 +77,7 @@ std::string FileContentsUrl(std::string_view text) {
     constexpr std::size_t longest = 250;
     if (text.size() <= start) return {};
     std::string_view rest = text.substr(start);
-    while (!rest.empty() && IsContinuation(rest.front()))
+    while (!rest.empty() && IsUtf8Continuation(rest.front()))
         rest.remove_prefix(1);
     return std::string(CutUtf8(rest, longest));
 }
@@ -107,7 +104,7 @@ std::string Utf16LEToUtf8(const std::uint8_t* units, std::size_t count) {
 std::string_view WithoutCutCharacter(std::string_view text) {
     std::size_t i = text.size();
     std::size_t continuation = 0;
-    while (i > 0 && continuation < 3 && IsContinuation(text[i - 1]))
+    while (i > 0 && continuation < 3 && IsUtf8Continuation(text[i - 1]))
         --i, ++continuation;
     if (i == 0) return text;
     const auto lead = static_cast<std::uint8_t>(text[i - 1]);
@@ -118,20 +115,12 @@ std::string_view WithoutCutCharacter(std::string_view text) {
     return length > continuation + 1 ? text.substr(0, i - 1) : text;
 }
 
-std::string_view CutUtf8(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && IsContinuation(text[end]))
-        --end;
-    return text.substr(0, end);
-}
-
 std::string RemoveLastChars(std::string_view text, std::size_t count) {
     std::size_t end = text.size();
     for (std::size_t removed = 0; removed < count; ++removed) {
         if (end == 0) return std::string(text);
         --end;
-        while (end > 0 && IsContinuation(text[end]))
+        while (end > 0 && IsUtf8Continuation(text[end]))
             --end;
     }
     return std::string(text.substr(0, end));

@@ -28,8 +28,6 @@ std::string FileContentsUrl(std::string_view text);
 
 // UTF-16 little-endian code units to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16LEToUtf8(const std::uint8_t* units, std::size_t count);
-// The longest prefix of at most limit bytes that does not end inside a UTF-8 sequence.
-std::string_view CutUtf8(std::string_view text, std::size_t limit);
 // The text without a last character whose UTF-8 sequence is incomplete.
 std::string_view WithoutCutCharacter(std::string_view text);
 // The text without its last count characters (UTF-8 sequences count as one); shorter text stays whole.

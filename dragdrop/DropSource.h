@@ -1,8 +1,8 @@
 #pragma once
 // The base of drag-and-drop components, the drag types and shift states they speak in, and the start-up work
 // of the drag-and-drop module: the registered formats and the shared requests for dragged data.
-#include "platform/EnumSet.h"
 #include "platform/DataObject.h"
+#include "platform/EnumSet.h"
 
 #include <atomic>
 #include <cstdint>

@@ -57,17 +57,17 @@ std::size_t BitmapRowStride(int width, TPixelFormat format) {
 
 TBitmap::TBitmap() = default;
 
-TBitmap::TBitmap(const TBitmap& other) : TGraphic(other), format_(other.format_), palette_(other.palette_) {
+TBitmap::TBitmap(const TBitmap& other) : TGraphic(other), FFormat(other.FFormat), FPalette(other.FPalette) {
     other.RequireAllRows();
     if (!other.Empty()) {
         PixelMemory bits;
-        if (!bits.Allocate(other.ImageSize())) NoMemory(other.width_, other.height_, other.format_);
-        std::memcpy(bits.Data(), other.bits_.Data(), other.ImageSize());
-        bits_ = std::move(bits);
+        if (!bits.Allocate(other.ImageSize())) NoMemory(other.FWidth, other.FHeight, other.FFormat);
+        std::memcpy(bits.Data(), other.FBits.Data(), other.ImageSize());
+        FBits = std::move(bits);
     }
-    width_ = other.width_;
-    height_ = other.height_;
-    stride_ = other.stride_;
+    FWidth = other.FWidth;
+    FHeight = other.FHeight;
+    FStride = other.FStride;
 }
 
 TBitmap& TBitmap::operator=(const TBitmap& other) {
@@ -79,28 +79,28 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
 }
 
 TBitmap::TBitmap(TBitmap&& other) noexcept
-    : TGraphic(std::move(other)), format_(other.format_), width_(other.width_), height_(other.height_),
-      stride_(other.stride_), bits_(std::move(other.bits_)), palette_(std::move(other.palette_)),
-      gate_(std::exchange(other.gate_, nullptr)) {
-    other.width_ = other.height_ = 0;
-    other.stride_ = 0;
-    other.palette_.clear();
+    : TGraphic(std::move(other)), FFormat(other.FFormat), FWidth(other.FWidth), FHeight(other.FHeight),
+      FStride(other.FStride), FBits(std::move(other.FBits)), FPalette(std::move(other.FPalette)),
+      FGate(std::exchange(other.FGate, nullptr)) {
+    other.FWidth = other.FHeight = 0;
+    other.FStride = 0;
+    other.FPalette.clear();
 }
 
 TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     if (this != &other) {
         StopFiller();
         TGraphic::operator=(std::move(other));
-        gate_ = std::exchange(other.gate_, nullptr);
-        format_ = other.format_;
-        width_ = other.width_;
-        height_ = other.height_;
-        stride_ = other.stride_;
-        bits_ = std::move(other.bits_);
-        palette_ = std::move(other.palette_);
-        other.width_ = other.height_ = 0;
-        other.stride_ = 0;
-        other.palette_.clear();
+        FGate = std::exchange(other.FGate, nullptr);
+        FFormat = other.FFormat;
+        FWidth = other.FWidth;
+        FHeight = other.FHeight;
+        FStride = other.FStride;
+        FBits = std::move(other.FBits);
+        FPalette = std::move(other.FPalette);
+        other.FWidth = other.FHeight = 0;
+        other.FStride = 0;
+        other.FPalette.clear();
     }
     return *this;
 }
@@ -110,11 +110,11 @@ TBitmap::~TBitmap() {
 }
 
 void TBitmap::StopFiller() noexcept {
-    if (gate_) std::exchange(gate_, nullptr)->Abandon();
+    if (FGate) std::exchange(FGate, nullptr)->Abandon();
 }
 
 void TBitmap::RequireAllRows() const {
-    if (gate_ && !gate_->WaitForAll()) throw EIncompletePicture();
+    if (FGate && !FGate->WaitForAll()) throw EIncompletePicture();
 }
 
 void TBitmap::Assign(const TPersistent& source) {
@@ -127,18 +127,18 @@ void TBitmap::Assign(const TPersistent& source) {
 }
 
 int TBitmap::BitsPerPixel() const {
-    return StorageBits(format_);
+    return StorageBits(FFormat);
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
-    if (format == format_) return;
-    const bool sameStorage = StorageBits(format) == StorageBits(format_);
+    if (format == FFormat) return;
+    const bool sameStorage = StorageBits(format) == StorageBits(FFormat);
     if (sameStorage || Empty()) {
         // Only the stride depends on the format; an empty bitmap owns no pixels.
-        format_ = format;
-        stride_ = BitmapRowStride(width_, format_);
+        FFormat = format;
+        FStride = BitmapRowStride(FWidth, FFormat);
     } else {
-        Reallocate(width_, height_, format, false);
+        Reallocate(FWidth, FHeight, format, false);
     }
     Changed();
 }
@@ -146,8 +146,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 void TBitmap::SetSize(int width, int height) {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (width == width_ && height == height_) return;
-    Reallocate(width, height, format_, true);
+    if (width == FWidth && height == FHeight) return;
+    Reallocate(width, height, FFormat, true);
     Changed();
 }
 
@@ -162,11 +162,11 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
             NoMemory(width, height, format);
         // Zeroed pages that are not touched here, so a large bitmap costs nothing up front.
         if (!bits.AllocateZeroed(stride * rows)) NoMemory(width, height, format);
-        if (keep && bits_ && format == format_) {
+        if (keep && FBits && format == FFormat) {
             // Keep the picture's top-left part: rows are matched from the top.
-            const int rowsKept = std::min(height, height_);
+            const int rowsKept = std::min(height, FHeight);
             const std::uint64_t bitsKept =
-                static_cast<std::uint64_t>(std::min(width, width_)) * StorageBits(format);
+                static_cast<std::uint64_t>(std::min(width, FWidth)) * StorageBits(format);
             const auto copied = static_cast<std::size_t>((bitsKept + 7) / 8);
             const unsigned tailBits = static_cast<unsigned>(bitsKept % 8);
             for (int y = 0; y < rowsKept; ++y) {
@@ -177,24 +177,24 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keep) 
             }
         }
     }
-    bits_ = std::move(bits);
-    width_ = width;
-    height_ = height;
-    stride_ = stride;
-    format_ = format;
+    FBits = std::move(bits);
+    FWidth = width;
+    FHeight = height;
+    FStride = stride;
+    FFormat = format;
 }
 
 void TBitmap::Clear() {
     StopFiller();
-    bits_.Release();
-    width_ = height_ = 0;
-    stride_ = 0;
+    FBits.Release();
+    FWidth = FHeight = 0;
+    FStride = 0;
     Changed();
 }
 
 void TBitmap::SetPalette(std::vector<TPaletteEntry> palette) {
     if (palette.size() > 256) palette.resize(256);
-    palette_ = std::move(palette);
+    FPalette = std::move(palette);
     Changed();
 }
 

@@ -46,48 +46,48 @@ public:
     // A bitmap source is copied; other graphics are asked to draw themselves into this bitmap (AssignTo).
     void Assign(const TPersistent& source) override;
 
-    TPixelFormat PixelFormat() const { return format_; }
+    TPixelFormat PixelFormat() const { return FFormat; }
     // A new storage bit count gives new pixel memory, all zero; the old pixels are not converted.
     void SetPixelFormat(TPixelFormat format);
     // Storage bits per pixel of the current format (1, 4, 8, 16, 24 or 32; pf15bit gives 16).
     int BitsPerPixel() const;
 
-    int Width() const override { return width_; }
-    int Height() const override { return height_; }
+    int Width() const override { return FWidth; }
+    int Height() const override { return FHeight; }
     // Negative sizes count as 0. The pixels that lie in both the old and the new size are kept, the rest is
     // zero. Throws EOutOfResources (nothing changed) when the memory cannot be had or its size overflows.
-    void SetWidth(int width) override { SetSize(width, height_); }
-    void SetHeight(int height) override { SetSize(width_, height); }
+    void SetWidth(int width) override { SetSize(width, FHeight); }
+    void SetHeight(int height) override { SetSize(FWidth, height); }
     void SetSize(int width, int height);
-    bool Empty() const override { return width_ == 0 || height_ == 0; }
+    bool Empty() const override { return FWidth == 0 || FHeight == 0; }
 
-    std::size_t RowStride() const { return stride_; } // bytes per stored row, a multiple of 4, padding zero
-    std::size_t ImageSize() const { return stride_ * static_cast<std::size_t>(height_); } // bytes of Bits()
+    std::size_t RowStride() const { return FStride; } // bytes per stored row, a multiple of 4, padding zero
+    std::size_t ImageSize() const { return FStride * static_cast<std::size_t>(FHeight); } // bytes of Bits()
     // Row y counted from the top row of the picture; storage is bottom-up.
     std::uint8_t* ScanLine(int y) {
-        return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
+        return FBits.Data() + static_cast<std::size_t>(FHeight - 1 - y) * FStride;
     }
     const std::uint8_t* ScanLine(int y) const {
-        return bits_.Data() + static_cast<std::size_t>(height_ - 1 - y) * stride_;
+        return FBits.Data() + static_cast<std::size_t>(FHeight - 1 - y) * FStride;
     }
     // The whole storage, bottom row first; null when empty.
-    std::uint8_t* Bits() { return bits_.Data(); }
-    const std::uint8_t* Bits() const { return bits_.Data(); }
+    std::uint8_t* Bits() { return FBits.Data(); }
+    const std::uint8_t* Bits() const { return FBits.Data(); }
 
     void Clear(); // becomes empty; pixel memory released; format, palette and flag stay
 
     // Rows still being written by another thread (a filler, through Rows()): ReadyScanLine waits for them,
     // copies and BMP output wait for all of them, and the pixels are not freed or replaced before the filler
     // has stopped. A move takes the gate along; a copy does not. The gate must outlive its use here.
-    void SetRowGate(TRowGate* gate) { gate_ = gate; }
-    TRowGate* RowGate() const { return gate_; }
+    void SetRowGate(TRowGate* gate) { FGate = gate; }
+    TRowGate* RowGate() const { return FGate; }
     // Row y for reading once it is complete (at once without a gate); null when it never will be.
     const std::uint8_t* ReadyScanLine(int y) const {
-        return !gate_ || gate_->WaitFor(y) ? ScanLine(y) : nullptr;
+        return !FGate || FGate->WaitFor(y) ? ScanLine(y) : nullptr;
     }
-    TBitmapRows Rows() { return TBitmapRows{bits_.Data(), stride_, width_, height_}; }
+    TBitmapRows Rows() { return TBitmapRows{FBits.Data(), FStride, FWidth, FHeight}; }
 
-    const std::vector<TPaletteEntry>& Palette() const override { return palette_; }
+    const std::vector<TPaletteEntry>& Palette() const override { return FPalette; }
     void SetPalette(std::vector<TPaletteEntry> palette) override; // entries beyond 256 are dropped
 
     bool Transparent() const override { return TGraphic::Transparent(); }
@@ -101,13 +101,13 @@ private:
     void StopFiller() noexcept;
     void RequireAllRows() const;
 
-    TPixelFormat format_ = TPixelFormat::pfDevice;
-    int width_ = 0;
-    int height_ = 0;
-    std::size_t stride_ = 0;
-    PixelMemory bits_;
-    std::vector<TPaletteEntry> palette_;
-    TRowGate* gate_ = nullptr;
+    TPixelFormat FFormat = TPixelFormat::pfDevice;
+    int FWidth = 0;
+    int FHeight = 0;
+    std::size_t FStride = 0;
+    PixelMemory FBits;
+    std::vector<TPaletteEntry> FPalette;
+    TRowGate* FGate = nullptr;
 };
 
 } // namespace korvane

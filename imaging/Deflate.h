@@ -22,7 +22,8 @@ public:
 
     // Releases what an earlier set-up left, then allocates the output buffer (a size of 0 or less, or of
     // 262,144 or more, becomes 32,768) and starts a zlib stream: the level (outside 0 to 9: zlib's default),
-    // window bits 15, memory level 8, default strategy. Returns false when the buffer or stream cannot be had.
+    // window bits 15, memory level 8, default strategy. Returns false when the buffer or stream cannot be
+    // had.
     bool Setup(int level, int outputSize, FlushAction flush);
     // Compresses without flushing; false on any zlib error, or when the writer is not set up.
     bool Write(const std::uint8_t* data, std::size_t length);
@@ -32,17 +33,17 @@ public:
     // Ends the zlib stream and frees the buffer.
     void Release();
 
-    bool Ready() const { return ready_; }
-    std::size_t OutputSize() const { return outputSize_; }
+    bool Ready() const { return FReady; }
+    std::size_t OutputSize() const { return FOutputSize; }
 
 private:
     void Emit(std::size_t length);
 
-    z_stream stream_{};
-    bool ready_ = false;
-    std::unique_ptr<std::uint8_t[]> output_;
-    std::size_t outputSize_ = 0;
-    FlushAction flush_;
+    z_stream FStream{};
+    bool FReady = false;
+    std::unique_ptr<std::uint8_t[]> FOutput;
+    std::size_t FOutputSize = 0;
+    FlushAction FFlush;
 };
 
 } // namespace korvane

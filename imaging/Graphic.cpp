@@ -8,8 +8,8 @@ void TPersistent::AssignError(const TPersistent* source) const {
 }
 
 void TGraphic::SetTransparent(bool value) {
-    if (value != transparent_) {
-        transparent_ = value;
+    if (value != FTransparent) {
+        FTransparent = value;
         Changed();
     }
 }

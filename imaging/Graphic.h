@@ -56,33 +56,33 @@ public:
     virtual bool Empty() const = 0;
     virtual const std::vector<TPaletteEntry>& Palette() const = 0;
     virtual void SetPalette(std::vector<TPaletteEntry> palette) = 0;
-    virtual bool Transparent() const { return transparent_; }
+    virtual bool Transparent() const { return FTransparent; }
     virtual void SetTransparent(bool value);
 
-    bool PaletteModified() const { return paletteModified_; }
-    void SetPaletteModified(bool value) { paletteModified_ = value; }
+    bool PaletteModified() const { return FPaletteModified; }
+    void SetPaletteModified(bool value) { FPaletteModified = value; }
 
     std::function<void(TGraphic& sender)> OnChange;
     TProgressEvent OnProgress;
 
 protected:
     TGraphic() = default;
-    TGraphic(const TGraphic& other) : TPersistent(other), transparent_(other.transparent_) {}
+    TGraphic(const TGraphic& other) : TPersistent(other), FTransparent(other.FTransparent) {}
     TGraphic& operator=(const TGraphic& other) {
-        transparent_ = other.transparent_;
+        FTransparent = other.FTransparent;
         return *this;
     }
-    TGraphic(TGraphic&& other) noexcept : transparent_(other.transparent_) {}
+    TGraphic(TGraphic&& other) noexcept : FTransparent(other.FTransparent) {}
     TGraphic& operator=(TGraphic&& other) noexcept {
-        transparent_ = other.transparent_;
+        FTransparent = other.FTransparent;
         return *this;
     }
 
     virtual void Changed();
 
 private:
-    bool transparent_ = false;
-    bool paletteModified_ = false;
+    bool FTransparent = false;
+    bool FPaletteModified = false;
 };
 
 } // namespace korvane

@@ -35,31 +35,31 @@ public:
     void StepProgress(int done);
     void EndProgress();
 
-    std::int64_t BytesWritten() const { return bytesWritten_; }
-    std::size_t Pending() const { return pending_; }
-    bool Stopped() const { return stopped_; }
-    void SetStopped(bool value) { stopped_ = value; }
-    const std::string& ProgressText() const { return progressText_; }
-    void SetProgressText(std::string text) { progressText_ = std::move(text); }
+    std::int64_t BytesWritten() const { return FBytesWritten; }
+    std::size_t Pending() const { return FPending; }
+    bool Stopped() const { return FStopped; }
+    void SetStopped(bool value) { FStopped = value; }
+    const std::string& ProgressText() const { return FProgressText; }
+    void SetProgressText(std::string text) { FProgressText = std::move(text); }
 
 protected:
     // Delivers one percent value; returns a stop request.
     virtual bool DoProgress(int percent);
 
 private:
-    std::int32_t progressBase_ = 0;
-    std::int32_t lastReported_ = 0;
-    std::int32_t stageShare_ = 0;
-    std::int32_t remaining_ = 0;
-    std::int32_t stageUnits_ = 0;
-    std::int32_t stageMode_ = 0;
-    std::size_t pending_ = 0;
-    std::int64_t bytesWritten_ = 0;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::uint8_t* position_ = nullptr;
-    TStream* target_ = nullptr;
-    bool stopped_ = false;
-    std::string progressText_;
+    std::int32_t FProgressBase = 0;
+    std::int32_t FLastReported = 0;
+    std::int32_t FStageShare = 0;
+    std::int32_t FRemaining = 0;
+    std::int32_t FStageUnits = 0;
+    std::int32_t FStageMode = 0;
+    std::size_t FPending = 0;
+    std::int64_t FBytesWritten = 0;
+    std::unique_ptr<std::uint8_t[]> FBuffer;
+    std::uint8_t* FPosition = nullptr;
+    TStream* FTarget = nullptr;
+    bool FStopped = false;
+    std::string FProgressText;
 };
 
 class TCustomGraphicWriteStream : public TCustomWriteStream {
@@ -67,7 +67,7 @@ public:
     // Encodes one bitmap into the target: BeginWrite, WriteImage, FinishWrite (not reached when WriteImage
     // throws).
     void SaveBitmap(const TBitmap& bitmap, TStream& target);
-    const TBitmap* SourceBitmap() const { return sourceBitmap_; }
+    const TBitmap* SourceBitmap() const { return FSourceBitmap; }
 
 protected:
     // Reports to the source bitmap's progress handler; never asks to stop.
@@ -75,7 +75,7 @@ protected:
     virtual void WriteImage() = 0;
 
 private:
-    const TBitmap* sourceBitmap_ = nullptr;
+    const TBitmap* FSourceBitmap = nullptr;
 };
 
 } // namespace korvane

@@ -141,29 +141,29 @@ struct FreeDeleter {
 
 } // namespace
 
-EJPEG::EJPEG(int code) : EInvalidGraphic("JPEG エラー #" + std::to_string(code)), code_(code) {}
+EJPEG::EJPEG(int code) : EInvalidGraphic("JPEG エラー #" + std::to_string(code)), FCode(code) {}
 
 void TJPEGImage::Discard() {
-    data_.clear();
-    data_.shrink_to_fit();
-    compressed_ = false;
+    FData.clear();
+    FData.shrink_to_fit();
+    FCompressed = false;
 }
 
 void TJPEGImage::Assign(const TPersistent& source) {
     if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
-        bitmap_ = *bitmap;
+        FBitmap = *bitmap;
         Discard();
         Changed();
         return;
     }
     if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&source)) {
         if (jpeg != this) {
-            bitmap_ = jpeg->bitmap_;
-            quality_ = jpeg->quality_;
-            grayscale_ = jpeg->grayscale_;
-            progressive_ = jpeg->progressive_;
-            data_ = jpeg->data_;
-            compressed_ = jpeg->compressed_;
+            FBitmap = jpeg->FBitmap;
+            FQuality = jpeg->FQuality;
+            FGrayscale = jpeg->FGrayscale;
+            FProgressive = jpeg->FProgressive;
+            FData = jpeg->FData;
+            FCompressed = jpeg->FCompressed;
             Changed();
         }
         return;
@@ -172,14 +172,14 @@ void TJPEGImage::Assign(const TPersistent& source) {
 }
 
 void TJPEGImage::TakeBitmap(TBitmap&& bitmap) {
-    bitmap_ = std::move(bitmap);
+    FBitmap = std::move(bitmap);
     Discard();
     Changed();
 }
 
 void TJPEGImage::AssignTo(TPersistent& dest) const {
     if (auto* bitmap = dynamic_cast<TBitmap*>(&dest)) {
-        bitmap->Assign(bitmap_);
+        bitmap->Assign(FBitmap);
         return;
     }
     TGraphic::AssignTo(dest);
@@ -187,43 +187,43 @@ void TJPEGImage::AssignTo(TPersistent& dest) const {
 
 void TJPEGImage::SetCompressionQuality(int quality) {
     quality = std::clamp(quality, 1, 100);
-    if (quality != quality_) {
-        quality_ = quality;
+    if (quality != FQuality) {
+        FQuality = quality;
         Discard();
     }
 }
 
 void TJPEGImage::SetGrayscale(bool value) {
-    if (value != grayscale_) {
-        grayscale_ = value;
+    if (value != FGrayscale) {
+        FGrayscale = value;
         Discard();
     }
 }
 
 void TJPEGImage::SetProgressiveEncoding(bool value) {
-    if (value != progressive_) {
-        progressive_ = value;
+    if (value != FProgressive) {
+        FProgressive = value;
         Discard();
     }
 }
 
 void TJPEGImage::SetWidth(int width) {
-    bitmap_.SetWidth(width);
+    FBitmap.SetWidth(width);
     Discard();
     Changed();
 }
 
 void TJPEGImage::SetHeight(int height) {
-    bitmap_.SetHeight(height);
+    FBitmap.SetHeight(height);
     Discard();
     Changed();
 }
 
 void TJPEGImage::Compress() {
-    if (compressed_) return;
-    const bool direct = bitmap_.BitsPerPixel() == 24;
-    std::vector<unsigned char> converted(direct ? 0 : static_cast<std::size_t>(bitmap_.Width()) * 3);
-    const CompressJob job{&bitmap_, direct ? nullptr : converted.data(), quality_, grayscale_, progressive_};
+    if (FCompressed) return;
+    const bool direct = FBitmap.BitsPerPixel() == 24;
+    std::vector<unsigned char> converted(direct ? 0 : static_cast<std::size_t>(FBitmap.Width()) * 3);
+    const CompressJob job{&FBitmap, direct ? nullptr : converted.data(), FQuality, FGrayscale, FProgressive};
     jpeg_compress_struct cinfo{};
     ErrorManager errors{};
     MemoryDestination dest{};
@@ -231,19 +231,19 @@ void TJPEGImage::Compress() {
     std::unique_ptr<unsigned char, FreeDeleter> buffer(dest.data);
     if (code == kRowsMissing) throw EIncompletePicture();
     if (code != 0) throw EJPEG(code);
-    data_.assign(dest.data, dest.data + (dest.data ? dest.size : 0));
-    compressed_ = true;
+    FData.assign(dest.data, dest.data + (dest.data ? dest.size : 0));
+    FCompressed = true;
 }
 
 void TJPEGImage::SaveToStream(TStream& target) {
     Compress();
-    if (!data_.empty()) target.WriteBuffer(data_.data(), data_.size());
+    if (!FData.empty()) target.WriteBuffer(FData.data(), FData.size());
 }
 
 void TJPEGImage::SaveToFile(const std::string& path) {
     AtomicFile file(path);
     Compress();
-    if (!data_.empty()) file.Write(data_.data(), data_.size());
+    if (!FData.empty()) file.Write(FData.data(), FData.size());
     file.Commit();
 }
 

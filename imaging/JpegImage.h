@@ -15,10 +15,10 @@ namespace korvane {
 class EJPEG : public EInvalidGraphic {
 public:
     explicit EJPEG(int code);
-    int Code() const { return code_; }
+    int Code() const { return FCode; }
 
 private:
-    int code_;
+    int FCode;
 };
 
 class TJPEGImage : public TGraphic {
@@ -34,29 +34,29 @@ public:
     // empty): a large capture is then never held twice.
     void TakeBitmap(TBitmap&& bitmap);
 
-    int CompressionQuality() const { return quality_; }
+    int CompressionQuality() const { return FQuality; }
     void SetCompressionQuality(int quality); // kept within 1 to 100; discards the compressed stream
-    bool Grayscale() const { return grayscale_; }
+    bool Grayscale() const { return FGrayscale; }
     void SetGrayscale(bool value);
-    bool ProgressiveEncoding() const { return progressive_; }
+    bool ProgressiveEncoding() const { return FProgressive; }
     void SetProgressiveEncoding(bool value);
 
     // Makes the compressed stream unless it is already held; throws EJPEG. Empty for an empty picture.
     void Compress();
-    const std::vector<std::uint8_t>& Data() const { return data_; }
-    const TBitmap& Bitmap() const { return bitmap_; }
+    const std::vector<std::uint8_t>& Data() const { return FData; }
+    const TBitmap& Bitmap() const { return FBitmap; }
 
     void SaveToStream(TStream& target);
     // The file is created first (EFCreateError), then the picture is compressed and written with one write;
     // path is replaced only when all of it is written.
     void SaveToFile(const std::string& path);
 
-    int Width() const override { return bitmap_.Width(); }
-    int Height() const override { return bitmap_.Height(); }
+    int Width() const override { return FBitmap.Width(); }
+    int Height() const override { return FBitmap.Height(); }
     void SetWidth(int width) override;
     void SetHeight(int height) override;
-    bool Empty() const override { return bitmap_.Empty(); }
-    const std::vector<TPaletteEntry>& Palette() const override { return bitmap_.Palette(); }
+    bool Empty() const override { return FBitmap.Empty(); }
+    const std::vector<TPaletteEntry>& Palette() const override { return FBitmap.Palette(); }
     void SetPalette(std::vector<TPaletteEntry>) override {} // a JPEG has no palette
 
 protected:
@@ -65,12 +65,12 @@ protected:
 private:
     void Discard();
 
-    TBitmap bitmap_;
-    int quality_ = 90;
-    bool grayscale_ = false;
-    bool progressive_ = false;
-    bool compressed_ = false;
-    std::vector<std::uint8_t> data_;
+    TBitmap FBitmap;
+    int FQuality = 90;
+    bool FGrayscale = false;
+    bool FProgressive = false;
+    bool FCompressed = false;
+    std::vector<std::uint8_t> FData;
 };
 
 } // namespace korvane

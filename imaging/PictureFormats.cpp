@@ -1,5 +1,7 @@
 #include "imaging/PictureFormats.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -14,8 +16,7 @@ std::vector<TPictureFormat>& Registry() {
 
 std::string Normalised(std::string extension) {
     if (!extension.empty() && extension.front() == '.') extension.erase(0, 1);
-    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return extension;
+    return AsciiUpper(extension);
 }
 
 } // namespace
@@ -41,6 +42,8 @@ const TPictureFormat* FindFileFormat(const std::string& extension) {
     return nullptr;
 }
 
-std::vector<TPictureFormat> FileFormats() { return Registry(); }
+std::vector<TPictureFormat> FileFormats() {
+    return Registry();
+}
 
 } // namespace korvane

@@ -14,19 +14,23 @@ constexpr std::size_t MappedSize = std::size_t{1} << 21;
 PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
     if (this != &other) {
         Release();
-        data_ = other.data_;
-        size_ = other.size_;
-        mapped_ = other.mapped_;
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.mapped_ = false;
+        FData = other.FData;
+        FSize = other.FSize;
+        FMapped = other.FMapped;
+        other.FData = nullptr;
+        other.FSize = 0;
+        other.FMapped = false;
     }
     return *this;
 }
 
-bool PixelMemory::AllocateZeroed(std::size_t size) { return AllocateBlock(size, true); }
+bool PixelMemory::AllocateZeroed(std::size_t size) {
+    return AllocateBlock(size, true);
+}
 
-bool PixelMemory::Allocate(std::size_t size) { return AllocateBlock(size, false); }
+bool PixelMemory::Allocate(std::size_t size) {
+    return AllocateBlock(size, false);
+}
 
 bool PixelMemory::AllocateBlock(std::size_t size, bool zero) {
     Release();
@@ -36,25 +40,27 @@ bool PixelMemory::AllocateBlock(std::size_t size, bool zero) {
         void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
         ::madvise(p, size, MADV_HUGEPAGE); // a hint; without huge pages the block works the same
-        data_ = static_cast<std::uint8_t*>(p);
-        mapped_ = true;
+        FData = static_cast<std::uint8_t*>(p);
+        FMapped = true;
     } else {
-        data_ = static_cast<std::uint8_t*>(zero ? std::calloc(1, size) : std::malloc(size));
-        if (data_ == nullptr) return false;
-        mapped_ = false;
+        FData = static_cast<std::uint8_t*>(zero ? std::calloc(1, size) : std::malloc(size));
+        if (FData == nullptr) return false;
+        FMapped = false;
     }
-    size_ = size;
+    FSize = size;
     return true;
 }
 
 void PixelMemory::Release() noexcept {
-    if (data_ != nullptr) {
-        if (mapped_) ::munmap(data_, size_);
-        else std::free(data_);
+    if (FData != nullptr) {
+        if (FMapped)
+            ::munmap(FData, FSize);
+        else
+            std::free(FData);
     }
-    data_ = nullptr;
-    size_ = 0;
-    mapped_ = false;
+    FData = nullptr;
+    FSize = 0;
+    FMapped = false;
 }
 
 } // namespace korvane

@@ -12,10 +12,11 @@ public:
     ~PixelMemory() { Release(); }
     PixelMemory(const PixelMemory&) = delete;
     PixelMemory& operator=(const PixelMemory&) = delete;
-    PixelMemory(PixelMemory&& other) noexcept : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.mapped_ = false;
+    PixelMemory(PixelMemory&& other) noexcept
+        : FData(other.FData), FSize(other.FSize), FMapped(other.FMapped) {
+        other.FData = nullptr;
+        other.FSize = 0;
+        other.FMapped = false;
     }
     PixelMemory& operator=(PixelMemory&& other) noexcept;
 
@@ -25,16 +26,16 @@ public:
     bool Allocate(std::size_t size);
     void Release() noexcept;
 
-    std::uint8_t* Data() const { return data_; }
-    std::size_t Size() const { return size_; }
-    explicit operator bool() const { return data_ != nullptr; }
+    std::uint8_t* Data() const { return FData; }
+    std::size_t Size() const { return FSize; }
+    explicit operator bool() const { return FData != nullptr; }
 
 private:
     bool AllocateBlock(std::size_t size, bool zero);
 
-    std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    bool mapped_ = false;
+    std::uint8_t* FData = nullptr;
+    std::size_t FSize = 0;
+    bool FMapped = false;
 };
 
 } // namespace korvane

@@ -14,7 +14,8 @@ std::size_t RowStrideBytes(int width, int bits) {
 
 std::vector<TPaletteEntry> ReadPalette(const TBitmap& bitmap) {
     const auto& palette = bitmap.Palette();
-    return {palette.begin(), palette.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(palette.size(), 256))};
+    return {palette.begin(),
+            palette.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(palette.size(), 256))};
 }
 
 int NearestPaletteIndex(const std::vector<TPaletteEntry>& palette, int red, int green, int blue) {

@@ -13,7 +13,9 @@ namespace korvane {
 // -1 means no colour.
 using TColor = std::int32_t;
 constexpr TColor clNone = -1;
-constexpr TColor PaletteIndexColor(int index) { return 0x01000000 | (index & 0xFF); }
+constexpr TColor PaletteIndexColor(int index) {
+    return 0x01000000 | (index & 0xFF);
+}
 constexpr TColor RGBColor(int red, int green, int blue) {
     return (red & 0xFF) | ((green & 0xFF) << 8) | ((blue & 0xFF) << 16);
 }
@@ -22,7 +24,9 @@ constexpr TColor RGBColor(int red, int green, int blue) {
 std::size_t RowStrideBytes(int width, int bits);
 
 // Bits of a format as the encoders count them: 1, 4, 8, 15, 16, 24 or 32 (pfDevice gives 24).
-inline int PixelFormatToBits(TPixelFormat format) { return PixelFormatBits(format); }
+inline int PixelFormatToBits(TPixelFormat format) {
+    return PixelFormatBits(format);
+}
 
 // Up to 256 entries of the bitmap's palette.
 std::vector<TPaletteEntry> ReadPalette(const TBitmap& bitmap);
@@ -37,8 +41,12 @@ constexpr std::uint8_t GrayValue(unsigned red, unsigned green, unsigned blue) {
 }
 
 // Widening that maps 0 to 0 and the largest value to 255 by repeating the top bits.
-constexpr std::uint8_t Widen5(unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
-constexpr std::uint8_t Widen6(unsigned v) { return static_cast<std::uint8_t>((v << 2) | (v >> 4)); }
+constexpr std::uint8_t Widen5(unsigned v) {
+    return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
+constexpr std::uint8_t Widen6(unsigned v) {
+    return static_cast<std::uint8_t>((v << 2) | (v >> 4));
+}
 
 // One pixel of a 15-bit (0RRRRRGGGGGBBBBB) or 16-bit (RRRRRGGGGGGBBBBB) little-endian word as 8-bit
 // red, green, blue.
@@ -57,9 +65,12 @@ inline TRgb Expand16(const std::uint8_t* p) {
 // The palette index of pixel x of a row of 1, 4 or 8 bits per pixel (most significant bits first).
 inline unsigned PixelIndex(const std::uint8_t* row, int x, int bits) {
     switch (bits) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1u;
-    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15u;
-    default: return row[x];
+    case 1:
+        return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    case 4:
+        return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15u;
+    default:
+        return row[x];
     }
 }
 

@@ -9,17 +9,20 @@ namespace korvane {
 void FilterSub(const std::uint8_t* raw, std::uint8_t* out, std::size_t n, std::size_t bpp) {
     const std::size_t lead = std::min(bpp, n);
     std::memcpy(out, raw, lead);
-    for (std::size_t i = lead; i < n; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - raw[i - bpp]);
+    for (std::size_t i = lead; i < n; ++i)
+        out[i] = static_cast<std::uint8_t>(raw[i] - raw[i - bpp]);
 }
 
 void FilterUp(const std::uint8_t* raw, const std::uint8_t* prior, std::uint8_t* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - prior[i]);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<std::uint8_t>(raw[i] - prior[i]);
 }
 
 void FilterAverage(const std::uint8_t* raw, const std::uint8_t* prior, std::uint8_t* out, std::size_t n,
                    std::size_t bpp) {
     const std::size_t lead = std::min(bpp, n);
-    for (std::size_t i = 0; i < lead; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - (prior[i] >> 1));
+    for (std::size_t i = 0; i < lead; ++i)
+        out[i] = static_cast<std::uint8_t>(raw[i] - (prior[i] >> 1));
     for (std::size_t i = lead; i < n; ++i)
         out[i] = static_cast<std::uint8_t>(raw[i] - ((raw[i - bpp] + prior[i]) >> 1));
 }
@@ -28,7 +31,8 @@ void FilterPaeth(const std::uint8_t* raw, const std::uint8_t* prior, std::uint8_
                  std::size_t bpp) {
     const std::size_t lead = std::min(bpp, n);
     // With a = c = 0 the predictor is b.
-    for (std::size_t i = 0; i < lead; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - prior[i]);
+    for (std::size_t i = 0; i < lead; ++i)
+        out[i] = static_cast<std::uint8_t>(raw[i] - prior[i]);
     for (std::size_t i = lead; i < n; ++i)
         out[i] = static_cast<std::uint8_t>(raw[i] - PaethPredictor(raw[i - bpp], prior[i], prior[i - bpp]));
 }
@@ -44,8 +48,10 @@ int RowScore(const std::uint8_t* row, std::size_t length, int bitsPerPixel, std:
         ++partial[2][row[i + 2]];
         ++partial[3][row[i + 3]];
     }
-    for (; i < length; ++i) ++partial[0][row[i]];
-    for (int v = 0; v < 256; ++v) histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+    for (; i < length; ++i)
+        ++partial[0][row[i]];
+    for (int v = 0; v < 256; ++v)
+        histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
     unsigned distinct = 0;
     std::uint32_t f1 = 0, f2 = 0, f3 = 0;
     for (int v = 0; v < 256; ++v) {
@@ -66,22 +72,33 @@ int RowScore(const std::uint8_t* row, std::size_t length, int bitsPerPixel, std:
     if (distinct <= 8 || static_cast<std::uint64_t>(f1) * 100 / length >= 90) return -1;
     const double l = static_cast<double>(length);
     const double d = static_cast<double>(distinct);
-    const double score = bitsPerPixel < 8 ? (l / 1.5) / d * 1500.0 + (f1 + f2) / l * 1000.0
-                                          : (l / 1.5) / d * 1000.0 + (static_cast<double>(f1) + f2 + f3) / l * 1000.0;
+    const double score = bitsPerPixel < 8
+                             ? (l / 1.5) / d * 1500.0 + (f1 + f2) / l * 1000.0
+                             : (l / 1.5) / d * 1000.0 + (static_cast<double>(f1) + f2 + f3) / l * 1000.0;
     return static_cast<int>(score);
 }
 
 namespace {
 
-void Filter(std::uint8_t type, const std::uint8_t* raw, const std::uint8_t* prior, std::size_t n, std::size_t bpp,
-            std::uint8_t* out) {
+void Filter(std::uint8_t type, const std::uint8_t* raw, const std::uint8_t* prior, std::size_t n,
+            std::size_t bpp, std::uint8_t* out) {
     out[0] = type;
     switch (type) {
-    case PngFilterSub: FilterSub(raw, out + 1, n, bpp); break;
-    case PngFilterUp: FilterUp(raw, prior, out + 1, n); break;
-    case PngFilterAverage: FilterAverage(raw, prior, out + 1, n, bpp); break;
-    case PngFilterPaeth: FilterPaeth(raw, prior, out + 1, n, bpp); break;
-    default: std::memcpy(out + 1, raw, n); break;
+    case PngFilterSub:
+        FilterSub(raw, out + 1, n, bpp);
+        break;
+    case PngFilterUp:
+        FilterUp(raw, prior, out + 1, n);
+        break;
+    case PngFilterAverage:
+        FilterAverage(raw, prior, out + 1, n, bpp);
+        break;
+    case PngFilterPaeth:
+        FilterPaeth(raw, prior, out + 1, n, bpp);
+        break;
+    default:
+        std::memcpy(out + 1, raw, n);
+        break;
     }
 }
 

@@ -6,7 +6,13 @@
 
 namespace korvane {
 
-enum : std::uint8_t { PngFilterNone = 0, PngFilterSub = 1, PngFilterUp = 2, PngFilterAverage = 3, PngFilterPaeth = 4 };
+enum : std::uint8_t {
+    PngFilterNone = 0,
+    PngFilterSub = 1,
+    PngFilterUp = 2,
+    PngFilterAverage = 3,
+    PngFilterPaeth = 4
+};
 
 // Each writes n filtered bytes of raw (previous row prior, bpp bytes per pixel) to out.
 void FilterSub(const std::uint8_t* raw, std::uint8_t* out, std::size_t n, std::size_t bpp);

@@ -21,22 +21,23 @@ const PngFormatRegistration registration;
 // Puts the graphic's progress handler in place of the image's own for one save.
 class ProgressRedirect {
 public:
-    ProgressRedirect(TBitmap& image, const TProgressEvent& handler) : image_(image), active_(static_cast<bool>(handler)) {
-        if (active_) {
-            saved_ = std::move(image_.OnProgress);
-            image_.OnProgress = handler;
+    ProgressRedirect(TBitmap& image, const TProgressEvent& handler)
+        : FImage(image), FActive(static_cast<bool>(handler)) {
+        if (FActive) {
+            FSaved = std::move(FImage.OnProgress);
+            FImage.OnProgress = handler;
         }
     }
     ~ProgressRedirect() {
-        if (active_) image_.OnProgress = std::move(saved_);
+        if (FActive) FImage.OnProgress = std::move(FSaved);
     }
     ProgressRedirect(const ProgressRedirect&) = delete;
     ProgressRedirect& operator=(const ProgressRedirect&) = delete;
 
 private:
-    TBitmap& image_;
-    bool active_;
-    TProgressEvent saved_;
+    TBitmap& FImage;
+    bool FActive;
+    TProgressEvent FSaved;
 };
 
 } // namespace
@@ -46,13 +47,13 @@ TPngGraphic::TPngGraphic() : TimeStamp(CurrentUtcTimeStamp()) {}
 TPngGraphic::~TPngGraphic() = default;
 
 void TPngGraphic::CopyFrom(const TPersistent& source) {
-    imageRef_ = nullptr;
+    FImageRef = nullptr;
     if (const auto* png = dynamic_cast<const TPngGraphic*>(&source)) {
         if (png != this) {
-            image_ = png->image_;
-            mask_ = png->mask_;
-            imageRef_ = png->imageRef_;
-            maskRef_ = png->maskRef_;
+            FImage = png->FImage;
+            FMask = png->FMask;
+            FImageRef = png->FImageRef;
+            FMaskRef = png->FMaskRef;
             CompressionLevel = png->CompressionLevel;
             FilterMode = png->FilterMode;
             IDATSize = png->IDATSize;
@@ -71,9 +72,9 @@ void TPngGraphic::CopyFrom(const TPersistent& source) {
             Chromaticities = png->Chromaticities;
         }
     } else if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
-        image_ = *bitmap;
+        FImage = *bitmap;
     } else if (dynamic_cast<const TGraphic*>(&source) != nullptr) {
-        image_.Assign(source); // another format draws itself into the bitmap, or refuses
+        FImage.Assign(source); // another format draws itself into the bitmap, or refuses
     } else {
         AssignError(&source);
     }
@@ -81,22 +82,22 @@ void TPngGraphic::CopyFrom(const TPersistent& source) {
 }
 
 void TPngGraphic::TakeBitmap(TBitmap&& bitmap) {
-    imageRef_ = nullptr;
-    image_ = std::move(bitmap);
+    FImageRef = nullptr;
+    FImage = std::move(bitmap);
     FinishAssign();
 }
 
 void TPngGraphic::FinishAssign() {
     SetPaletteModified(true);
-    if (Transparent() != image_.Transparent()) {
-        transparencyGuard_ = true;
+    if (Transparent() != FImage.Transparent()) {
+        FTransparencyGuard = true;
         try {
-            SetTransparent(image_.Transparent());
+            SetTransparent(FImage.Transparent());
         } catch (...) {
-            transparencyGuard_ = false;
+            FTransparencyGuard = false;
             throw;
         }
-        transparencyGuard_ = false;
+        FTransparencyGuard = false;
     } else {
         Changed();
     }
@@ -152,11 +153,11 @@ void TPngGraphic::WriteToFile(const std::string& path) {
 }
 
 void TPngGraphic::WriteData(TStream& target) {
-    if (image_.Empty()) return;
+    if (FImage.Empty()) return;
     TPngWriteStream encoder;
     SetEncoderValues(encoder);
     if (HasAlpha) encoder.AlphaBitmap = &Mask();
-    encoder.SaveBitmap(image_, target);
+    encoder.SaveBitmap(FImage, target);
 }
 
 void TPngGraphic::SetWidth(int width) {
@@ -177,7 +178,7 @@ void TPngGraphic::SetPalette(std::vector<TPaletteEntry> palette) {
 }
 
 void TPngGraphic::SetTransparent(bool value) {
-    if (!transparencyGuard_ && Image().Transparent() != value) Image().SetTransparent(value);
+    if (!FTransparencyGuard && Image().Transparent() != value) Image().SetTransparent(value);
     TGraphic::SetTransparent(value);
 }
 
@@ -198,7 +199,8 @@ void TPngGraphic::Draw(TBitmap& canvas, const TRect& rect) const {
         }
         std::uint8_t* out = canvas.ScanLine(y);
         for (int x = std::max(rect.left, 0); x < std::min(rect.right, canvas.Width()); ++x) {
-            const auto sx = static_cast<std::size_t>(static_cast<std::int64_t>(x - rect.left) * image.Width() / w);
+            const auto sx =
+                static_cast<std::size_t>(static_cast<std::int64_t>(x - rect.left) * image.Width() / w);
             std::copy_n(&row[sx * 3], 3, out + static_cast<std::size_t>(x) * step);
         }
     }

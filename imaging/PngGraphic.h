@@ -48,17 +48,17 @@ public:
     void Draw(TBitmap& canvas, const TRect& rect) const;
 
     // The effective image and mask: the references when set, else the owned bitmaps.
-    TBitmap& Image() { return imageRef_ ? *imageRef_ : image_; }
-    const TBitmap& Image() const { return imageRef_ ? *imageRef_ : image_; }
-    TBitmap& Mask() { return maskRef_ ? *maskRef_ : mask_; }
-    const TBitmap& Mask() const { return maskRef_ ? *maskRef_ : mask_; }
-    TBitmap& OwnedImage() { return image_; }
-    TBitmap& OwnedMask() { return mask_; }
-    TBitmap* ImageReference() const { return imageRef_; }
-    TBitmap* MaskReference() const { return maskRef_; }
+    TBitmap& Image() { return FImageRef ? *FImageRef : FImage; }
+    const TBitmap& Image() const { return FImageRef ? *FImageRef : FImage; }
+    TBitmap& Mask() { return FMaskRef ? *FMaskRef : FMask; }
+    const TBitmap& Mask() const { return FMaskRef ? *FMaskRef : FMask; }
+    TBitmap& OwnedImage() { return FImage; }
+    TBitmap& OwnedMask() { return FMask; }
+    TBitmap* ImageReference() const { return FImageRef; }
+    TBitmap* MaskReference() const { return FMaskRef; }
     // Bitmaps owned elsewhere, used in place of the owned ones while set; never released here.
-    void SetImageReference(TBitmap* image) { imageRef_ = image; }
-    void SetMaskReference(TBitmap* mask) { maskRef_ = mask; }
+    void SetImageReference(TBitmap* image) { FImageRef = image; }
+    void SetMaskReference(TBitmap* mask) { FMaskRef = mask; }
 
     int IDATSize = 32768;
     int CompressionLevel = -1;
@@ -75,7 +75,7 @@ public:
     std::uint8_t PhysUnit = 0;
     int PhysX = 0, PhysY = 0;
     bool UseCurrentTime = true;
-    TPngTimeStamp TimeStamp;           // the clock's UTC time at construction
+    TPngTimeStamp TimeStamp; // the clock's UTC time at construction
     TPngChromaticities Chromaticities{};
     TPngGifControl GifControl{};
     TPngRowWriteEvent OnRowWrite;
@@ -87,11 +87,11 @@ private:
     void FinishAssign();
     void SetEncoderValues(TPngWriteStream& encoder) const;
 
-    bool transparencyGuard_ = false;
-    TBitmap* maskRef_ = nullptr;
-    TBitmap mask_;
-    TBitmap* imageRef_ = nullptr;
-    TBitmap image_;
+    bool FTransparencyGuard = false;
+    TBitmap* FMaskRef = nullptr;
+    TBitmap FMask;
+    TBitmap* FImageRef = nullptr;
+    TBitmap FImage;
 };
 
 } // namespace korvane

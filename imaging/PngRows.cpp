@@ -10,47 +10,47 @@ namespace korvane {
 
 PngRowConverter::PngRowConverter(const TBitmap& source, int sourceBits, bool gray, bool alpha,
                                  const TBitmap* alphaBitmap)
-    : source_(source), sourceBits_(sourceBits), gray_(gray), alpha_(alpha && alphaBitmap != nullptr),
-      alphaBitmap_(alphaBitmap) {
-    if (sourceBits_ <= 8) {
-        outputBits_ = sourceBits_ * (alpha_ ? 2 : 1);
+    : FSource(source), FSourceBits(sourceBits), FGray(gray), FAlpha(alpha && alphaBitmap != nullptr),
+      FAlphaBitmap(alphaBitmap) {
+    if (FSourceBits <= 8) {
+        FOutputBits = FSourceBits * (FAlpha ? 2 : 1);
         for (int i = 0; i < 256; ++i)
-            map_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-        const auto palette = ReadPalette(source_);
-        if (gray_ && !palette.empty()) {
+            FMap[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+        const auto palette = ReadPalette(FSource);
+        if (FGray && !palette.empty()) {
             auto y = [&](std::size_t i) {
                 return GrayValue(palette[i].red, palette[i].green, palette[i].blue);
             };
-            if (sourceBits_ == 1) {
+            if (FSourceBits == 1) {
                 // The bits stay, inverted as a whole when entry 0 is the brighter one.
                 if (palette.size() >= 2 && y(0) > y(1)) {
-                    map_[0] = 1;
-                    map_[1] = 0;
-                    identity_ = false;
+                    FMap[0] = 1;
+                    FMap[1] = 0;
+                    FIdentity = false;
                 }
             } else {
-                const int shift = sourceBits_ == 4 ? 4 : 0;
+                const int shift = FSourceBits == 4 ? 4 : 0;
                 for (std::size_t i = 0; i < palette.size(); ++i)
-                    map_[i] = static_cast<std::uint8_t>(y(i) >> shift);
-                identity_ = false;
+                    FMap[i] = static_cast<std::uint8_t>(y(i) >> shift);
+                FIdentity = false;
             }
         }
     } else {
-        outputBits_ = (gray_ ? 8 : 24) + (alpha_ ? 8 : 0);
+        FOutputBits = (FGray ? 8 : 24) + (FAlpha ? 8 : 0);
     }
 }
 
 void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t* mask, int x0, int dx,
                                      int count, std::uint8_t* out) const {
-    const int bits = sourceBits_;
-    if (identity_ && x0 == 0 && dx == 1 && !alpha_) {
+    const int bits = FSourceBits;
+    if (FIdentity && x0 == 0 && dx == 1 && !FAlpha) {
         std::memcpy(out, row, (static_cast<std::size_t>(count) * static_cast<std::size_t>(bits) + 7) / 8);
         return;
     }
     if (bits == 8) {
         for (int i = 0, x = x0; i < count; ++i, x += dx) {
-            *out++ = map_[row[x]];
-            if (alpha_) *out++ = static_cast<std::uint8_t>(255 - mask[x]);
+            *out++ = FMap[row[x]];
+            if (FAlpha) *out++ = static_cast<std::uint8_t>(255 - mask[x]);
         }
         return;
     }
@@ -59,7 +59,7 @@ void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t
     std::uint8_t acc = 0;
     int filled = 0;
     for (int i = 0, x = x0; i < count; ++i, x += dx) {
-        acc = static_cast<std::uint8_t>((acc << bits) | map_[PixelIndex(row, x, bits)]);
+        acc = static_cast<std::uint8_t>((acc << bits) | FMap[PixelIndex(row, x, bits)]);
         if (++filled == perByte) {
             *out++ = acc;
             acc = 0;
@@ -70,15 +70,15 @@ void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t
 }
 
 void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* out) const {
-    const std::uint8_t* row = source_.ReadyScanLine(y);
+    const std::uint8_t* row = FSource.ReadyScanLine(y);
     if (!row) throw EIncompletePicture();
-    const std::uint8_t* mask = alpha_ ? alphaBitmap_->ScanLine(y) : nullptr;
-    if (sourceBits_ <= 8) {
+    const std::uint8_t* mask = FAlpha ? FAlphaBitmap->ScanLine(y) : nullptr;
+    if (FSourceBits <= 8) {
         ConvertIndexed(row, mask, x0, dx, count, out);
         return;
     }
-    const int step = sourceBits_ == 32 ? 4 : sourceBits_ == 24 ? 3 : 2;
-    if (sourceBits_ == 24 && !gray_ && !alpha_ && dx == 1) {
+    const int step = FSourceBits == 32 ? 4 : FSourceBits == 24 ? 3 : 2;
+    if (FSourceBits == 24 && !FGray && !FAlpha && dx == 1) {
         // The capture bitmap's case: blue, green, red become red, green, blue.
         const std::uint8_t* p = row + static_cast<std::size_t>(x0) * 3;
         // One block copy of the row (cache-friendly on the large source), then red and blue are swapped in
@@ -92,10 +92,10 @@ void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* ou
         const std::uint8_t* p = row + static_cast<std::size_t>(x) * static_cast<std::size_t>(step);
         TRgb c;
         if (step == 2)
-            c = sourceBits_ == 15 ? Expand15(p) : Expand16(p);
+            c = FSourceBits == 15 ? Expand15(p) : Expand16(p);
         else
             c = {p[2], p[1], p[0]};
-        if (gray_) {
+        if (FGray) {
             *out++ = GrayValue(c.red, c.green, c.blue);
         } else {
             out[0] = c.red;
@@ -103,7 +103,7 @@ void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* ou
             out[2] = c.blue;
             out += 3;
         }
-        if (alpha_) *out++ = static_cast<std::uint8_t>(255 - mask[x]);
+        if (FAlpha) *out++ = static_cast<std::uint8_t>(255 - mask[x]);
     }
 }
 

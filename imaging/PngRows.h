@@ -17,20 +17,20 @@ public:
     // Converts the pixels x0, x0 + dx, ... (count of them) of row y (0 = top) into out.
     void Convert(int y, int x0, int dx, int count, std::uint8_t* out) const;
 
-    int OutputBits() const { return outputBits_; } // bits of one output pixel: 1, 4, 8, 16, 24 or 32
+    int OutputBits() const { return FOutputBits; } // bits of one output pixel: 1, 4, 8, 16, 24 or 32
 
 private:
     void ConvertIndexed(const std::uint8_t* row, const std::uint8_t* mask, int x0, int dx, int count,
                         std::uint8_t* out) const;
 
-    const TBitmap& source_;
-    int sourceBits_;
-    bool gray_;
-    bool alpha_;
-    const TBitmap* alphaBitmap_;
-    int outputBits_ = 24;
-    bool identity_ = true;              // palette sources: indices go out as they stand
-    std::array<std::uint8_t, 256> map_{}; // palette sources: output sample of each index
+    const TBitmap& FSource;
+    int FSourceBits;
+    bool FGray;
+    bool FAlpha;
+    const TBitmap* FAlphaBitmap;
+    int FOutputBits = 24;
+    bool FIdentity = true;                // palette sources: indices go out as they stand
+    std::array<std::uint8_t, 256> FMap{}; // palette sources: output sample of each index
 };
 
 } // namespace korvane

@@ -32,10 +32,18 @@ bool ValidTime(const TPngTimeStamp& t) {
            t.minute <= 59 && t.second <= 60;
 }
 
-bool IsPaletteIndexColor(TColor c) { return (static_cast<std::uint32_t>(c) >> 24) == 1; }
-int RedOf(TColor c) { return c & 0xFF; }
-int GreenOf(TColor c) { return (c >> 8) & 0xFF; }
-int BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+bool IsPaletteIndexColor(TColor c) {
+    return (static_cast<std::uint32_t>(c) >> 24) == 1;
+}
+int RedOf(TColor c) {
+    return c & 0xFF;
+}
+int GreenOf(TColor c) {
+    return (c >> 8) & 0xFF;
+}
+int BlueOf(TColor c) {
+    return (c >> 16) & 0xFF;
+}
 
 // The seven passes of Adam7: first row, row step, first column, column step.
 struct Pass {
@@ -45,27 +53,29 @@ constexpr Pass Adam7[7] = {{0, 8, 0, 8}, {0, 8, 4, 8}, {4, 8, 0, 4}, {0, 4, 2, 4
                            {2, 4, 0, 2}, {0, 2, 1, 2}, {1, 2, 0, 1}};
 constexpr Pass WholeImage = {0, 1, 0, 1};
 
-int PassCount(int size, int first, int step) { return size > first ? (size - first + step - 1) / step : 0; }
+int PassCount(int size, int first, int step) {
+    return size > first ? (size - first + step - 1) / step : 0;
+}
 
 // The five row-sized work areas in one allocation, each part on a 32-byte boundary.
 class RowBuffers {
 public:
     RowBuffers(std::size_t rowBytes) {
-        part_ = (rowBytes + 31) & ~static_cast<std::size_t>(31);
-        const std::size_t total = part_ * 4 + 256 * sizeof(std::uint32_t);
-        block_ = static_cast<std::uint8_t*>(::operator new(total, std::align_val_t{32}));
-        std::memset(block_, 0, total);
+        FPart = (rowBytes + 31) & ~static_cast<std::size_t>(31);
+        const std::size_t total = FPart * 4 + 256 * sizeof(std::uint32_t);
+        FBlock = static_cast<std::uint8_t*>(::operator new (total, std::align_val_t{32}));
+        std::memset(FBlock, 0, total);
     }
-    ~RowBuffers() { ::operator delete(block_, std::align_val_t{32}); }
+    ~RowBuffers() { ::operator delete (FBlock, std::align_val_t{32}); }
     RowBuffers(const RowBuffers&) = delete;
     RowBuffers& operator=(const RowBuffers&) = delete;
 
-    std::uint8_t* Part(int i) const { return block_ + part_ * static_cast<std::size_t>(i); }
-    std::uint32_t* Histogram() const { return reinterpret_cast<std::uint32_t*>(block_ + part_ * 4); }
+    std::uint8_t* Part(int i) const { return FBlock + FPart * static_cast<std::size_t>(i); }
+    std::uint32_t* Histogram() const { return reinterpret_cast<std::uint32_t*>(FBlock + FPart * 4); }
 
 private:
-    std::size_t part_ = 0;
-    std::uint8_t* block_ = nullptr;
+    std::size_t FPart = 0;
+    std::uint8_t* FBlock = nullptr;
 };
 
 } // namespace
@@ -105,13 +115,14 @@ TPngWriteStream::~TPngWriteStream() = default;
 
 void TPngWriteStream::SetIDATSize(int value) {
     if (value < 256 || value > 100000) throw EPngError(IDATSizeErrorText);
-    idatSize_ = value;
+    FIdatSize = value;
 }
 
 void TPngWriteStream::WriteChunk(const char type[4], const void* data, std::uint32_t length) {
     const auto* typeBytes = reinterpret_cast<const Bytef*>(type);
     PutUInt32BE(length);
-    PutUInt32BE(static_cast<std::uint32_t>(typeBytes[0]) << 24 | static_cast<std::uint32_t>(typeBytes[1]) << 16 |
+    PutUInt32BE(static_cast<std::uint32_t>(typeBytes[0]) << 24 |
+                static_cast<std::uint32_t>(typeBytes[1]) << 16 |
                 static_cast<std::uint32_t>(typeBytes[2]) << 8 | typeBytes[3]);
     uLong crc = crc32(0L, typeBytes, 4);
     if (data != nullptr && length > 0) {
@@ -219,10 +230,12 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
     if (!Comment.empty()) text("Comment", Comment);
     text("Software", SoftwareName);
 
-    data.assign({'K', 'R', 'V', '3', static_cast<std::uint8_t>(!RowKey.empty() && OnRowWrite ? 1 : 0), 0, 0, 0});
+    data.assign(
+        {'K', 'R', 'V', '3', static_cast<std::uint8_t>(!RowKey.empty() && OnRowWrite ? 1 : 0), 0, 0, 0});
     WriteChunk("kvNG", data.data(), 8);
 
-    if (GifControl != nullptr && ((*GifControl)[0] | (*GifControl)[1] | (*GifControl)[2] | (*GifControl)[3]) != 0)
+    if (GifControl != nullptr &&
+        ((*GifControl)[0] | (*GifControl)[1] | (*GifControl)[2] | (*GifControl)[3]) != 0)
         WriteChunk("gIFg", GifControl->data(), 4);
 
     const double gamma = std::trunc(Gamma * 100000.0);
@@ -234,7 +247,8 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
 
     if (Chromaticities != nullptr && (*Chromaticities)[0] != 0 && (*Chromaticities)[1] != 0) {
         data.clear();
-        for (std::uint32_t v : *Chromaticities) Put32(data, v);
+        for (std::uint32_t v : *Chromaticities)
+            Put32(data, v);
         WriteChunk("cHRM", data.data(), 32);
     }
 
@@ -273,16 +287,20 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
                 green = layout.palette[index].green;
                 blue = layout.palette[index].blue;
             }
-            unsigned y = GrayValue(static_cast<unsigned>(red), static_cast<unsigned>(green), static_cast<unsigned>(blue));
-            if (layout.sourceBits == 1) y = y >= 128 ? 1 : 0;
-            else if (layout.sourceBits == 4) y /= 16;
+            unsigned y = GrayValue(static_cast<unsigned>(red), static_cast<unsigned>(green),
+                                   static_cast<unsigned>(blue));
+            if (layout.sourceBits == 1)
+                y = y >= 128 ? 1 : 0;
+            else if (layout.sourceBits == 4)
+                y /= 16;
             Put16(data, y);
             return true;
         }
         if (layout.sourceBits <= 8) {
-            const int index = IsPaletteIndexColor(colour)
-                                  ? (colour & 0xFF)
-                                  : NearestPaletteIndex(layout.palette, RedOf(colour), GreenOf(colour), BlueOf(colour));
+            const int index =
+                IsPaletteIndexColor(colour)
+                    ? (colour & 0xFF)
+                    : NearestPaletteIndex(layout.palette, RedOf(colour), GreenOf(colour), BlueOf(colour));
             // An index outside the written palette would make the file invalid.
             if (index < 0 || static_cast<std::size_t>(index) >= paletteEntries) return false;
             if (transparency) {
@@ -331,7 +349,7 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
 
     DeflateWriter deflater;
     const int level = (CompressionLevel >= 0 && CompressionLevel <= 9) ? CompressionLevel : -1;
-    deflater.Setup(level, idatSize_, [this](const std::uint8_t* data, std::size_t length) {
+    deflater.Setup(level, FIdatSize, [this](const std::uint8_t* data, std::size_t length) {
         WriteChunk("IDAT", data, static_cast<std::uint32_t>(length));
     });
 
@@ -341,7 +359,8 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
     selector.imageBits = layout.imageBits;
     selector.histogram = buffers.Histogram();
 
-    const PngRowConverter converter(*layout.source, layout.sourceBits, layout.gray, layout.alpha, layout.alphaBitmap);
+    const PngRowConverter converter(*layout.source, layout.sourceBits, layout.gray, layout.alpha,
+                                    layout.alphaBitmap);
 
     const Pass* passes = layout.interlaced ? Adam7 : &WholeImage;
     const int passCount = layout.interlaced ? 7 : 1;
@@ -371,7 +390,8 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
                     // Filter type None needs neither the row above nor a copy: the row is converted in place.
                     chosen[0] = PngFilterNone;
                     converter.Convert(y, pass.x0, pass.dx, passWidth, chosen + 1);
-                    if (hook) OnRowWrite(*this, chosen + 1, RowKey, rowCounter - 1, static_cast<int>(rawLength));
+                    if (hook)
+                        OnRowWrite(*this, chosen + 1, RowKey, rowCounter - 1, static_cast<int>(rawLength));
                 } else {
                     converter.Convert(y, pass.x0, pass.dx, passWidth, raw);
                     if (hook) OnRowWrite(*this, raw, RowKey, rowCounter - 1, static_cast<int>(rawLength));

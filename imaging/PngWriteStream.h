@@ -33,8 +33,8 @@ using TPngGifControl = std::array<std::uint8_t, 4>;
 
 class TPngWriteStream;
 // Called with every raw row before it is filtered; the row may be changed in place.
-using TPngRowWriteEvent = std::function<void(TPngWriteStream& sender, std::uint8_t* row, const std::string& rowKey,
-                                             int rowNumber, int rowLength)>;
+using TPngRowWriteEvent = std::function<void(TPngWriteStream& sender, std::uint8_t* row,
+                                             const std::string& rowKey, int rowNumber, int rowLength)>;
 
 class TPngWriteStream : public TCustomGraphicWriteStream {
 public:
@@ -45,20 +45,20 @@ public:
     TPngWriteStream();
     ~TPngWriteStream() override;
 
-    int IDATSize() const { return idatSize_; }
+    int IDATSize() const { return FIdatSize; }
     // 256 to 100,000; anything else throws EPngError and keeps the old value.
     void SetIDATSize(int value);
 
-    int CompressionLevel = -1;  // 0 to 9; anything else is zlib's default level
-    int FilterMode = 1;         // low byte: 0 adaptive, 1 None, 2 Sub, 3 Up, 4 Average, 5 Paeth; above 5 as 1
-    int Interlace = 0;          // 1 Adam7; any other value writes no interlace
+    int CompressionLevel = -1; // 0 to 9; anything else is zlib's default level
+    int FilterMode = 1;        // low byte: 0 adaptive, 1 None, 2 Sub, 3 Up, 4 Average, 5 Paeth; above 5 as 1
+    int Interlace = 0;         // 1 Adam7; any other value writes no interlace
     bool Grayscale = false;
     std::string Comment;
     TColor BackgroundColor = clNone;
     TColor TransparentColor = clNone;
     double Gamma = 0;
-    int SignificantBits = 0;    // sBIT bytes least significant first: red or gray, green, blue, alpha
-    int PhysUnit = 0;           // 0 unknown, 1 per metre, 2 per inch (written per metre)
+    int SignificantBits = 0; // sBIT bytes least significant first: red or gray, green, blue, alpha
+    int PhysUnit = 0;        // 0 unknown, 1 per metre, 2 per inch (written per metre)
     int PhysX = 0, PhysY = 0;
     bool UseCurrentTime = true;
     const TPngTimeStamp* TimeStamp = nullptr;
@@ -80,7 +80,7 @@ private:
     void WriteHeaderChunks(const Layout& layout);
     void WriteImageData(const Layout& layout);
 
-    int idatSize_ = 32768;
+    int FIdatSize = 32768;
 };
 
 } // namespace korvane

@@ -8,27 +8,33 @@
 
 namespace korvane {
 
-TFileStream::TFileStream(const std::string& path) : file_(std::make_unique<AtomicFile>(path)) {}
+TFileStream::TFileStream(const std::string& path) : FFile(std::make_unique<AtomicFile>(path)) {}
 
 TFileStream::~TFileStream() = default;
 
 void TFileStream::WriteBuffer(const void* data, std::size_t count) {
-    if (count > 0) file_->Write(data, count);
+    if (count > 0) FFile->Write(data, count);
 }
 
-void TFileStream::Commit() { file_->Commit(); }
+void TFileStream::Commit() {
+    FFile->Commit();
+}
 
-const std::string& TFileStream::FileName() const { return file_->Target(); }
+const std::string& TFileStream::FileName() const {
+    return FFile->Target();
+}
 
-std::uint64_t TFileStream::Size() const { return file_->Size(); }
+std::uint64_t TFileStream::Size() const {
+    return FFile->Size();
+}
 
 void TMemoryStream::WriteBuffer(const void* data, std::size_t count) {
-    ++writes_;
+    ++FWrites;
     if (count == 0) return;
     try {
-        const std::size_t at = bytes_.size();
-        bytes_.resize(at + count);
-        std::memcpy(bytes_.data() + at, data, count);
+        const std::size_t at = FBytes.size();
+        FBytes.resize(at + count);
+        std::memcpy(FBytes.data() + at, data, count);
     } catch (const std::bad_alloc&) {
         throw EWriteError();
     } catch (const std::length_error&) {

@@ -40,23 +40,23 @@ public:
     std::uint64_t Size() const;
 
 private:
-    std::unique_ptr<AtomicFile> file_;
+    std::unique_ptr<AtomicFile> FFile;
 };
 
 // Collects the bytes in memory.
 class TMemoryStream : public TStream {
 public:
     void WriteBuffer(const void* data, std::size_t count) override;
-    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-    std::vector<std::uint8_t> TakeBytes() { return std::move(bytes_); }
-    std::size_t Size() const { return bytes_.size(); }
-    void Clear() { bytes_.clear(); }
+    const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+    std::vector<std::uint8_t> TakeBytes() { return std::move(FBytes); }
+    std::size_t Size() const { return FBytes.size(); }
+    void Clear() { FBytes.clear(); }
     // Number of WriteBuffer calls so far (for seeing how the encoders batch their output).
-    std::size_t WriteCount() const { return writes_; }
+    std::size_t WriteCount() const { return FWrites; }
 
 private:
-    std::vector<std::uint8_t> bytes_;
-    std::size_t writes_ = 0;
+    std::vector<std::uint8_t> FBytes;
+    std::size_t FWrites = 0;
 };
 
 } // namespace korvane

@@ -1,5 +1,7 @@
 #include "platform/DataObject.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -9,15 +11,6 @@ namespace korvane {
 namespace {
 
 constexpr CLIPFORMAT FirstRegisteredFormat = 0xC000;
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 struct FormatNames {
     std::mutex lock;
@@ -74,15 +67,6 @@ void AppendUtf16(std::vector<std::uint8_t>& out, std::string_view text) {
     }
 }
 
-// The longest prefix of text of at most limit bytes that does not end inside a UTF-8 sequence.
-std::string_view CutUtf8(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
-}
-
 } // namespace
 
 CLIPFORMAT RegisterClipboardFormatA(std::string_view name) {
@@ -106,7 +90,7 @@ std::string GetClipboardFormatName(CLIPFORMAT format) {
 }
 
 GlobalMemory::GlobalMemory(const void* data, std::size_t size)
-    : bytes_(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size) {}
+    : FBytes(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size) {}
 
 void ReleaseStgMedium(STGMEDIUM& medium) {
     medium.hGlobal.reset();
@@ -130,36 +114,36 @@ HRESULT FormatEnumerator::QueryInterface(const IID& iid, void** object) {
 HRESULT FormatEnumerator::Next(std::uint32_t count, FORMATETC* records, std::uint32_t* fetched) {
     if (!records || (count > 1 && !fetched)) return E_INVALIDARG;
     std::uint32_t n = 0;
-    while (n < count && position_ < formats_.size())
-        records[n++] = formats_[position_++];
+    while (n < count && FPosition < FFormats.size())
+        records[n++] = FFormats[FPosition++];
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
 }
 
 HRESULT FormatEnumerator::Skip(std::uint32_t count) {
-    const std::size_t left = formats_.size() - position_;
-    position_ += std::min<std::size_t>(left, count);
+    const std::size_t left = FFormats.size() - FPosition;
+    FPosition += std::min<std::size_t>(left, count);
     return count <= left ? S_OK : S_FALSE;
 }
 
 HRESULT FormatEnumerator::Reset() {
-    position_ = 0;
+    FPosition = 0;
     return S_OK;
 }
 
 HRESULT FormatEnumerator::Clone(IEnumFORMATETC** enumerator) {
     if (!enumerator) return E_POINTER;
-    *enumerator = MakeCom<FormatEnumerator>(formats_, position_).Detach();
+    *enumerator = MakeCom<FormatEnumerator>(FFormats, FPosition).Detach();
     return S_OK;
 }
 
 void MemoryDataObject::SetData(CLIPFORMAT format, std::vector<std::uint8_t> bytes, std::int32_t lindex) {
-    for (Entry& e : entries_)
+    for (Entry& e : FEntries)
         if (e.format == format && e.lindex == lindex) {
             e.bytes = std::move(bytes);
             return;
         }
-    entries_.push_back({format, lindex, std::move(bytes)});
+    FEntries.push_back({format, lindex, std::move(bytes)});
 }
 
 void MemoryDataObject::SetData(CLIPFORMAT format, std::string_view bytes, std::int32_t lindex) {
@@ -171,14 +155,14 @@ bool MemoryDataObject::HasFormat(CLIPFORMAT format) const {
 }
 
 const std::vector<std::uint8_t>* MemoryDataObject::Find(CLIPFORMAT format) const {
-    for (const Entry& e : entries_)
+    for (const Entry& e : FEntries)
         if (e.format == format) return &e.bytes;
     return nullptr;
 }
 
 std::vector<FORMATETC> MemoryDataObject::Formats() const {
     std::vector<FORMATETC> out;
-    for (const Entry& e : entries_)
+    for (const Entry& e : FEntries)
         out.push_back({e.format, nullptr, DVASPECT_CONTENT, e.lindex, TYMED_HGLOBAL});
     return out;
 }
@@ -194,7 +178,7 @@ const MemoryDataObject::Entry* MemoryDataObject::Match(const FORMATETC& format, 
         why = DV_E_TYMED;
         return nullptr;
     }
-    for (const Entry& e : entries_) {
+    for (const Entry& e : FEntries) {
         if (e.format != format.cfFormat) continue;
         if (e.lindex == -1 || e.lindex == format.lindex) return &e;
         why = DV_E_LINDEX;

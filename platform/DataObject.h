@@ -117,14 +117,14 @@ public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes a new reference on p.
-    explicit ComPtr(T* p) : p_(p) {
-        if (p_) p_->AddRef();
+    explicit ComPtr(T* p) : FP(p) {
+        if (FP) FP->AddRef();
     }
-    ComPtr(const ComPtr& other) : ComPtr(other.p_) {}
-    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr(const ComPtr& other) : ComPtr(other.FP) {}
+    ComPtr(ComPtr&& other) noexcept : FP(std::exchange(other.FP, nullptr)) {}
     template <class U> ComPtr(const ComPtr<U>& other) : ComPtr(other.Get()) {}
     ComPtr& operator=(ComPtr other) noexcept {
-        std::swap(p_, other.p_);
+        std::swap(FP, other.FP);
         return *this;
     }
     ~ComPtr() { Reset(); }
@@ -132,27 +132,27 @@ public:
     // Takes over a reference that the caller already owns.
     static ComPtr Adopt(T* p) {
         ComPtr r;
-        r.p_ = p;
+        r.FP = p;
         return r;
     }
     void Reset() {
-        if (T* p = std::exchange(p_, nullptr)) p->Release();
+        if (T* p = std::exchange(FP, nullptr)) p->Release();
     }
     // Hands the reference to the caller.
-    T* Detach() { return std::exchange(p_, nullptr); }
+    T* Detach() { return std::exchange(FP, nullptr); }
     // Releases the held reference and gives the address for an out-parameter that receives a new one.
     T** Put() {
         Reset();
-        return &p_;
+        return &FP;
     }
 
-    T* Get() const { return p_; }
-    T* operator->() const { return p_; }
-    T& operator*() const { return *p_; }
-    explicit operator bool() const { return p_ != nullptr; }
+    T* Get() const { return FP; }
+    T* operator->() const { return FP; }
+    T& operator*() const { return *FP; }
+    explicit operator bool() const { return FP != nullptr; }
 
 private:
-    T* p_ = nullptr;
+    T* FP = nullptr;
 };
 
 // Base of heap objects that count their references and free themselves when the count reaches 0.
@@ -165,15 +165,15 @@ public:
 protected:
     TRefCounted() = default;
     virtual ~TRefCounted() = default;
-    std::uint32_t AddRefImpl() { return ++refs_; }
+    std::uint32_t AddRefImpl() { return ++FRefs; }
     std::uint32_t ReleaseImpl() {
-        const std::uint32_t n = --refs_;
+        const std::uint32_t n = --FRefs;
         if (n == 0) delete this;
         return n;
     }
 
 private:
-    std::atomic<std::uint32_t> refs_{0};
+    std::atomic<std::uint32_t> FRefs{0};
 };
 
 template <class T, class... Args> ComPtr<T> MakeCom(Args&&... args) {
@@ -193,26 +193,26 @@ struct FORMATETC {
 // A block of global memory: bytes that readers see between Lock and Unlock.
 class GlobalMemory {
 public:
-    explicit GlobalMemory(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit GlobalMemory(std::vector<std::uint8_t> bytes) : FBytes(std::move(bytes)) {}
     GlobalMemory(const void* data, std::size_t size);
 
-    std::size_t Size() const { return bytes_.size(); }
+    std::size_t Size() const { return FBytes.size(); }
     // Counts one lock and gives the bytes (null for an empty block, which still counts the lock).
     std::uint8_t* Lock() {
-        ++locks_;
-        return bytes_.empty() ? nullptr : bytes_.data();
+        ++FLocks;
+        return FBytes.empty() ? nullptr : FBytes.data();
     }
     // Counts one unlock; false when the block was not locked.
     bool Unlock() {
-        if (locks_ == 0) return false;
-        --locks_;
+        if (FLocks == 0) return false;
+        --FLocks;
         return true;
     }
-    int LockCount() const { return locks_; }
+    int LockCount() const { return FLocks; }
 
 private:
-    std::vector<std::uint8_t> bytes_;
-    int locks_ = 0;
+    std::vector<std::uint8_t> FBytes;
+    int FLocks = 0;
 };
 using HGLOBAL = std::shared_ptr<GlobalMemory>;
 
@@ -220,20 +220,20 @@ using HGLOBAL = std::shared_ptr<GlobalMemory>;
 class GlobalLockGuard {
 public:
     explicit GlobalLockGuard(const HGLOBAL& memory)
-        : memory_(memory), data_(memory ? memory->Lock() : nullptr), size_(memory ? memory->Size() : 0) {}
+        : FMemory(memory), FData(memory ? memory->Lock() : nullptr), FSize(memory ? memory->Size() : 0) {}
     GlobalLockGuard(const GlobalLockGuard&) = delete;
     GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
     ~GlobalLockGuard() {
-        if (memory_) memory_->Unlock();
+        if (FMemory) FMemory->Unlock();
     }
-    const std::uint8_t* Data() const { return data_; }
-    std::size_t Size() const { return size_; }
-    std::string_view Bytes() const { return {reinterpret_cast<const char*>(data_), data_ ? size_ : 0}; }
+    const std::uint8_t* Data() const { return FData; }
+    std::size_t Size() const { return FSize; }
+    std::string_view Bytes() const { return {reinterpret_cast<const char*>(FData), FData ? FSize : 0}; }
 
 private:
-    HGLOBAL memory_;
-    const std::uint8_t* data_;
-    std::size_t size_;
+    HGLOBAL FMemory;
+    const std::uint8_t* FData;
+    std::size_t FSize;
 };
 
 // A storage medium handed out by GetData. The receiver owns it and gives it back with ReleaseStgMedium.
@@ -289,7 +289,7 @@ protected:
 class FormatEnumerator final : public TRefCounted, public IEnumFORMATETC {
 public:
     explicit FormatEnumerator(std::vector<FORMATETC> formats, std::size_t position = 0)
-        : formats_(std::move(formats)), position_(position) {}
+        : FFormats(std::move(formats)), FPosition(position) {}
 
     HRESULT QueryInterface(const IID& iid, void** object) override;
     std::uint32_t AddRef() override { return AddRefImpl(); }
@@ -300,8 +300,8 @@ public:
     HRESULT Clone(IEnumFORMATETC** enumerator) override;
 
 private:
-    std::vector<FORMATETC> formats_;
-    std::size_t position_;
+    std::vector<FORMATETC> FFormats;
+    std::size_t FPosition;
 };
 
 // A data object that holds each of its formats as bytes in memory and hands out a fresh global-memory block
@@ -334,7 +334,7 @@ private:
     };
     const Entry* Match(const FORMATETC& format, HRESULT& why) const;
 
-    std::vector<Entry> entries_;
+    std::vector<Entry> FEntries;
 };
 
 // Shell blocks of dragged files.

@@ -18,13 +18,13 @@ bool Record(const DragImageCall& call) {
 } // namespace
 
 int TImageList::AddFilled(Color fill, Color maskColor) {
-    images_.push_back({fill, maskColor});
+    FImages.push_back({fill, maskColor});
     return Count() - 1;
 }
 
 bool TImageList::IsTransparent(int index) const {
     return index >= 0 && index < Count() &&
-           images_[static_cast<std::size_t>(index)].fill == images_[static_cast<std::size_t>(index)].mask;
+           FImages[static_cast<std::size_t>(index)].fill == FImages[static_cast<std::size_t>(index)].mask;
 }
 
 HIMAGELIST ImageList_GetDragImage(POINT* dragPoint, POINT* hotspot) {
@@ -88,20 +88,20 @@ TDragImageRecorder::~TDragImageRecorder() {
 }
 
 void TDragImageRecorder::OfferDragImage(POINT hotspot) {
-    if (image_.Count() == 0) image_.AddFilled(0x000000FF, TImageList::clWindow);
-    hotspot_ = hotspot;
-    offered_ = true;
+    if (FImage.Count() == 0) FImage.AddFilled(0x000000FF, TImageList::clWindow);
+    FHotspot = hotspot;
+    FOffered = true;
 }
 
 std::size_t TDragImageRecorder::Count(DragImageCall::Kind kind) const {
-    return static_cast<std::size_t>(std::count_if(calls_.begin(), calls_.end(),
+    return static_cast<std::size_t>(std::count_if(FCalls.begin(), FCalls.end(),
                                                   [kind](const DragImageCall& c) { return c.kind == kind; }));
 }
 
 HIMAGELIST TDragImageRecorder::CurrentImage(POINT* hotspot) {
-    if (!offered_) return nullptr;
-    if (hotspot) *hotspot = hotspot_;
-    return &image_;
+    if (!FOffered) return nullptr;
+    if (hotspot) *hotspot = FHotspot;
+    return &FImage;
 }
 
 } // namespace korvane

@@ -20,7 +20,7 @@ public:
     // The system window colour.
     static constexpr Color clWindow = 0x00FFFFFF;
 
-    TImageList(int width, int height) : width_(width), height_(height) {}
+    TImageList(int width, int height) : FWidth(width), FHeight(height) {}
     TImageList(const TImageList&) = delete;
     TImageList& operator=(const TImageList&) = delete;
 
@@ -28,9 +28,9 @@ public:
     // index.
     int AddFilled(Color fill, Color maskColor);
 
-    int Width() const { return width_; }
-    int Height() const { return height_; }
-    int Count() const { return static_cast<int>(images_.size()); }
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+    int Count() const { return static_cast<int>(FImages.size()); }
     // True when image index draws nothing (every pixel has the mask colour).
     bool IsTransparent(int index) const;
 
@@ -41,9 +41,9 @@ private:
         Color fill;
         Color mask;
     };
-    int width_;
-    int height_;
-    std::vector<Image> images_;
+    int FWidth;
+    int FHeight;
+    std::vector<Image> FImages;
 };
 using HIMAGELIST = TImageList*;
 
@@ -77,21 +77,21 @@ public:
 
     // Makes ImageList_GetDragImage answer with an image list of its own and the given hot spot.
     void OfferDragImage(POINT hotspot);
-    HIMAGELIST OfferedImage() { return offered_ ? &image_ : nullptr; }
+    HIMAGELIST OfferedImage() { return FOffered ? &FImage : nullptr; }
 
-    const std::vector<DragImageCall>& Calls() const { return calls_; }
+    const std::vector<DragImageCall>& Calls() const { return FCalls; }
     std::size_t Count(DragImageCall::Kind kind) const;
-    void Clear() { calls_.clear(); }
+    void Clear() { FCalls.clear(); }
 
     // Called by the drag-image functions.
-    void Record(const DragImageCall& call) { calls_.push_back(call); }
+    void Record(const DragImageCall& call) { FCalls.push_back(call); }
     HIMAGELIST CurrentImage(POINT* hotspot);
 
 private:
-    std::vector<DragImageCall> calls_;
-    TImageList image_{32, 32};
-    POINT hotspot_;
-    bool offered_ = false;
+    std::vector<DragImageCall> FCalls;
+    TImageList FImage{32, 32};
+    POINT FHotspot;
+    bool FOffered = false;
 };
 
 } // namespace korvane

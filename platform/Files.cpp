@@ -40,12 +40,15 @@ std::string ExtractFilePath(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string ExecutableFolder() { return ExtractFilePath(ExecutablePath()); }
+std::string ExecutableFolder() {
+    return ExtractFilePath(ExecutablePath());
+}
 
 std::string ChangeFileExt(const std::string& path, std::string_view ext) {
     auto slash = path.rfind('/');
     auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + std::string(ext);
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + std::string(ext);
     return path.substr(0, dot) + std::string(ext);
 }
 
@@ -61,7 +64,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
-std::string HomeFolder() { return EnvOr("HOME", "/tmp"); }
+std::string HomeFolder() {
+    return EnvOr("HOME", "/tmp");
+}
 
 // XDG_PICTURES_DIR from the environment or from the user-dirs file, "$HOME/" expanded.
 std::string PicturesFolder() {
@@ -72,7 +77,8 @@ std::string PicturesFolder() {
             const std::string key = "XDG_PICTURES_DIR=";
             if (line.rfind(key, 0) != 0) continue;
             dir = line.substr(key.size());
-            if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"') dir = dir.substr(1, dir.size() - 2);
+            if (dir.size() >= 2 && dir.front() == '"' && dir.back() == '"')
+                dir = dir.substr(1, dir.size() - 2);
         }
     }
     if (dir.rfind("$HOME", 0) == 0) dir = HomeFolder() + dir.substr(5);
@@ -127,61 +133,62 @@ std::string ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
-    if (target_.empty() || target_.back() == '/' || DirectoryExists(target_)) throw EFCreateError(target_);
+AtomicFile::AtomicFile(std::string target) : FTarget(std::move(target)) {
+    if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget)) throw EFCreateError(FTarget);
     // An existing file that may not be written is not replaced behind the user's back.
-    if (::access(target_.c_str(), F_OK) == 0 && ::access(target_.c_str(), W_OK) != 0) throw EFCreateError(target_);
+    if (::access(FTarget.c_str(), F_OK) == 0 && ::access(FTarget.c_str(), W_OK) != 0)
+        throw EFCreateError(FTarget);
 
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
-    const std::string folder = ExtractFilePath(target_);
-    const std::string name = target_.substr(folder.size());
-    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
-        temp_ = folder + "." + name.substr(0, 180) + "." + std::to_string(::getpid()) + "-" +
+    const std::string folder = ExtractFilePath(FTarget);
+    const std::string name = FTarget.substr(folder.size());
+    for (int attempt = 0; attempt < 16 && FFd < 0; ++attempt) {
+        FTemp = folder + "." + name.substr(0, 180) + "." + std::to_string(::getpid()) + "-" +
                 std::to_string(counter++) + "-" + std::to_string(rd() % 100000) + ".part";
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) break;
+        FFd = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (FFd < 0 && errno != EEXIST) break;
     }
-    if (fd_ < 0) throw EFCreateError(target_);
+    if (FFd < 0) throw EFCreateError(FTarget);
 }
 
 AtomicFile::~AtomicFile() {
-    if (!committed_) Discard();
+    if (!FCommitted) Discard();
 }
 
 void AtomicFile::Discard() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+    if (!FTemp.empty()) ::unlink(FTemp.c_str());
 }
 
 void AtomicFile::Write(const void* data, std::size_t count) {
-    if (fd_ < 0) throw EWriteError();
+    if (FFd < 0) throw EWriteError();
     auto p = static_cast<const char*>(data);
     while (count > 0) {
-        ssize_t n = ::write(fd_, p, count);
+        ssize_t n = ::write(FFd, p, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw EWriteError();
         p += n;
         count -= static_cast<std::size_t>(n);
-        written_ += static_cast<std::uint64_t>(n);
+        FWritten += static_cast<std::uint64_t>(n);
     }
 }
 
 void AtomicFile::Commit() {
-    if (committed_) return;
-    if (fd_ < 0) throw EWriteError();
-    int fd = fd_;
-    fd_ = -1;
+    if (FCommitted) return;
+    if (FFd < 0) throw EWriteError();
+    int fd = FFd;
+    FFd = -1;
     if (::close(fd) != 0) {
         Discard();
         throw EWriteError();
     }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
         Discard();
-        throw EFCreateError(target_);
+        throw EFCreateError(FTarget);
     }
-    committed_ = true;
+    FCommitted = true;
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

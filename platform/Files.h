@@ -45,18 +45,18 @@ public:
     // Closes the file and puts it in place of the target; throws EWriteError or EFCreateError.
     void Commit();
 
-    const std::string& Target() const { return target_; }
-    const std::string& TemporaryPath() const { return temp_; }
-    std::uint64_t Size() const { return written_; }
+    const std::string& Target() const { return FTarget; }
+    const std::string& TemporaryPath() const { return FTemp; }
+    std::uint64_t Size() const { return FWritten; }
 
 private:
     void Discard() noexcept;
 
-    std::string target_;
-    std::string temp_;
-    int fd_ = -1;
-    std::uint64_t written_ = 0;
-    bool committed_ = false;
+    std::string FTarget;
+    std::string FTemp;
+    int FFd = -1;
+    std::uint64_t FWritten = 0;
+    bool FCommitted = false;
 };
 
 // Writes the bytes to path through an AtomicFile.

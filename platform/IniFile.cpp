@@ -3,29 +3,12 @@
 #include "Errors.h"
 #include "Files.h"
 #include "IntegerText.h"
+#include "Text.h"
 
 namespace korvane {
 
-std::string_view TrimText(std::string_view text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-    return text.substr(b, e - b);
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
-TMemIniFile::TMemIniFile(std::string fileName) : fileName_(std::move(fileName)) {
-    if (FileExists(fileName_)) Parse(ReadWholeFile(fileName_));
+TMemIniFile::TMemIniFile(std::string fileName) : FFileName(std::move(fileName)) {
+    if (FileExists(FFileName)) Parse(ReadWholeFile(FFileName));
 }
 
 TMemIniFile TMemIniFile::FromText(std::string_view text) {
@@ -43,12 +26,13 @@ void TMemIniFile::Parse(std::string_view text) {
         std::string_view line = TrimText(text.substr(pos, end - pos));
         // CR, LF and CR LF each end a line.
         pos = end;
-        if (pos < text.size()) pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
+        if (pos < text.size())
+            pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
 
         if (line.empty() || line.front() == ';') continue;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            sections_.push_back(Section{std::string(TrimText(line.substr(1, line.size() - 2))), {}});
-            current = &sections_.back();
+            FSections.push_back(Section{std::string(TrimText(line.substr(1, line.size() - 2))), {}});
+            current = &FSections.back();
             continue;
         }
         if (!current) continue;
@@ -65,8 +49,8 @@ void TMemIniFile::Parse(std::string_view text) {
 }
 
 const TMemIniFile::Section* TMemIniFile::FindSection(std::string_view name) const {
-    for (auto it = sections_.rbegin(); it != sections_.rend(); ++it)
-        if (SameText(it->name, name)) return &*it;
+    for (auto it = FSections.rbegin(); it != FSections.rend(); ++it)
+        if (EqualsIgnoringAsciiCase(it->name, name)) return &*it;
     return nullptr;
 }
 
@@ -76,17 +60,19 @@ TMemIniFile::Section* TMemIniFile::FindSection(std::string_view name) {
 
 const TMemIniFile::Entry* TMemIniFile::FindEntry(const Section& section, std::string_view key) {
     for (auto it = section.entries.rbegin(); it != section.entries.rend(); ++it)
-        if (it->hasKey && SameText(it->key, key)) return &*it;
+        if (it->hasKey && EqualsIgnoringAsciiCase(it->key, key)) return &*it;
     return nullptr;
 }
 
-std::string TMemIniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+std::string TMemIniFile::ReadString(std::string_view section, std::string_view key,
+                                    std::string_view def) const {
     if (const Section* s = FindSection(section))
         if (const Entry* e = FindEntry(*s, key)) return e->value;
     return std::string(def);
 }
 
-std::int32_t TMemIniFile::ReadInteger(std::string_view section, std::string_view key, std::int32_t def) const {
+std::int32_t TMemIniFile::ReadInteger(std::string_view section, std::string_view key,
+                                      std::int32_t def) const {
     if (const Section* s = FindSection(section))
         if (const Entry* e = FindEntry(*s, key)) return StrToIntDef(e->value, def);
     return def;
@@ -99,8 +85,8 @@ bool TMemIniFile::ReadBool(std::string_view section, std::string_view key, bool 
 void TMemIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     Section* s = FindSection(section);
     if (!s) {
-        sections_.push_back(Section{std::string(section), {}});
-        s = &sections_.back();
+        FSections.push_back(Section{std::string(section), {}});
+        s = &FSections.back();
     }
     if (auto* e = const_cast<Entry*>(FindEntry(*s, key))) {
         e->key = std::string(key);
@@ -118,17 +104,20 @@ void TMemIniFile::WriteBool(std::string_view section, std::string_view key, bool
     WriteString(section, key, value ? "1" : "0");
 }
 
-bool TMemIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
+bool TMemIniFile::SectionExists(std::string_view section) const {
+    return FindSection(section) != nullptr;
+}
 
 std::vector<std::string> TMemIniFile::SectionNames() const {
     std::vector<std::string> names;
-    for (const auto& s : sections_) names.push_back(s.name);
+    for (const auto& s : FSections)
+        names.push_back(s.name);
     return names;
 }
 
 std::string TMemIniFile::Text() const {
     std::string text;
-    for (const auto& s : sections_) {
+    for (const auto& s : FSections) {
         text += '[';
         text += s.name;
         text += "]\r\n";
@@ -147,9 +136,9 @@ std::string TMemIniFile::Text() const {
 
 void TMemIniFile::UpdateFile() const {
     try {
-        WriteFileAtomically(fileName_, Text());
+        WriteFileAtomically(FFileName, Text());
     } catch (const EWriteError&) {
-        throw EFCreateError(fileName_);
+        throw EFCreateError(FFileName);
     }
 }
 

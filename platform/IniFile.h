@@ -36,7 +36,7 @@ public:
     // Writes the text to the file, replacing it only when complete; throws EFCreateError.
     void UpdateFile() const;
 
-    const std::string& FileName() const { return fileName_; }
+    const std::string& FileName() const { return FFileName; }
 
 private:
     struct Entry {
@@ -55,12 +55,8 @@ private:
     Section* FindSection(std::string_view name);
     static const Entry* FindEntry(const Section& section, std::string_view key);
 
-    std::string fileName_;
-    std::vector<Section> sections_;
+    std::string FFileName;
+    std::vector<Section> FSections;
 };
-
-// Trims leading and trailing blanks and control characters (every byte up to and including " ").
-std::string_view TrimText(std::string_view text);
-bool SameText(std::string_view a, std::string_view b); // ASCII letters compared without case
 
 } // namespace korvane

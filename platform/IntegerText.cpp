@@ -13,7 +13,8 @@ int HexDigit(char c) {
 
 std::optional<std::int32_t> ParseIntegerText(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
@@ -48,6 +49,8 @@ std::optional<std::int32_t> ParseIntegerText(std::string_view text) {
     return static_cast<std::int32_t>(magnitude);
 }
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+    return std::to_string(value);
+}
 
 } // namespace korvane

@@ -53,7 +53,10 @@ const TBitmap& Page() {
                 } else if (x >= 640 && x < 960 && (y % 1000) >= 200 && (y % 1000) < 440 && block % 3 == 0) {
                     // a photo: smooth shapes with grain
                     const double v = 120 + 60 * std::sin(x / 23.0) * std::cos(y / 17.0);
-                    const int n = static_cast<int>(Hash(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) % 21) - 10;
+                    const int n =
+                        static_cast<int>(Hash(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) %
+                                         21) -
+                        10;
                     r = static_cast<std::uint8_t>(std::clamp(v + n, 0.0, 255.0));
                     g = static_cast<std::uint8_t>(std::clamp(v * 0.8 + 30 + n, 0.0, 255.0));
                     b = static_cast<std::uint8_t>(std::clamp(200 - v * 0.5 + n, 0.0, 255.0));
@@ -64,9 +67,11 @@ const TBitmap& Page() {
                     b = static_cast<std::uint8_t>(180 + x / 8);
                 } else if (x >= 40 && x < 600 && (y % 24) >= 6 && (y % 24) < 18) {
                     // text: glyph-like strokes with anti-aliased edges
-                    const std::uint32_t glyph = Hash(static_cast<std::uint32_t>(x / 9), static_cast<std::uint32_t>(y / 24));
+                    const std::uint32_t glyph =
+                        Hash(static_cast<std::uint32_t>(x / 9), static_cast<std::uint32_t>(y / 24));
                     const int cx = x % 9, cy = y % 24 - 6;
-                    const bool stroke = (glyph & (1u << ((cx * 3 + cy / 4) % 31))) != 0 && cx < 7 && (glyph % 7) != 0;
+                    const bool stroke =
+                        (glyph & (1u << ((cx * 3 + cy / 4) % 31))) != 0 && cx < 7 && (glyph % 7) != 0;
                     if (stroke) {
                         const std::uint8_t ink = static_cast<std::uint8_t>(20 + (glyph >> 24) % 120);
                         r = g = b = ink;
@@ -129,14 +134,15 @@ void LibPng(benchmark::State& state, int filters) {
             return;
         }
         png_set_write_fn(png, &sink, LibpngWrite, LibpngFlush);
-        png_set_IHDR(png, info, Width, Height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, Width, Height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_filter(png, PNG_FILTER_TYPE_BASE, filters);
         png_set_compression_level(png, 6);
         png_set_gAMA_fixed(png, info, 45455);
         png_write_info(png, info);
         png_set_bgr(png);
-        for (int y = 0; y < Height; ++y) png_write_row(png, const_cast<png_bytep>(page.ScanLine(y)));
+        for (int y = 0; y < Height; ++y)
+            png_write_row(png, const_cast<png_bytep>(page.ScanLine(y)));
         png_write_end(png, info);
         png_destroy_write_struct(&png, &info);
         out = sink.bytes;
@@ -159,12 +165,24 @@ void KorvanePngEncodeOnly(benchmark::State& state, int filterMode) {
     Report(state, out);
 }
 
-void BM_Png_Korvane_FilterNone(benchmark::State& state) { KorvanePng(state, 1); }
-void BM_Png_Korvane_FilterNone_EncodeOnly(benchmark::State& state) { KorvanePngEncodeOnly(state, 1); }
-void BM_Png_Korvane_Adaptive_EncodeOnly(benchmark::State& state) { KorvanePngEncodeOnly(state, 0); }
-void BM_Png_Libpng_FilterNone(benchmark::State& state) { LibPng(state, PNG_FILTER_NONE); }
-void BM_Png_Korvane_Adaptive(benchmark::State& state) { KorvanePng(state, 0); }
-void BM_Png_Libpng_AllFilters(benchmark::State& state) { LibPng(state, PNG_ALL_FILTERS); }
+void BM_Png_Korvane_FilterNone(benchmark::State& state) {
+    KorvanePng(state, 1);
+}
+void BM_Png_Korvane_FilterNone_EncodeOnly(benchmark::State& state) {
+    KorvanePngEncodeOnly(state, 1);
+}
+void BM_Png_Korvane_Adaptive_EncodeOnly(benchmark::State& state) {
+    KorvanePngEncodeOnly(state, 0);
+}
+void BM_Png_Libpng_FilterNone(benchmark::State& state) {
+    LibPng(state, PNG_FILTER_NONE);
+}
+void BM_Png_Korvane_Adaptive(benchmark::State& state) {
+    KorvanePng(state, 0);
+}
+void BM_Png_Libpng_AllFilters(benchmark::State& state) {
+    LibPng(state, PNG_ALL_FILTERS);
+}
 
 void BM_Jpeg_Korvane(benchmark::State& state) {
     const TBitmap& page = Page();
@@ -202,7 +220,9 @@ struct JumpError {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
 };
-void JumpExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1); }
+void JumpExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1);
+}
 
 void BM_Jpeg_LibjpegTurbo(benchmark::State& state) {
     const TBitmap& page = Page();
@@ -251,7 +271,8 @@ std::string BenchFile(const char* name) {
 void BM_Bmp_Korvane(benchmark::State& state) {
     const TBitmap& page = Page();
     const std::string path = BenchFile(".bmp");
-    for (auto _ : state) WriteBmpFile(page, path);
+    for (auto _ : state)
+        WriteBmpFile(page, path);
     Report(state, page.ImageSize() + 54);
     ::unlink(path.c_str());
 }

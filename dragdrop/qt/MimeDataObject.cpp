@@ -2,6 +2,7 @@
 
 #include "dragdrop/DropDataReaders.h"
 #include "dragdrop/DropSource.h"
+#include "platform/Text.h"
 
 #include <QByteArray>
 #include <QMimeData>

@@ -27,7 +27,6 @@ using korvane::testing::TTestHttpServer;
 
 namespace {
 
-
 // The colour of stripe i: every stripe differs from every other, so a band drawn twice or left out shows.
 std::uint32_t StripeColour(int i) {
     return (static_cast<std::uint32_t>(i * 6) << 16) | (static_cast<std::uint32_t>(255 - i * 6) << 8) |
@@ -47,7 +46,8 @@ std::string StripesPage(int stripes) {
 
 bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
     for (int shift : {0, 8, 16})
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance)
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+            tolerance)
             return false;
     return true;
 }
@@ -84,15 +84,19 @@ class CaptureChromiumTest : public QObject {
 
 private slots:
     void initTestCase() {
-        server.Route("/tall.html", MakeResponse(200, "text/html",
-                                                 "<!DOCTYPE html><html><body style='margin:0'><div style='height:1500px;"
-                                                 "background:#3060c0'></div></body></html>"));
-        server.Route("/images.html", MakeResponse(200, "text/html", "<html><body><img src='/pic.svg'></body></html>"));
-        server.Route("/pic.svg", MakeResponse(200, "image/svg+xml",
-                                               "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"));
+        server.Route("/tall.html",
+                     MakeResponse(200, "text/html",
+                                  "<!DOCTYPE html><html><body style='margin:0'><div style='height:1500px;"
+                                  "background:#3060c0'></div></body></html>"));
+        server.Route("/images.html",
+                     MakeResponse(200, "text/html", "<html><body><img src='/pic.svg'></body></html>"));
+        server.Route("/pic.svg",
+                     MakeResponse(200, "image/svg+xml",
+                                  "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"));
         server.Route("/stripes.html", MakeResponse(200, "text/html", StripesPage(40)));
         desktop = std::make_unique<test::RecordingDesktop>();
-        w = std::make_unique<TfrmKorvane>(TAppPaths{(dir.path() + "/k.ini").toStdString(), Out().toStdString()});
+        w = std::make_unique<TfrmKorvane>(
+            TAppPaths{(dir.path() + "/k.ini").toStdString(), Out().toStdString()});
         w->EditOutput->setText(Out());
         w->EditDelay->setText("0");
         w->cbAndView->setChecked(false);
@@ -105,8 +109,8 @@ private slots:
     void defaultsGive1024WideAndScrollHeightPlus30() {
         Run(server.Url("/tall.html"));
         QVERIFY2(w->lblMessage->text().startsWith("finished"), qPrintable(w->lblMessage->text()));
-        const auto image = DecodeImageFile((Out() + "http___127.0.0.1_" + QString::number(server.Port()) +
-                                            "_tall.html.bmp").toStdString());
+        const auto image = DecodeImageFile(
+            (Out() + "http___127.0.0.1_" + QString::number(server.Port()) + "_tall.html.bmp").toStdString());
         QVERIFY2(image.Ok(), image.Error.c_str());
         QCOMPARE(image.Width, 1024);
         QCOMPARE(image.Height, 1530);
@@ -148,7 +152,11 @@ private slots:
                         const std::uint32_t got = image.Pixel(x, y);
                         if (!Near(got, StripeColour(i), tolerance))
                             QFAIL(qPrintable(QString("format %1, stripe %2 at (%3, %4): %5 instead of %6")
-                                                 .arg(format).arg(i).arg(x).arg(y).arg(got, 6, 16, QChar('0'))
+                                                 .arg(format)
+                                                 .arg(i)
+                                                 .arg(x)
+                                                 .arg(y)
+                                                 .arg(got, 6, 16, QChar('0'))
                                                  .arg(StripeColour(i), 6, 16, QChar('0'))));
                     }
                 }

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -17,7 +18,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QElapsedTimer>
 
 #include <cstring>
 #include <memory>
@@ -32,7 +32,8 @@ struct BmpInfo {
     std::string bytes;
     std::uint32_t Pixel(int x, int y) const { // 0xRRGGBB
         const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
-        const std::size_t at = 54 + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3;
+        const std::size_t at =
+            54 + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3;
         auto b = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes.at(i)); };
         return (b(at + 2) << 16) | (b(at + 1) << 8) | b(at);
     }
@@ -64,18 +65,21 @@ class CaptureJobTest : public QObject {
     QString Out() const { return dir->path() + "/out/"; }
     QStringList Statuses() const {
         QStringList texts;
-        for (const auto& args : *shown) texts << args.first().toString();
+        for (const auto& args : *shown)
+            texts << args.first().toString();
         return texts;
     }
-    QStringList Files(const QString& folder) const { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+    QStringList Files(const QString& folder) const {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    }
 
     // Starts a job and waits until it has ended.
     void Run(const QString& address) {
         w->EditAddress->setText(address);
         shown->clear();
         w->tbCaptureClick();
-        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished") || w->lblMessage->text() == "Aborted" ||
-                                     w->tbCapture->isEnabled(),
+        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished") ||
+                                     w->lblMessage->text() == "Aborted" || w->tbCapture->isEnabled(),
                                  10000);
         QTRY_VERIFY(w->tbCapture->isEnabled());
     }
@@ -109,15 +113,18 @@ private slots:
         const BmpInfo bmp = ReadBmp(file.toStdString());
         QCOMPARE(bmp.width, 1024);
         QCOMPARE(bmp.height, 2030); // measured again at 1024 wide, where the page is not the narrow one
-        QCOMPARE(bmp.Pixel(5, 0), 0x800005u);  // top-left is the page's top-left
+        QCOMPARE(bmp.Pixel(5, 0), 0x800005u);    // top-left is the page's top-left
         QCOMPARE(bmp.Pixel(3, 2029), 0x80ED03u); // row 2029 (& 255 = 237) at the bottom
         QCOMPARE(desktop->opened, QStringList{file});
         QCOMPARE(engine->Resizes.back(), std::make_pair(100, 100)); // the view is back at rest
         QVERIFY(w->CaptureBitmap().Empty());
 
         QStringList expected{"go......", "loading http://127.0.0.1/page.html?id=7", "Done", "wait......"};
-        for (int i = 0; i < 9; ++i) expected << "wait 1...";
-        expected << "wait 0..." << "capture......" << "save......";
+        for (int i = 0; i < 9; ++i)
+            expected << "wait 1...";
+        expected << "wait 0..."
+                 << "capture......"
+                 << "save......";
         QStringList statuses = Statuses();
         QVERIFY(statuses.last().startsWith("finished ["));
         QVERIFY(statuses.last().endsWith(" msec]"));
@@ -131,7 +138,8 @@ private slots:
             Run("http://127.0.0.1/zero");
             const QStringList s = Statuses();
             QVERIFY(!s.join('|').contains("wait 0..."));
-            QCOMPARE(s.mid(s.indexOf("wait......"), 3), (QStringList{"wait......", "capture......", "save......"}));
+            QCOMPARE(s.mid(s.indexOf("wait......"), 3),
+                     (QStringList{"wait......", "capture......", "save......"}));
             QVERIFY(QFile::exists(Out() + "http___127.0.0.1_zero.bmp"));
         }
     }
@@ -142,11 +150,11 @@ private slots:
             const char* anyWidth;
             int expectW, expectH;
         } cases[] = {
-            {0, 0, "", 1030, 2030},       // auto x auto, second pass at 1030 wide
-            {1, 2, "300", 300, 480},      // any 300 x 480
-            {1, 6, "abc", 2000, 1200},    // non-numeric "any" is 2000
-            {-1, -1, "", 1030, 2030},     // no selection counts as auto
-            {1, 0, "400", 400, 2330},     // narrow layout grows the page
+            {0, 0, "", 1030, 2030},    // auto x auto, second pass at 1030 wide
+            {1, 2, "300", 300, 480},   // any 300 x 480
+            {1, 6, "abc", 2000, 1200}, // non-numeric "any" is 2000
+            {-1, -1, "", 1030, 2030},  // no selection counts as auto
+            {1, 0, "400", 400, 2330},  // narrow layout grows the page
         };
         w->cbSaveFormat->setCurrentIndex(0);
         for (const Case& c : cases) {
@@ -158,23 +166,27 @@ private slots:
             QCOMPARE(bmp.width, c.expectW);
             QCOMPARE(bmp.height, c.expectH);
         }
-        QCOMPARE(Files(Out()), QStringList{"http___127.0.0.1_size.bmp"}); // overwritten each time, no leftovers
+        QCOMPARE(Files(Out()),
+                 QStringList{"http___127.0.0.1_size.bmp"}); // overwritten each time, no leftovers
     }
 
     void sizesOutOfBoundsAreRefusedWithAnErrorAndNoFile() {
         w->cbCapWidth->setCurrentIndex(1);
         w->cbCapHeight->setCurrentIndex(1);
-        for (auto [width, height] : {std::pair{"0", "100"}, {"-5", "100"}, {"100000", "100000"}, {"100", "0"}}) {
+        for (auto [width, height] :
+             {std::pair{"0", "100"}, {"-5", "100"}, {"100000", "100000"}, {"100", "0"}}) {
             desktop->errors.clear();
             w->EditAnyWidth->setText(width);
             w->EditAnyHeight->setText(height);
             Run("http://127.0.0.1/bounds");
             QCOMPARE(desktop->errors.size(), 1);
-            QVERIFY2(desktop->errors.first().startsWith("The capture size "), qPrintable(desktop->errors.first()));
+            QVERIFY2(desktop->errors.first().startsWith("The capture size "),
+                     qPrintable(desktop->errors.first()));
             QVERIFY(w->lblMessage->text().startsWith("finished"));
         }
         QVERIFY(Files(Out()).isEmpty());
-        for (auto [width, height] : engine->Resizes) QVERIFY(width >= 1 && height >= 1 && width <= 16384); // never tried
+        for (auto [width, height] : engine->Resizes)
+            QVERIFY(width >= 1 && height >= 1 && width <= 16384); // never tried
     }
 
     void fileNamesAndFolders() {
@@ -259,7 +271,8 @@ private slots:
         Run("http://127.0.0.1/defaults");
         QCOMPARE(w->Browser().DownloadControl(), 0x40004470u);
         QCOMPARE(w->Browser().HostInfoFlags(), 0u);
-        for (QCheckBox* c : {w->cbSecVideo, w->cbSecScript, w->cbSecJava, w->cbSecActiveX}) c->setChecked(false);
+        for (QCheckBox* c : {w->cbSecVideo, w->cbSecScript, w->cbSecJava, w->cbSecActiveX})
+            c->setChecked(false);
         w->cbHideScrollBar->setChecked(true);
         Run("http://127.0.0.1/only-images");
         QCOMPARE(w->Browser().DownloadControl(), 0x400047D0u);

@@ -9,8 +9,8 @@ namespace korvane::test {
 
 class RecordingDesktop final : public DesktopServices {
 public:
-    RecordingDesktop() { previous_ = SetDesktop(this); }
-    ~RecordingDesktop() override { SetDesktop(previous_); }
+    RecordingDesktop() { FPrevious = SetDesktop(this); }
+    ~RecordingDesktop() override { SetDesktop(FPrevious); }
 
     void ShowError(QWidget*, const QString& text) override { errors << text; }
     void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
@@ -26,7 +26,7 @@ public:
     QString saveAnswer;
 
 private:
-    DesktopServices* previous_ = nullptr;
+    DesktopServices* FPrevious = nullptr;
 };
 
 } // namespace korvane::test

@@ -38,39 +38,40 @@ public:
     void Navigate(const std::string& url) override {
         Navigations.push_back(url);
         const TScriptedPage page = Pages.count(url) ? Pages[url] : DefaultPage;
-        state_ = READYSTATE_LOADING;
-        document_ = 0;
-        error_.clear();
-        current_ = page;
-        const auto generation = ++generation_;
+        FState = READYSTATE_LOADING;
+        FDocument = 0;
+        FError.clear();
+        FCurrent = page;
+        const auto generation = ++FGeneration;
         if (Site) Site->StatusTextChange("loading " + url);
         if (page.NeverLoads) return;
-        QTimer::singleShot(page.LoadMs, [this, generation, alive = alive_] {
-            if (!*alive || generation != generation_) return;
-            state_ = READYSTATE_COMPLETE;
-            if (current_.Error.empty()) document_ = generation;
-            error_ = current_.Error;
-            if (Site) Site->StatusTextChange(error_.empty() ? "Done" : error_);
+        QTimer::singleShot(page.LoadMs, [this, generation, alive = FAlive] {
+            if (!*alive || generation != FGeneration) return;
+            FState = READYSTATE_COMPLETE;
+            if (FCurrent.Error.empty()) FDocument = generation;
+            FError = FCurrent.Error;
+            if (Site) Site->StatusTextChange(FError.empty() ? "Done" : FError);
         });
     }
     void Stop() override {
         ++Stops;
-        ++generation_; // a load under way never finishes
+        ++FGeneration; // a load under way never finishes
     }
-    int ReadyState() override { return state_; }
-    std::uint64_t DocumentId() override { return document_; }
-    std::string NavigationError() override { return error_; }
-    int HttpStatus() override { return document_ ? 200 : 0; }
+    int ReadyState() override { return FState; }
+    std::uint64_t DocumentId() override { return FDocument; }
+    std::string NavigationError() override { return FError; }
+    int HttpStatus() override { return FDocument ? 200 : 0; }
     std::int32_t BodyProperty(std::string_view name) override {
-        if (!document_) throw EEngineError("no document");
-        if (name == "scrollWidth") return current_.ScrollWidth;
-        if (name == "scrollHeight") return current_.ScrollHeight + (width_ < 500 ? current_.NarrowExtraHeight : 0);
+        if (!FDocument) throw EEngineError("no document");
+        if (name == "scrollWidth") return FCurrent.ScrollWidth;
+        if (name == "scrollHeight")
+            return FCurrent.ScrollHeight + (FWidth < 500 ? FCurrent.NarrowExtraHeight : 0);
         throw EEngineError("no such property");
     }
     void Resize(int width, int height) override {
         if (width < 1 || height < 1) return;
-        width_ = width;
-        height_ = height;
+        FWidth = width;
+        FHeight = height;
         Resizes.emplace_back(width, height);
     }
     void Draw(TBitmap& bitmap, int width, int height) override {
@@ -85,17 +86,17 @@ public:
         }
     }
     // The loaded document goes away, as when the page is navigated elsewhere behind the job's back.
-    void DropDocument() { document_ = 0; }
+    void DropDocument() { FDocument = 0; }
 
-    ~TScriptedEngine() override { *alive_ = false; }
+    ~TScriptedEngine() override { *FAlive = false; }
 
 private:
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    int state_ = READYSTATE_UNINITIALIZED;
-    std::uint64_t document_ = 0, generation_ = 0;
-    std::string error_;
-    TScriptedPage current_;
-    int width_ = 100, height_ = 100;
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    int FState = READYSTATE_UNINITIALIZED;
+    std::uint64_t FDocument = 0, FGeneration = 0;
+    std::string FError;
+    TScriptedPage FCurrent;
+    int FWidth = 100, FHeight = 100;
 };
 
 } // namespace korvane::test

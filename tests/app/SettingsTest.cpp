@@ -28,7 +28,9 @@ class SettingsTest : public QObject {
     }
     void Store(const std::string& text) const { WriteFileAtomically(Paths().SettingsFile, text); }
     std::string Stored() const { return ReadWholeFile(Paths().SettingsFile); }
-    std::unique_ptr<TfrmKorvane> Open() const { return std::make_unique<TfrmKorvane>(Paths(), std::make_unique<test::TScriptedEngine>()); }
+    std::unique_ptr<TfrmKorvane> Open() const {
+        return std::make_unique<TfrmKorvane>(Paths(), std::make_unique<test::TScriptedEngine>());
+    }
 
     static void ExpectDefaults(TfrmKorvane& w, const QString& folder) {
         QCOMPARE(w.pos(), QPoint(100, 100));
@@ -58,7 +60,9 @@ private slots:
     void storedValuesComeBackInDecimal() {
         Store("[window]\r\nleft=-20\r\ntop=0x20\r\n[option]\r\ncapturewith=1\r\ncaptureheight=6\r\n"
               "capanywidth=0x1F\r\ncapanyheight=-5\r\ncapandview=0\r\nhidescrollbar=7\r\nsaveformat=2\r\n"
-              "delay=0x0A\r\noutputpath=" + dir->path().toStdString() + "\r\n"
+              "delay=0x0A\r\noutputpath=" +
+              dir->path().toStdString() +
+              "\r\n"
               "[security]\r\nimage=0\r\nvideo=0\r\nscript=0\r\njava=0\r\nactivex=0\r\naxdl=1\r\n");
         auto w = Open();
         QCOMPARE(w->pos(), QPoint(-20, 32));
@@ -115,8 +119,10 @@ private slots:
         w->EditDelay->setText("not a number");
         w.reset();
         const std::string text = Stored();
-        QVERIFY(text.rfind("[window]\r\nleft=5\r\ntop=6\r\n\r\n[Mine]\r\nColour=blue\r\nflag\r\n\r\n[OPTION]\r\n"
-                           "captureheight=2\r\nExtra=1\r\ncapturewith=4\r\n", 0) == 0);
+        QVERIFY(
+            text.rfind("[window]\r\nleft=5\r\ntop=6\r\n\r\n[Mine]\r\nColour=blue\r\nflag\r\n\r\n[OPTION]\r\n"
+                       "captureheight=2\r\nExtra=1\r\ncapturewith=4\r\n",
+                       0) == 0);
         QVERIFY(text.find("delay=1\r\n") != std::string::npos);
         QVERIFY(text.find("my notes") == std::string::npos);
         QVERIFY(text.find("[security]\r\nimage=1\r\n") != std::string::npos);
@@ -125,11 +131,12 @@ private slots:
     void badFilesGiveDefaultsWithoutCrashOrHang() {
         std::mt19937 rng(11);
         std::string binary;
-        for (int i = 0; i < 20'000'000; ++i) binary += static_cast<char>(rng());
+        for (int i = 0; i < 20'000'000; ++i)
+            binary += static_cast<char>(rng());
         std::string nuls("[option]\0capturewith=2\r\n\0\0[\0]\r\n", 32);
-        for (const std::string& text :
-             {std::string(), binary, nuls, std::string("[]\r\n[ ]\r\nleft\r\n=\r\n==\r\n[window\r\nleft=1\r\n"),
-              std::string("[window]\r\nleft=4294967296\r\ntop=-2147483649\r\n")}) {
+        for (const std::string& text : {std::string(), binary, nuls,
+                                        std::string("[]\r\n[ ]\r\nleft\r\n=\r\n==\r\n[window\r\nleft=1\r\n"),
+                                        std::string("[window]\r\nleft=4294967296\r\ntop=-2147483649\r\n")}) {
             Store(text);
             auto w = Open();
             ExpectDefaults(*w, dir->path() + "/");

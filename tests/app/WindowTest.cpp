@@ -10,20 +10,20 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QUrl>
-#include <QDropEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <memory>
 
@@ -45,7 +45,8 @@ class WindowTest : public QObject {
         if (!QTest::qWaitForWindowActive(w.get())) qWarning("window did not become active");
         return w;
     }
-    static void Key(TfrmKorvane* w, QWidget* focus, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    static void Key(TfrmKorvane* w, QWidget* focus, Qt::Key key,
+                    Qt::KeyboardModifiers mods = Qt::NoModifier) {
         if (focus && focus->isEnabled()) focus->setFocus();
         QTest::keyClick(focus && focus->isEnabled() ? focus : static_cast<QWidget*>(w), key, mods);
     }
@@ -99,13 +100,14 @@ private slots:
 
     void freshStartWritesTheSettingsFileExactly() {
         Open().reset();
-        const std::string expected = "[window]\r\nleft=100\r\ntop=100\r\n\r\n"
-                                     "[option]\r\ncapturewith=4\r\ncaptureheight=0\r\ncapanywidth=2000\r\n"
-                                     "capanyheight=2000\r\ncapandview=1\r\nhidescrollbar=0\r\nsaveformat=0\r\n"
-                                     "delay=1\r\noutputpath=" +
-                                     Paths().ProgramFolder +
-                                     "\r\n\r\n"
-                                     "[security]\r\nimage=1\r\nvideo=1\r\nscript=1\r\njava=1\r\nactivex=1\r\naxdl=0\r\n\r\n";
+        const std::string expected =
+            "[window]\r\nleft=100\r\ntop=100\r\n\r\n"
+            "[option]\r\ncapturewith=4\r\ncaptureheight=0\r\ncapanywidth=2000\r\n"
+            "capanyheight=2000\r\ncapandview=1\r\nhidescrollbar=0\r\nsaveformat=0\r\n"
+            "delay=1\r\noutputpath=" +
+            Paths().ProgramFolder +
+            "\r\n\r\n"
+            "[security]\r\nimage=1\r\nvideo=1\r\nscript=1\r\njava=1\r\nactivex=1\r\naxdl=0\r\n\r\n";
         QCOMPARE(ReadWholeFile(Paths().SettingsFile), expected);
     }
 
@@ -150,9 +152,9 @@ private slots:
     void busyStateDisablesAllButAbortAndKeepsTheShortcuts() {
         auto w = Open();
         w->SetBusy();
-        for (QWidget* off : std::initializer_list<QWidget*>{w->tbExit, w->tbPaste, w->tbCapture, w->tbOption,
-                                                            w->tbHelp, w->EditAddress, w->btnBrowse, w->btnPref,
-                                                            w->Panel2, w->cbSecImage, w->EditOutput})
+        for (QWidget* off : std::initializer_list<QWidget*>{
+                 w->tbExit, w->tbPaste, w->tbCapture, w->tbOption, w->tbHelp, w->EditAddress, w->btnBrowse,
+                 w->btnPref, w->Panel2, w->cbSecImage, w->EditOutput})
             QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
         QVERIFY(w->tbAbort->isEnabled());
 
@@ -176,7 +178,8 @@ private slots:
         w->EditAddress->setText("http://127.0.0.1/typed");
         SetClipboardText("ftp://127.0.0.1/other");
         Key(w.get(), w->EditAddress, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/typed")); // the edit box did not paste itself
+        QCOMPARE(w->EditAddress->text(),
+                 QString("http://127.0.0.1/typed")); // the edit box did not paste itself
 
         SetClipboardText("https://127.0.0.1/pasted\n");
         w->btnPref->click();
@@ -213,7 +216,8 @@ private slots:
 
     void goRefusesAddressesWithoutTheExactPrefix() {
         auto w = Open();
-        for (const char* refused : {"127.0.0.1/page", "HTTP://127.0.0.1/", "Https://127.0.0.1/", "ftp://127.0.0.1/", ""}) {
+        for (const char* refused :
+             {"127.0.0.1/page", "HTTP://127.0.0.1/", "Https://127.0.0.1/", "ftp://127.0.0.1/", ""}) {
             w->ShowStatus("before");
             w->EditAddress->setText(refused);
             w->tbCaptureClick();
@@ -292,7 +296,8 @@ private slots:
         };
         QMimeData firefox; // UTF-16 URL and title on two lines, as Firefox offers a link
         const QString moz = "http://127.0.0.1/from-firefox\nA title";
-        firefox.setData("text/x-moz-url", QByteArray(reinterpret_cast<const char*>(moz.utf16()), moz.size() * 2));
+        firefox.setData("text/x-moz-url",
+                        QByteArray(reinterpret_cast<const char*>(moz.utf16()), moz.size() * 2));
         firefox.setData("text/uri-list", "http://127.0.0.1/from-firefox\r\n");
         QVERIFY(!deliver(w->lblMessage, firefox));
         QVERIFY(!deliver(w->Panel1, firefox));

@@ -1,7 +1,9 @@
 // A picture put into the bitmap on one thread while the file is encoded from it on another: the files come
 // out as if done one after the other, a picture that cannot be read leaves its own error and no file, and a
 // file that cannot be written stops the picture's decoding early.
-#include "app/core/CapturePipeline.h"
+#include "capture/CapturePipeline.h"
+#include "platform/Files.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -58,15 +60,10 @@ private:
     int FWidth, FHeight, FFailAt;
 };
 
-struct TFolder {
-    std::filesystem::path Path =
-        std::filesystem::temp_directory_path() / ("korvane-develop-" + std::to_string(::getpid()));
-    TFolder() { std::filesystem::create_directories(Path); }
-    ~TFolder() { std::filesystem::remove_all(Path); }
-    std::string File(const std::string& name) const { return (Path / name).string(); }
-    std::size_t Count() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(Path), {}));
-    }
+struct TFolder : korvane::testing::TempFolder {
+    TFolder() : TempFolder("korvane-develop") {}
+    std::string File(const std::string& name) const { return Path(name); }
+    std::size_t Count() const { return Files().size(); }
 };
 
 TEST(DevelopAndWrite, EveryFormatComesOutWholeWhileTheRowsArrive) {
@@ -106,9 +103,7 @@ TEST(DevelopAndWrite, APictureThatCannotBeReadGivesItsOwnErrorAndLeavesTheOldFil
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), "the screenshot is damaged at row 250");
         }
-        std::ifstream in(path);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text, "old");
+        EXPECT_EQ(ReadWholeFile(path), "old");
     }
     EXPECT_EQ(folder.Count(), 3u); // no temporary files left
 }

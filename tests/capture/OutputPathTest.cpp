@@ -1,4 +1,5 @@
-#include "app/core/OutputPath.h"
+#include "capture/OutputPath.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,8 @@ TEST(OutputPath, LongStemsAreCutToOneHundredBytesPlusTilde) {
 }
 
 TEST(OutputPath, FolderFallsBackWhenTheChosenOneIsNoFolder) {
-    const auto dir = std::filesystem::temp_directory_path() / ("korvane-out-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string d = dir.string();
+    const korvane::testing::TempFolder dir("korvane-out");
+    const std::string d = dir.Path();
     EXPECT_EQ(OutputFolder(d, "/fallback/"), d + "/");
     EXPECT_EQ(OutputFolder(d + "/", "/fallback/"), d + "/");
     EXPECT_EQ(OutputFolder(d + "/gone", "/fallback/"), "/fallback/");
@@ -39,5 +39,4 @@ TEST(OutputPath, FolderFallsBackWhenTheChosenOneIsNoFolder) {
     EXPECT_EQ(CapturePath("http://h/p?q", d, "/fallback/", TSaveFormat::Png), d + "/http___h_p_q.png");
     EXPECT_EQ(CapturePath("http://h/", "/nope", "/fb/", TSaveFormat::Jpg), "/fb/http___h_.jpg");
     EXPECT_EQ(CapturePath("http://h/", "/nope", "/fb/", TSaveFormat::Bmp), "/fb/http___h_.bmp");
-    std::filesystem::remove_all(dir);
 }

@@ -1,12 +1,14 @@
 // korvane-capture run as a program against pages served on 127.0.0.1.
+#include "platform/Files.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,30 +20,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 struct Outcome {
     int status = -1;
     std::string out, err;
 };
 
 std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return korvane::ReadWholeFile(p.string());
 }
 
 class CaptureTool : public ::testing::Test {
 protected:
     static inline std::unique_ptr<TTestHttpServer> server;
-    fs::path dir;
+    korvane::testing::TempFolder folder{"korvane-tool"};
+    const fs::path& dir = folder.Dir();
 
     static void SetUpTestSuite() {
         server = std::make_unique<TTestHttpServer>();
         server->Route("/red.html", MakeResponse(200, "text/html",
-                                                 "<!DOCTYPE html><body style='margin:0;background:#f00'>"
-                                                 "<div style='height:700px'></div></body>"));
+                                                "<!DOCTYPE html><body style='margin:0;background:#f00'>"
+                                                "<div style='height:700px'></div></body>"));
         server->Route("/blue.html", MakeResponse(200, "text/html",
-                                                  "<!DOCTYPE html><body style='margin:0;background:#00f'>"
-                                                  "<div style='height:300px'></div></body>"));
+                                                 "<!DOCTYPE html><body style='margin:0;background:#00f'>"
+                                                 "<div style='height:300px'></div></body>"));
         server->Route("/missing.html", MakeResponse(404, "text/html", "<!DOCTYPE html><body>gone</body>"));
         THttpResponse never = MakeResponse(200, "text/html", "<!DOCTYPE html><body>forever");
         never.NeverFinish = true;
@@ -49,41 +50,37 @@ protected:
 
         // A picture far below the first screen that the browser loads only when it comes near the view, and
         // that takes a while to arrive.
-        server->Route("/lazy.html", MakeResponse(200, "text/html",
-                                             "<!DOCTYPE html><body style='margin:0'><div style='height:6000px'></div>"
-                                             "<img loading='lazy' src='/lazy.svg' width='200' height='200'></body>"));
-        THttpResponse picture = MakeResponse(200, "image/svg+xml",
-                                         "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
-                                         "<rect width='200' height='200' fill='#ff0000'/></svg>");
+        server->Route("/lazy.html",
+                      MakeResponse(200, "text/html",
+                                   "<!DOCTYPE html><body style='margin:0'><div style='height:6000px'></div>"
+                                   "<img loading='lazy' src='/lazy.svg' width='200' height='200'></body>"));
+        THttpResponse picture =
+            MakeResponse(200, "image/svg+xml",
+                         "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
+                         "<rect width='200' height='200' fill='#ff0000'/></svg>");
         picture.Delay = std::chrono::milliseconds(600);
         server->Route("/lazy.svg", picture);
 
         // A page that fills itself in once three slow requests have come back, a second after its load event.
-        server->Route("/late.html", MakeResponse(200, "text/html",
-                                             "<!DOCTYPE html><body style='margin:0'><div style='height:200px'></div>"
-                                             "<script>onload=function(){Promise.all([1,2,3].map(function(i){"
-                                             "return fetch('/slow'+i)})).then(function(){var d=document."
-                                             "createElement('div');d.style.cssText='height:100px;background:#00ff00';"
-                                             "document.body.appendChild(d)})}</script></body>"));
+        server->Route("/late.html",
+                      MakeResponse(200, "text/html",
+                                   "<!DOCTYPE html><body style='margin:0'><div style='height:200px'></div>"
+                                   "<script>onload=function(){Promise.all([1,2,3].map(function(i){"
+                                   "return fetch('/slow'+i)})).then(function(){var d=document."
+                                   "createElement('div');d.style.cssText='height:100px;background:#00ff00';"
+                                   "document.body.appendChild(d)})}</script></body>"));
         THttpResponse slow = MakeResponse(200, "text/plain", "ok");
         slow.Delay = std::chrono::milliseconds(1000);
-        for (const char* path : {"/slow1", "/slow2", "/slow3"}) server->Route(path, slow);
+        for (const char* path : {"/slow1", "/slow2", "/slow3"})
+            server->Route(path, slow);
     }
     static void TearDownTestSuite() { server.reset(); }
-
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korvane-tool-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
 
     Outcome Run(std::vector<std::string> args) const {
         args.insert(args.begin(), KORVANE_CAPTURE_PATH);
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         posix_spawn_file_actions_t actions;
@@ -108,12 +105,7 @@ protected:
     std::string Stem(const std::string& path) const {
         return "http___127.0.0.1_" + std::to_string(server->Port()) + "_" + path.substr(1);
     }
-    std::vector<std::string> Images() const {
-        std::vector<std::string> names;
-        for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Images() const { return folder.Files(); }
 };
 
 } // namespace
@@ -159,7 +151,9 @@ TEST_F(CaptureTool, AFailingUrlInTheMiddleLeavesTheOthersCaptured) {
 TEST_F(CaptureTool, HttpErrorsAreCapturedWithAWarning) {
     const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/missing.html")});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.err.find("warning: " + Url("/missing.html") + ": the server answered HTTP 404"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("warning: " + Url("/missing.html") + ": the server answered HTTP 404"),
+              std::string::npos)
+        << o.err;
 }
 
 TEST_F(CaptureTool, TwoJobsGiveTheSameImagesAsOne) {
@@ -168,7 +162,8 @@ TEST_F(CaptureTool, TwoJobsGiveTheSameImagesAsOne) {
     fs::create_directories(two);
     const std::vector<std::string> pages{Url("/red.html"), Url("/blue.html"), Url("/missing.html")};
     auto args = [&](const fs::path& out, const char* jobs) {
-        std::vector<std::string> a{"--delay", "0", "--format", "bmp", "--jobs", jobs, "--output", out.string()};
+        std::vector<std::string> a{"--delay", "0",  "--format", "bmp",
+                                   "--jobs",  jobs, "--output", out.string()};
         a.insert(a.end(), pages.begin(), pages.end());
         return a;
     };
@@ -189,7 +184,8 @@ TEST_F(CaptureTool, PagesShareDownloadsOnlyWithCache) {
     picture.Headers.push_back({"Cache-Control", "max-age=3600"});
     server->Route("/kept.svg", picture);
     for (const char* page : {"/kept-a.html", "/kept-b.html"})
-        server->Route(page, MakeResponse(200, "text/html", "<!DOCTYPE html><body><img src='/kept.svg'></body>"));
+        server->Route(page,
+                      MakeResponse(200, "text/html", "<!DOCTYPE html><body><img src='/kept.svg'></body>"));
     const std::vector<std::string> pages{Url("/kept-a.html"), Url("/kept-b.html")};
     for (const bool cache : {false, true}) {
         server->ClearRequests();
@@ -203,17 +199,22 @@ TEST_F(CaptureTool, PagesShareDownloadsOnlyWithCache) {
 }
 
 TEST_F(CaptureTool, APageThatNeverCompletesHitsTheTimeout) {
-    const Outcome o = Run({"--delay", "0", "--timeout", "2", "--output", dir.string(), Url("/never.html"),
-                           Url("/blue.html")});
+    const Outcome o = Run(
+        {"--delay", "0", "--timeout", "2", "--output", dir.string(), Url("/never.html"), Url("/blue.html")});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(Url("/never.html") + ": timed out after 2 s"), std::string::npos) << o.err;
     EXPECT_EQ(Images(), std::vector<std::string>{Stem("/blue.html") + ".png"});
 }
 
 TEST_F(CaptureTool, UsageErrorsExitWithTwo) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--bogus", "x"}, {"--width"}, {"--width", "0", "x"}, {"--width", "abc", "x"}, {},
-             {"--input", (dir / "none.txt").string()}, {"--output", (dir / "nowhere").string(), "x"}}) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"--bogus", "x"},
+                                               {"--width"},
+                                               {"--width", "0", "x"},
+                                               {"--width", "abc", "x"},
+                                               {},
+                                               {"--input", (dir / "none.txt").string()},
+                                               {"--output", (dir / "nowhere").string(), "x"}}) {
         const Outcome o = Run(args);
         EXPECT_EQ(o.status, 2) << o.err;
         EXPECT_NE(o.err.find("Try 'korvane-capture --help'"), std::string::npos) << o.err;
@@ -236,10 +237,12 @@ TEST_F(CaptureTool, AnUnwritableTargetFailsWithoutAPartialFile) {
 
 TEST_F(CaptureTool, LocalFilesAndListsWithRepeats) {
     const fs::path page = dir / "local page.html";
-    std::ofstream(page) << "<!DOCTYPE html><body style='margin:0;background:#0f0'><div style='height:100px'></div></body>";
+    std::ofstream(page)
+        << "<!DOCTYPE html><body style='margin:0;background:#0f0'><div style='height:100px'></div></body>";
     const fs::path list = dir / "list.txt";
     std::ofstream(list) << "# pages\n" << page.string() << "\n\n" << page.string() << "\n";
-    const Outcome o = Run({"--delay", "0", "--format", "bmp", "--output", dir.string(), "--input", list.string()});
+    const Outcome o =
+        Run({"--delay", "0", "--format", "bmp", "--output", dir.string(), "--input", list.string()});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.err.find("skipping 1 repeated URLs"), std::string::npos) << o.err;
     const std::string name = "file___" + dir.string() + "/local%20page.html";
@@ -254,8 +257,17 @@ TEST_F(CaptureTool, LocalFilesAndListsWithRepeats) {
 TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
     auto capture = [&](bool lazy) {
         // A run that gets stuck ends at its own time and says why, well before the test's limit.
-        std::vector<std::string> args{"--delay", "1", "--timeout", "20", "--format", "bmp", "--width", "800",
-                                      "-o", (dir / "lazy.bmp").string(), Url("/lazy.html")};
+        std::vector<std::string> args{"--delay",
+                                      "1",
+                                      "--timeout",
+                                      "20",
+                                      "--format",
+                                      "bmp",
+                                      "--width",
+                                      "800",
+                                      "-o",
+                                      (dir / "lazy.bmp").string(),
+                                      Url("/lazy.html")};
         if (lazy) args.insert(args.begin(), "--lazy");
         const Outcome o = Run(args);
         EXPECT_EQ(o.status, 0) << o.err;
@@ -263,7 +275,8 @@ TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
     };
     const auto without = capture(false);
     ASSERT_TRUE(without.Ok()) << without.Error;
-    EXPECT_NE(without.Pixel(100, 6100), 0xFF0000u) << "the picture came in without scrolling: the test proves nothing";
+    EXPECT_NE(without.Pixel(100, 6100), 0xFF0000u)
+        << "the picture came in without scrolling: the test proves nothing";
     const auto with = capture(true);
     ASSERT_TRUE(with.Ok()) << with.Error;
     EXPECT_EQ(with.Pixel(100, 6100), 0xFF0000u);
@@ -271,8 +284,8 @@ TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
 
 TEST_F(CaptureTool, WaitIdleCapturesWhatAScriptAddsAfterTheLoad) {
     auto capture = [&](bool waitIdle) {
-        std::vector<std::string> args{"--delay", "0", "--format", "png", "-o", (dir / "late.png").string(),
-                                      Url("/late.html")};
+        std::vector<std::string> args{
+            "--delay", "0", "--format", "png", "-o", (dir / "late.png").string(), Url("/late.html")};
         if (waitIdle) args.insert(args.begin(), "--wait-idle");
         const Outcome o = Run(args);
         EXPECT_EQ(o.status, 0) << o.err;
@@ -321,10 +334,12 @@ TEST_F(CaptureTool, TheLargestSidesComeOutComplete) {
     EXPECT_EQ(image.Width, 16384);
     EXPECT_EQ(image.Height, 2030);
     for (int i = 0; i < 2; ++i)
-        for (int x : {0, 9000, 16383}) EXPECT_EQ(image.Pixel(x, i * 1000 + 500), colour(i)) << x;
+        for (int x : {0, 9000, 16383})
+            EXPECT_EQ(image.Pixel(x, i * 1000 + 500), colour(i)) << x;
     fs::remove(dir / "wide.bmp");
 
-    o = Run({"--delay", "0", "--width", "800", "--format", "png", "-o", (dir / "tall.png").string(), Url("/tall.html")});
+    o = Run({"--delay", "0", "--width", "800", "--format", "png", "-o", (dir / "tall.png").string(),
+             Url("/tall.html")});
     ASSERT_EQ(o.status, 0) << o.err;
     image = DecodeImageFile((dir / "tall.png").string());
     ASSERT_TRUE(image.Ok()) << image.Error;
@@ -342,11 +357,12 @@ TEST_F(CaptureTool, TheLargestSidesComeOutComplete) {
 // Two pages at once, some of them tall: the page that is not in front still loads and draws.
 TEST_F(CaptureTool, TwoJobsOverTallAndShortPagesAllComeOut) {
     auto box = [](int w, int h) {
-        return "<!DOCTYPE html><body style='margin:0'><div style='width:" + std::to_string(w) + "px;height:" +
-               std::to_string(h) + "px;background:linear-gradient(135deg,#2a6,#fd3 50%,#36c)'></div></body>";
+        return "<!DOCTYPE html><body style='margin:0'><div style='width:" + std::to_string(w) +
+               "px;height:" + std::to_string(h) +
+               "px;background:linear-gradient(135deg,#2a6,#fd3 50%,#36c)'></div></body>";
     };
-    const std::vector<std::pair<int, int>> sizes{{1024, 20000}, {1024, 768}, {1200, 6000}, {1500, 3000},
-                                                 {300, 12000}, {640, 2000}};
+    const std::vector<std::pair<int, int>> sizes{{1024, 20000}, {1024, 768},  {1200, 6000},
+                                                 {1500, 3000},  {300, 12000}, {640, 2000}};
     std::vector<std::string> args{"--delay", "0", "--jobs", "2", "--timeout", "30", "--output", dir.string()};
     for (auto [w, h] : sizes) {
         const std::string path = "/box" + std::to_string(w) + "x" + std::to_string(h) + ".html";

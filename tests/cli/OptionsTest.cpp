@@ -1,5 +1,6 @@
 #include "cli/Options.h"
 #include "platform/Files.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,13 @@ using namespace korvane;
 namespace fs = std::filesystem;
 
 namespace {
-TCliOptions Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+TCliOptions Parse(std::vector<std::string> args) {
+    return ParseCommandLine(args);
+}
 
-struct Scratch {
-    fs::path dir = fs::temp_directory_path() / ("korvane-cli-" + std::to_string(::getpid()));
-    Scratch() { fs::create_directories(dir); }
-    ~Scratch() { fs::remove_all(dir); }
-    std::string Put(const std::string& name, const std::string& text) const {
-        const std::string path = (dir / name).string();
-        WriteFileAtomically(path, text);
-        return path;
-    }
+struct Scratch : korvane::testing::TempFolder {
+    Scratch() : TempFolder("korvane-cli") {}
+    const fs::path dir = Dir();
 };
 } // namespace
 
@@ -41,10 +38,32 @@ TEST(CliOptions, DefaultsMatchAFreshWindow) {
 }
 
 TEST(CliOptions, ValuesInBothSpellingsAndSwitches) {
-    const auto o = Parse({"--width=auto", "--height", "3000", "--delay", "0", "--format=jpg", "--no-images",
-                          "--no-video", "--no-scripts", "--no-java", "--no-activex", "--activex-download",
-                          "--hide-scrollbars", "--view", "--jobs", "2", "--timeout=5", "--scale", "2",
-                          "--wait-idle", "--lazy", "--cache", "-q", "a.html", "--", "--not-an-option"});
+    const auto o = Parse({"--width=auto",
+                          "--height",
+                          "3000",
+                          "--delay",
+                          "0",
+                          "--format=jpg",
+                          "--no-images",
+                          "--no-video",
+                          "--no-scripts",
+                          "--no-java",
+                          "--no-activex",
+                          "--activex-download",
+                          "--hide-scrollbars",
+                          "--view",
+                          "--jobs",
+                          "2",
+                          "--timeout=5",
+                          "--scale",
+                          "2",
+                          "--wait-idle",
+                          "--lazy",
+                          "--cache",
+                          "-q",
+                          "a.html",
+                          "--",
+                          "--not-an-option"});
     EXPECT_EQ(o.Width, TSideChoice::Auto());
     EXPECT_EQ(o.Height, TSideChoice::Fixed(3000));
     EXPECT_EQ(o.Delay, 0);
@@ -86,28 +105,33 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(message({"--lazy=1", "u"}), "option --lazy takes no value");
     EXPECT_EQ(message({}), "no URL given");
     EXPECT_EQ(message({"-o", "x.png", "a", "b"}), "-o names one file: give exactly one URL");
-    EXPECT_EQ(message({"--output", "/nonexistent-korvane", "u"}), "output folder '/nonexistent-korvane' does not exist");
-    EXPECT_EQ(message({"--input", "/nonexistent-korvane.txt"}), "cannot read the URL list '/nonexistent-korvane.txt'");
+    EXPECT_EQ(message({"--output", "/nonexistent-korvane", "u"}),
+              "output folder '/nonexistent-korvane' does not exist");
+    EXPECT_EQ(message({"--input", "/nonexistent-korvane.txt"}),
+              "cannot read the URL list '/nonexistent-korvane.txt'");
     EXPECT_EQ(message({"--help"}), "accepted");
 }
 
 TEST(CliOptions, UrlListsSkipCommentsAndBlanksAndRefuseBinary) {
     Scratch s;
-    const auto list = s.Put("urls.txt", "# pages\r\nhttp://127.0.0.1/a\r\n\r\n   \n  http://127.0.0.1/b  \n#x\n");
+    const auto list =
+        s.Put("urls.txt", "# pages\r\nhttp://127.0.0.1/a\r\n\r\n   \n  http://127.0.0.1/b  \n#x\n");
     EXPECT_EQ(Parse({"first", "--input", list}).Urls,
               (std::vector<std::string>{"first", "http://127.0.0.1/a", "http://127.0.0.1/b"}));
     const auto binary = s.Put("bin.txt", std::string("http://a\0\x01\xff", 11));
     EXPECT_THROW(Parse({"--input", binary}), EUsageError);
     std::string many;
-    for (int i = 0; i < 10000; ++i) many += "http://127.0.0.1/" + std::to_string(i % 100) + "\n";
+    for (int i = 0; i < 10000; ++i)
+        many += "http://127.0.0.1/" + std::to_string(i % 100) + "\n";
     EXPECT_EQ(ReadUrlList(s.Put("many.txt", many)).size(), 10000u);
 }
 
 TEST(CliOptions, SettingsFileGivesDefaultsThatOptionsOverride) {
     Scratch s;
-    const auto ini = s.Put("k.ini", "[option]\r\ncapturewith=1\r\ncapanywidth=300\r\ncaptureheight=3\r\n"
-                                    "saveformat=1\r\ndelay=0x0A\r\ncapandview=0\r\nhidescrollbar=1\r\noutputpath=" +
-                                        s.dir.string() + "\r\n[security]\r\nimage=0\r\naxdl=1\r\n");
+    const auto ini =
+        s.Put("k.ini", "[option]\r\ncapturewith=1\r\ncapanywidth=300\r\ncaptureheight=3\r\n"
+                       "saveformat=1\r\ndelay=0x0A\r\ncapandview=0\r\nhidescrollbar=1\r\noutputpath=" +
+                           s.dir.string() + "\r\n[security]\r\nimage=0\r\naxdl=1\r\n");
     auto o = Parse({"--settings", ini, "u"});
     EXPECT_EQ(o.Width, TSideChoice::Fixed(300));
     EXPECT_EQ(o.Height, TSideChoice::Fixed(600));

@@ -25,7 +25,7 @@ public:
         std::vector<Message> messages;
     };
 
-    explicit FakeControl(std::shared_ptr<Log> log, int id = 1) : log_(std::move(log)), id_(id) {}
+    explicit FakeControl(std::shared_ptr<Log> log, int id = 1) : FLog(std::move(log)), FId(id) {}
 
     // Client origin (0,0) is at screen (origin.x, origin.y); the whole window starts frame pixels further
     // up and left.
@@ -37,7 +37,7 @@ public:
     TScrollBars bars;
     bool handleAllocated = true;
 
-    HWND Handle() const override { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id_ * 16)); }
+    HWND Handle() const override { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(FId * 16)); }
     bool HandleAllocated() const override { return handleAllocated; }
     void HandleNeeded() override { handleAllocated = true; }
     int ClientWidth() const override { return width; }
@@ -50,24 +50,24 @@ public:
         return {origin.x - frame, origin.y - frame, origin.x + width + frame, origin.y + height + frame};
     }
     void Perform(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        log_->messages.push_back({message, wParam, lParam});
+        FLog->messages.push_back({message, wParam, lParam});
     }
     HRESULT RegisterDragDrop(IDropTarget* target) override {
-        ++log_->registered;
-        log_->target = target;
+        ++FLog->registered;
+        FLog->target = target;
         target->AddRef();
         return S_OK;
     }
     HRESULT RevokeDragDrop() override {
-        ++log_->revoked;
-        if (log_->target) log_->target->Release();
-        log_->target = nullptr;
+        ++FLog->revoked;
+        if (FLog->target) FLog->target->Release();
+        FLog->target = nullptr;
         return S_OK;
     }
 
 private:
-    std::shared_ptr<Log> log_;
-    int id_;
+    std::shared_ptr<Log> FLog;
+    int FId;
 };
 
 // A data object with chosen formats. Each format may answer with global memory or with another medium type;
@@ -161,7 +161,7 @@ public:
 private:
     class FailingReset final : public TRefCounted, public IEnumFORMATETC {
     public:
-        explicit FailingReset(std::vector<FORMATETC> f) : inner_(std::move(f)) {}
+        explicit FailingReset(std::vector<FORMATETC> f) : FInner(std::move(f)) {}
         HRESULT QueryInterface(const IID&, void** o) override {
             *o = nullptr;
             return E_NOINTERFACE;
@@ -169,14 +169,14 @@ private:
         std::uint32_t AddRef() override { return AddRefImpl(); }
         std::uint32_t Release() override { return ReleaseImpl(); }
         HRESULT Next(std::uint32_t c, FORMATETC* r, std::uint32_t* f) override {
-            return inner_.Next(c, r, f);
+            return FInner.Next(c, r, f);
         }
-        HRESULT Skip(std::uint32_t c) override { return inner_.Skip(c); }
+        HRESULT Skip(std::uint32_t c) override { return FInner.Skip(c); }
         HRESULT Reset() override { return E_FAIL; }
         HRESULT Clone(IEnumFORMATETC**) override { return E_NOTIMPL; }
 
     private:
-        FormatEnumerator inner_;
+        FormatEnumerator FInner;
     };
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 class BlockMaker {
 public:
-    explicit BlockMaker(std::uint64_t seed) : rng_(seed) {}
+    explicit BlockMaker(std::uint64_t seed) : FRng(seed) {}
 
     std::string Next() {
         std::string b;
@@ -38,7 +38,7 @@ public:
     }
 
 private:
-    std::size_t Pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+    std::size_t Pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(FRng); }
     char Byte() { return static_cast<char>(Pick(256)); }
     std::string Bytes(std::size_t n) {
         std::string s(n, '\0');
@@ -64,7 +64,7 @@ private:
         std::string b = ToString(MakeDropFilesBlock(names, Pick(2) == 0));
         if (Pick(3) == 0) { // an offset anywhere, also far outside
             const std::uint32_t offset =
-                Pick(2) ? static_cast<std::uint32_t>(Pick(b.size() + 8)) : static_cast<std::uint32_t>(rng_());
+                Pick(2) ? static_cast<std::uint32_t>(Pick(b.size() + 8)) : static_cast<std::uint32_t>(FRng());
             for (int i = 0; i < 4; ++i)
                 b[static_cast<std::size_t>(i)] = static_cast<char>(offset >> (8 * i));
         }
@@ -125,7 +125,7 @@ private:
         }
     }
 
-    std::mt19937_64 rng_;
+    std::mt19937_64 FRng;
 };
 
 TEST(DropDataRandom, HundredThousandBlocksBreakNoReader) {

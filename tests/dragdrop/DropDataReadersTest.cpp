@@ -2,6 +2,7 @@
 #include "dragdrop/ShortcutFile.h"
 #include "platform/DataObject.h"
 #include "platform/DragImage.h"
+#include "platform/Text.h"
 
 #include <gtest/gtest.h>
 

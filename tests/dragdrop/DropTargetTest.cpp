@@ -75,9 +75,9 @@ struct Fixture : ::testing::Test {
 
 TEST(InterfacedComponent, CountsReferencesAndAnswersOnlyItsInterfaces) {
     struct Plain final : TInterfacedComponent {
-        explicit Plain(bool* gone) : gone_(gone) {}
-        ~Plain() override { *gone_ = true; }
-        bool* gone_;
+        explicit Plain(bool* gone) : FGone(gone) {}
+        ~Plain() override { *FGone = true; }
+        bool* FGone;
     };
     bool gone = false;
     ComPtr<Plain> owner = MakeCom<Plain>(&gone);

@@ -1,4 +1,5 @@
 #include "dragdrop/DropURLTarget.h"
+#include "tests/support/TempFolder.h"
 
 #include "DragDropFakes.h"
 #include "dragdrop/ShortcutFile.h"
@@ -30,22 +31,12 @@ struct URLTarget : ::testing::Test {
     TDropURLTarget target;
     ComPtr<ScriptedDataObject> data = MakeCom<ScriptedDataObject>();
     const TDragDropFormats& f = DragDropFormats();
-    fs::path dir;
+    korvane::testing::TempFolder folder{"korvane-dragdrop"};
+    const fs::path& dir = folder.Dir();
 
-    void SetUp() override {
-        target.AttachTo(std::make_unique<FakeControl>(log));
-        dir = fs::temp_directory_path() / ("korvane-dragdrop-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    void SetUp() override { target.AttachTo(std::make_unique<FakeControl>(log)); }
     std::string WriteFile(const std::string& name, std::string_view content) {
-        const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p.string();
+        return folder.Put(name, std::string(content));
     }
     // Enters with the data (which reads it) and returns the effect; the result stays readable until a drop.
     std::uint32_t Enter(std::uint32_t allowed = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK) {

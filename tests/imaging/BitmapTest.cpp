@@ -40,20 +40,25 @@ TEST(Bitmap, RowsAreStoredBottomUpWithZeroPaddingToFourBytes) {
         bitmap.SetSize(c.width, 3);
         EXPECT_EQ(bitmap.RowStride(), c.stride) << c.width;
         EXPECT_EQ(bitmap.ImageSize(), c.stride * 3);
-        EXPECT_EQ(bitmap.ScanLine(2), bitmap.Bits());                 // the bottom row comes first
+        EXPECT_EQ(bitmap.ScanLine(2), bitmap.Bits());                // the bottom row comes first
         EXPECT_EQ(bitmap.ScanLine(0), bitmap.Bits() + 2 * c.stride); // the top row last
-        EXPECT_TRUE(std::all_of(bitmap.Bits(), bitmap.Bits() + bitmap.ImageSize(), [](std::uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(std::all_of(bitmap.Bits(), bitmap.Bits() + bitmap.ImageSize(),
+                                [](std::uint8_t b) { return b == 0; }));
     }
 }
 
 TEST(Bitmap, ResizingKeepsTheTopLeftPixelsAndZeroesTheRest) {
-    TBitmap bitmap = MakeRgbBitmap(4, 3, [](int x, int y) { return Rgb{static_cast<std::uint8_t>(x + 1), static_cast<std::uint8_t>(y + 1), 7}; });
+    TBitmap bitmap = MakeRgbBitmap(4, 3, [](int x, int y) {
+        return Rgb{static_cast<std::uint8_t>(x + 1), static_cast<std::uint8_t>(y + 1), 7};
+    });
     bitmap.SetSize(2, 5);
     EXPECT_EQ(bitmap.RowStride(), 8u);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 2; ++x) {
             const std::uint8_t* p = bitmap.ScanLine(y) + x * 3;
-            const Bytes want = y < 3 ? Bytes{7, static_cast<std::uint8_t>(y + 1), static_cast<std::uint8_t>(x + 1)} : Bytes{0, 0, 0};
+            const Bytes want =
+                y < 3 ? Bytes{7, static_cast<std::uint8_t>(y + 1), static_cast<std::uint8_t>(x + 1)}
+                      : Bytes{0, 0, 0};
             EXPECT_EQ((Bytes{p[0], p[1], p[2]}), want);
         }
     EXPECT_EQ(bitmap.ScanLine(0)[6], 0); // padding
@@ -71,11 +76,15 @@ TEST(Bitmap, ResizingKeepsTheTopLeftPixelsAndZeroesTheRest) {
 }
 
 TEST(Bitmap, CopiesAreDeepAndMovesEmptyTheSource) {
-    TBitmap bitmap = MakeRgbBitmap(3, 2, [](int x, int y) { return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 1}; });
+    TBitmap bitmap = MakeRgbBitmap(3, 2, [](int x, int y) {
+        return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 1};
+    });
     bitmap.SetPalette({{1, 2, 3}});
     bitmap.SetTransparent(true);
     int progress = 0;
-    bitmap.OnProgress = [&](TBitmap&, TProgressStage, int, bool, const TRect&, const std::string&) { ++progress; };
+    bitmap.OnProgress = [&](TBitmap&, TProgressStage, int, bool, const TRect&, const std::string&) {
+        ++progress;
+    };
     TBitmap copy(bitmap);
     EXPECT_EQ(copy.Width(), 3);
     EXPECT_EQ(copy.Palette(), bitmap.Palette());
@@ -107,7 +116,8 @@ TEST(Bitmap, ChangingTheStorageDepthGivesFreshZeroPixels) {
     bitmap.SetPixelFormat(TPixelFormat::pf32bit);
     EXPECT_EQ(bitmap.Width(), 4);
     EXPECT_EQ(bitmap.RowStride(), 16u);
-    EXPECT_TRUE(std::all_of(bitmap.Bits(), bitmap.Bits() + bitmap.ImageSize(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(bitmap.Bits(), bitmap.Bits() + bitmap.ImageSize(),
+                            [](std::uint8_t b) { return b == 0; }));
     bitmap.SetPixelFormat(TPixelFormat::pf15bit);
     bitmap.ScanLine(0)[0] = 5;
     bitmap.SetPixelFormat(TPixelFormat::pf16bit); // same storage: pixels stay

@@ -13,7 +13,9 @@ using namespace korvane::test;
 std::uint32_t LE32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
-std::uint16_t LE16(const Bytes& b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)); }
+std::uint16_t LE16(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
 // The fields of a BMP file and its pixels as red, green, blue, top row first.
 struct BmpFile {
@@ -42,12 +44,14 @@ BmpFile ReadBmp(const Bytes& b) {
     for (int y = 0; y < f.height; ++y) {
         const std::size_t row = f.offset + stride * static_cast<std::size_t>(f.height - 1 - y);
         for (int x = 0; x < f.width; ++x) {
-            Rgb& px = f.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width) + static_cast<std::size_t>(x)];
+            Rgb& px = f.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(f.width) +
+                               static_cast<std::size_t>(x)];
             if (f.bitCount == 24 || f.bitCount == 32) {
                 const std::size_t p = row + static_cast<std::size_t>(x) * (f.bitCount / 8);
                 px = {b[p + 2], b[p + 1], b[p]};
             } else if (f.bitCount == 8) {
-                const std::size_t entry = 54 + 4 * static_cast<std::size_t>(b[row + static_cast<std::size_t>(x)]);
+                const std::size_t entry =
+                    54 + 4 * static_cast<std::size_t>(b[row + static_cast<std::size_t>(x)]);
                 px = {b[entry + 2], b[entry + 1], b[entry]};
             }
         }
@@ -75,21 +79,24 @@ TEST(BmpWriter, OnePixelFileIs58BytesWithEveryHeaderField) {
     EXPECT_EQ(f.bitCount, 24);
     EXPECT_EQ(f.compression, 0u);
     EXPECT_EQ(f.imageSize, 4u);
-    for (std::size_t at : {38u, 42u, 46u, 50u}) EXPECT_EQ(LE32(b, at), 0u);
+    for (std::size_t at : {38u, 42u, 46u, 50u})
+        EXPECT_EQ(LE32(b, at), 0u);
     EXPECT_EQ((Bytes(b.begin() + 54, b.end())), (Bytes{30, 20, 10, 0}));
 }
 
 TEST(BmpWriter, RowsArePaddedAndBottomUp) {
     TempFolder folder;
     const TBitmap bitmap = MakeRgbBitmap(3, 2, [](int x, int y) {
-        return Rgb{static_cast<std::uint8_t>(100 + x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x * y + 1)};
+        return Rgb{static_cast<std::uint8_t>(100 + x), static_cast<std::uint8_t>(y),
+                   static_cast<std::uint8_t>(x * y + 1)};
     });
     const std::string path = folder.Path("three.bmp");
     WriteBmpFile(bitmap, path);
     const Bytes b = ReadBytes(path);
     ASSERT_EQ(b.size(), 54u + 12u * 2u);
     EXPECT_EQ(LE32(b, 34), 24u);
-    // The first triple is the bottom-left pixel (0, 1): blue 1, green 1, red 100; then 3 zero bytes end the row.
+    // The first triple is the bottom-left pixel (0, 1): blue 1, green 1, red 100; then 3 zero bytes end the
+    // row.
     EXPECT_EQ((Bytes(b.begin() + 54, b.begin() + 66)), (Bytes{1, 1, 100, 2, 1, 101, 3, 1, 102, 0, 0, 0}));
     EXPECT_EQ((Bytes(b.begin() + 75, b.begin() + 78)), (Bytes{0, 0, 0}));
     const BmpFile f = ReadBmp(b);
@@ -98,7 +105,8 @@ TEST(BmpWriter, RowsArePaddedAndBottomUp) {
         for (int x = 0; x < 3; ++x) {
             const Rgb p = f.pixels[static_cast<std::size_t>(y * 3 + x)];
             EXPECT_EQ((Bytes{p.r, p.g, p.b}),
-                      (Bytes{static_cast<std::uint8_t>(100 + x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x * y + 1)}));
+                      (Bytes{static_cast<std::uint8_t>(100 + x), static_cast<std::uint8_t>(y),
+                             static_cast<std::uint8_t>(x * y + 1)}));
         }
 }
 

@@ -40,7 +40,8 @@ protected:
 
 std::vector<std::uint8_t> Pattern(std::size_t n) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return v;
 }
 
@@ -198,8 +199,8 @@ TEST(GraphicStreamProgress, BitmapHandlerGetsStagesSenderAndAnEmptyRectangle) {
         const TBitmap* sender;
     };
     std::vector<Call> calls;
-    bitmap.OnProgress = [&](TBitmap& sender, TProgressStage stage, int percent, bool redraw, const TRect& rect,
-                            const std::string& message) {
+    bitmap.OnProgress = [&](TBitmap& sender, TProgressStage stage, int percent, bool redraw,
+                            const TRect& rect, const std::string& message) {
         calls.push_back({stage, percent, redraw, rect, &sender});
         EXPECT_TRUE(message.empty());
     };

@@ -1,5 +1,7 @@
 #include "ImagingTestSupport.h"
 
+#include "platform/Files.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -17,7 +19,9 @@ std::uint32_t BE32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
-std::uint16_t BE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint16_t BE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 
 std::vector<Chunk> ParseChunks(const Bytes& png, bool* ok) {
     std::vector<Chunk> chunks;
@@ -42,7 +46,8 @@ std::vector<Chunk> ParseChunks(const Bytes& png, bool* ok) {
 
 std::vector<std::string> ChunkTypes(const Bytes& png) {
     std::vector<std::string> types;
-    for (const auto& c : ParseChunks(png)) types.push_back(c.type);
+    for (const auto& c : ParseChunks(png))
+        types.push_back(c.type);
     return types;
 }
 
@@ -115,38 +120,22 @@ std::string RunPngcheck(const std::string& path, bool* passed) {
         return "cannot run pngcheck";
     }
     char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
     const int status = pclose(pipe);
-    *passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("No errors detected") != std::string::npos;
+    *passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+              output.find("No errors detected") != std::string::npos;
     return output;
 }
 
 Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadWholeFile(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-TempFolder::TempFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("korvane-imaging-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::string> TempFolder::Files() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TBitmap MakeBitmap(TPixelFormat format, int width, int height,
@@ -155,7 +144,8 @@ TBitmap MakeBitmap(TPixelFormat format, int width, int height,
     bitmap.SetPixelFormat(format);
     bitmap.SetSize(width, height);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) store(bitmap.ScanLine(y), x, y);
+        for (int x = 0; x < width; ++x)
+            store(bitmap.ScanLine(y), x, y);
     return bitmap;
 }
 
@@ -191,14 +181,16 @@ Bytes EncodePng(const TBitmap& bitmap, const std::function<void(TPngWriteStream&
 std::vector<int> FilterTypes(const Bytes& png, std::size_t rowLength) {
     const Bytes rows = InflateImageData(png);
     std::vector<int> types;
-    for (std::size_t at = 0; at < rows.size(); at += rowLength + 1) types.push_back(rows[at]);
+    for (std::size_t at = 0; at < rows.size(); at += rowLength + 1)
+        types.push_back(rows[at]);
     return types;
 }
 
 TBitmap NoiseRgbBitmap(int width, int height, std::uint32_t seed) {
     return MakeRgbBitmap(width, height, [&](int x, int y) {
         const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), seed);
-        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
+        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                   static_cast<std::uint8_t>(n >> 16)};
     });
 }
 

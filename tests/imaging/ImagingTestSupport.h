@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the imaging tests: bitmaps with known pixels, PNG chunk parsing, decoding with libspng,
 // pngcheck, and a temporary folder.
+#include "tests/support/TempFolder.h"
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -46,19 +47,7 @@ std::string RunPngcheck(const std::string& path, bool* passed);
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 
-// A fresh folder removed with everything in it at the end of the test.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string Path(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> Files() const; // names in the folder, sorted
-
-private:
-    std::filesystem::path path_;
-};
+using korvane::testing::TempFolder;
 
 // A bitmap of the format whose pixel (x, y) (y = 0 top) is set by store(row, x, y).
 TBitmap MakeBitmap(TPixelFormat format, int width, int height,

@@ -5,8 +5,8 @@
 #include <csetjmp>
 #include <cstdio>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "ImagingTestSupport.h"
 #include "imaging/JpegImage.h"
@@ -34,7 +34,9 @@ struct JumpError {
     std::jmp_buf jump;
 };
 
-void Quit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1); }
+void Quit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1);
+}
 
 DecodedJpeg DecodeJpeg(const Bytes& bytes) {
     DecodedJpeg d;
@@ -62,18 +64,22 @@ DecodedJpeg DecodeJpeg(const Bytes& bytes) {
     d.yDensity = cinfo.Y_density;
     d.restartInterval = static_cast<int>(cinfo.restart_interval);
     for (int c = 0; c < std::min(cinfo.num_components, 3); ++c) {
-        d.sampling[static_cast<std::size_t>(c)] = {cinfo.comp_info[c].h_samp_factor, cinfo.comp_info[c].v_samp_factor};
+        d.sampling[static_cast<std::size_t>(c)] = {cinfo.comp_info[c].h_samp_factor,
+                                                   cinfo.comp_info[c].v_samp_factor};
         d.ids[static_cast<std::size_t>(c)] = cinfo.comp_info[c].component_id;
         d.tables[static_cast<std::size_t>(c)] = cinfo.comp_info[c].quant_tbl_no;
     }
     for (int t = 0; t < 2; ++t)
         if (cinfo.quant_tbl_ptrs[t])
-            for (int i = 0; i < 64; ++i) d.quant[static_cast<std::size_t>(t)][static_cast<std::size_t>(i)] = cinfo.quant_tbl_ptrs[t]->quantval[i];
+            for (int i = 0; i < 64; ++i)
+                d.quant[static_cast<std::size_t>(t)][static_cast<std::size_t>(i)] =
+                    cinfo.quant_tbl_ptrs[t]->quantval[i];
     cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
     d.rgb.resize(static_cast<std::size_t>(d.width) * static_cast<std::size_t>(d.height) * 3);
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = &d.rgb[static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(d.width) * 3];
+        JSAMPROW row =
+            &d.rgb[static_cast<std::size_t>(cinfo.output_scanline) * static_cast<std::size_t>(d.width) * 3];
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
@@ -95,7 +101,9 @@ std::vector<int> Markers(const Bytes& b) {
         const std::size_t length = static_cast<std::size_t>(b[at + 2] << 8 | b[at + 3]);
         at += 2 + length;
         if (m == 0xDA) {
-            while (at + 1 < b.size() && !(b[at] == 0xFF && b[at + 1] != 0 && !(b[at + 1] >= 0xD0 && b[at + 1] <= 0xD7))) ++at;
+            while (at + 1 < b.size() &&
+                   !(b[at] == 0xFF && b[at + 1] != 0 && !(b[at + 1] >= 0xD0 && b[at + 1] <= 0xD7)))
+                ++at;
         }
     }
     return markers;
@@ -105,7 +113,9 @@ Bytes Segments(const Bytes& b, int marker) {
     Bytes all;
     for (std::size_t at = 2; at + 4 <= b.size() && b[at] == 0xFF && b[at + 1] != 0xDA;) {
         const std::size_t length = static_cast<std::size_t>(b[at + 2] << 8 | b[at + 3]);
-        if (b[at + 1] == marker) all.insert(all.end(), b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+        if (b[at + 1] == marker)
+            all.insert(all.end(), b.begin() + static_cast<std::ptrdiff_t>(at),
+                       b.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
         at += 2 + length;
     }
     return all;
@@ -116,7 +126,8 @@ TBitmap PhotoLike(int width, int height) {
         const double r = 128 + 90 * std::sin(x / 37.0) * std::cos(y / 23.0);
         const double g = 128 + 80 * std::sin((x + y) / 51.0);
         const double b = 110 + 70 * std::cos(std::hypot(x - 120, y - 90) / 19.0);
-        const int n = static_cast<int>(Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) % 9) - 4;
+        const int n =
+            static_cast<int>(Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) % 9) - 4;
         auto clamp = [](double v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0)); };
         return Rgb{clamp(r + n), clamp(g + n), clamp(b + n)};
     });
@@ -152,7 +163,9 @@ TEST(JpegImage, PhotoLikeImageDecodesWithinThirtyFiveDecibels) {
         for (int x = 0; x < 256; ++x)
             for (int c = 0; c < 3; ++c) {
                 const int source = photo.ScanLine(y)[x * 3 + 2 - c];
-                const int decoded = d.rgb[(static_cast<std::size_t>(y) * 256 + static_cast<std::size_t>(x)) * 3 + static_cast<std::size_t>(c)];
+                const int decoded =
+                    d.rgb[(static_cast<std::size_t>(y) * 256 + static_cast<std::size_t>(x)) * 3 +
+                          static_cast<std::size_t>(c)];
                 squared += (source - decoded) * (source - decoded);
             }
     const double mse = squared / (256.0 * 192.0 * 3.0);
@@ -170,7 +183,8 @@ TEST(JpegImage, StreamIsBaselineJfifWithQuality90TablesAndStandardSampling) {
     std::fill(std::begin(k2), std::end(k2), 99);
     const int k2top[4][4] = {{17, 18, 24, 47}, {18, 21, 26, 66}, {24, 26, 56, 99}, {47, 66, 99, 99}};
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) k2[r * 8 + c] = k2top[r][c];
+        for (int c = 0; c < 4; ++c)
+            k2[r * 8 + c] = k2top[r][c];
     auto scaled = [](int e) { return std::clamp((e * 20 + 50) / 100, 1, 255); };
 
     const Bytes bytes = Jpeg(PhotoLike(64, 48));
@@ -180,7 +194,8 @@ TEST(JpegImage, StreamIsBaselineJfifWithQuality90TablesAndStandardSampling) {
         EXPECT_EQ(d.quant[0][static_cast<std::size_t>(i)], scaled(k1[i])) << i;
         EXPECT_EQ(d.quant[1][static_cast<std::size_t>(i)], scaled(k2[i])) << i;
     }
-    EXPECT_EQ((std::vector<int>(d.quant[0].begin(), d.quant[0].begin() + 8)), (std::vector<int>{3, 2, 2, 3, 5, 8, 10, 12}));
+    EXPECT_EQ((std::vector<int>(d.quant[0].begin(), d.quant[0].begin() + 8)),
+              (std::vector<int>{3, 2, 2, 3, 5, 8, 10, 12}));
     EXPECT_EQ(d.components, 3);
     EXPECT_EQ(d.ids, (std::array<int, 3>{1, 2, 3}));
     EXPECT_EQ(d.sampling[0], (std::array<int, 2>{2, 2}));
@@ -204,7 +219,11 @@ TEST(JpegImage, StreamIsBaselineJfifWithQuality90TablesAndStandardSampling) {
     EXPECT_EQ(std::count(markers.begin(), markers.end(), 0xDD), 0); // no restart interval
     EXPECT_EQ(markers.back(), 0xD9);
     // Standard Huffman tables: the same for any picture.
-    EXPECT_EQ(Segments(bytes, 0xC4), Segments(Jpeg(MakeRgbBitmap(16, 16, [](int, int) { return Rgb{0, 0, 0}; })), 0xC4));
+    EXPECT_EQ(Segments(bytes, 0xC4), Segments(Jpeg(MakeRgbBitmap(16, 16,
+                                                                 [](int, int) {
+                                                                     return Rgb{0, 0, 0};
+                                                                 })),
+                                              0xC4));
 }
 
 TEST(JpegImage, OneRowAndEmptyPictures) {
@@ -229,7 +248,8 @@ TEST(JpegImage, OptionsAndOtherSourceFormats) {
     const DecodedJpeg gray = DecodeJpeg(Jpeg(photo, [](TJPEGImage& j) { j.SetGrayscale(true); }));
     ASSERT_TRUE(gray.ok);
     EXPECT_EQ(gray.components, 1);
-    const DecodedJpeg progressive = DecodeJpeg(Jpeg(photo, [](TJPEGImage& j) { j.SetProgressiveEncoding(true); }));
+    const DecodedJpeg progressive =
+        DecodeJpeg(Jpeg(photo, [](TJPEGImage& j) { j.SetProgressiveEncoding(true); }));
     ASSERT_TRUE(progressive.ok);
     EXPECT_TRUE(progressive.progressive);
     EXPECT_GT(Jpeg(photo, [](TJPEGImage& j) { j.SetCompressionQuality(100); }).size(), Jpeg(photo).size());

@@ -21,7 +21,9 @@ TBitmap Palette8(std::vector<TPaletteEntry> palette, int width = 4, int height =
 }
 
 TBitmap Rgb24(int width = 4, int height = 2) {
-    return MakeRgbBitmap(width, height, [](int x, int y) { return Rgb{static_cast<std::uint8_t>(x * 40), 9, static_cast<std::uint8_t>(y)}; });
+    return MakeRgbBitmap(width, height, [](int x, int y) {
+        return Rgb{static_cast<std::uint8_t>(x * 40), 9, static_cast<std::uint8_t>(y)};
+    });
 }
 
 void ExpectValid(const Bytes& png, TempFolder& folder, const std::string& name) {
@@ -50,15 +52,17 @@ TEST(PngChunks, AllOptionalChunksInTheirOrder) {
         e.PhysY = 2835;
         e.PhysUnit = 1;
     });
-    EXPECT_EQ(ChunkTypes(png), (std::vector<std::string>{"IHDR", "tIME", "tEXt", "tEXt", "kvNG", "gIFg", "gAMA", "cHRM",
-                                                         "sBIT", "PLTE", "bKGD", "tRNS", "pHYs", "IDAT", "IEND"}));
+    EXPECT_EQ(ChunkTypes(png),
+              (std::vector<std::string>{"IHDR", "tIME", "tEXt", "tEXt", "kvNG", "gIFg", "gAMA", "cHRM",
+                                        "sBIT", "PLTE", "bKGD", "tRNS", "pHYs", "IDAT", "IEND"}));
     EXPECT_EQ(ChunkData(png, "gIFg"), (Bytes{1, 0, 0, 10}));
     const Bytes c = ChunkData(png, "cHRM");
     ASSERT_EQ(c.size(), 32u);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(BE32(&c[static_cast<std::size_t>(i) * 4]), chrm[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(BE32(&c[static_cast<std::size_t>(i) * 4]), chrm[static_cast<std::size_t>(i)]);
     EXPECT_EQ(ChunkData(png, "sBIT"), (Bytes{8, 8, 8}));
     EXPECT_EQ(ChunkData(png, "PLTE"), (Bytes{0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255}));
-    EXPECT_EQ(ChunkData(png, "bKGD"), (Bytes{2}));         // nearest entry to (0, 250, 0)
+    EXPECT_EQ(ChunkData(png, "bKGD"), (Bytes{2})); // nearest entry to (0, 250, 0)
     EXPECT_EQ(ChunkData(png, "tRNS"), (Bytes{255, 255, 255, 0}));
     EXPECT_EQ(ChunkData(png, "pHYs"), (Bytes{0, 0, 0x0B, 0x13, 0, 0, 0x0B, 0x13, 1}));
     EXPECT_EQ(ChunkData(png, "IHDR")[9], 3);
@@ -112,15 +116,21 @@ TEST(PngChunks, TrueColourBackgroundAndTransparencyAreSixBytes) {
 TEST(PngChunks, PaletteColourRulesPickNearestFirstOrExactEntry) {
     // Entries 1 and 2 are equally near to (100, 100, 100); entry 3 matches (7, 7, 7) exactly.
     const TBitmap bitmap = Palette8({{0, 0, 0}, {90, 100, 100}, {110, 100, 100}, {7, 7, 7}, {7, 7, 7}});
-    EXPECT_EQ(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = RGBColor(100, 100, 100); }), "bKGD"),
-              (Bytes{1}));
-    EXPECT_EQ(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = RGBColor(7, 7, 7); }), "bKGD"),
+    EXPECT_EQ(
+        ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = RGBColor(100, 100, 100); }),
+                  "bKGD"),
+        (Bytes{1}));
+    EXPECT_EQ(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = RGBColor(7, 7, 7); }),
+                        "bKGD"),
               (Bytes{3}));
-    EXPECT_EQ(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.TransparentColor = RGBColor(7, 7, 8); }), "tRNS"),
+    EXPECT_EQ(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.TransparentColor = RGBColor(7, 7, 8); }),
+                        "tRNS"),
               (Bytes{255, 255, 255, 0}));
     // An index beyond the palette would make an invalid file: no chunk.
-    EXPECT_TRUE(ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = PaletteIndexColor(9); }), "bKGD")
-                    .empty());
+    EXPECT_TRUE(
+        ChunkData(EncodePng(bitmap, [](TPngWriteStream& e) { e.BackgroundColor = PaletteIndexColor(9); }),
+                  "bKGD")
+            .empty());
     // No palette entries: no palette index, no chunk, and no PLTE either.
     TBitmap bare = MakeBitmap(TPixelFormat::pf8bit, 2, 2, [](std::uint8_t*, int, int) {});
     const Bytes png = EncodePng(bare, [](TPngWriteStream& e) { e.BackgroundColor = RGBColor(1, 1, 1); });
@@ -180,11 +190,12 @@ TEST(PngChunks, SignificantBitsOfFifteenAndSixteenBitSources) {
 
 TEST(PngChunks, PhysicalSizePerInchIsConvertedToPerMetre) {
     auto phys = [](int unit, int x, int y) {
-        return ChunkData(EncodePng(Rgb24(), [&](TPngWriteStream& e) {
-                             e.PhysUnit = unit;
-                             e.PhysX = x;
-                             e.PhysY = y;
-                         }),
+        return ChunkData(EncodePng(Rgb24(),
+                                   [&](TPngWriteStream& e) {
+                                       e.PhysUnit = unit;
+                                       e.PhysX = x;
+                                       e.PhysY = y;
+                                   }),
                          "pHYs");
     };
     EXPECT_EQ(phys(2, 96, 72), (Bytes{0, 0, 0x0E, 0xC3, 0, 0, 0x0B, 0x12, 1})); // 3779, 2834 per metre

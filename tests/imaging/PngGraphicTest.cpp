@@ -15,7 +15,9 @@ namespace {
 
 using namespace korvane::test;
 
-TBitmap Capture(int width, int height, std::uint32_t seed = 3) { return NoiseRgbBitmap(width, height, seed); }
+TBitmap Capture(int width, int height, std::uint32_t seed = 3) {
+    return NoiseRgbBitmap(width, height, seed);
+}
 
 TEST(PngGraphic, DefaultsWriteTheCaptureFileShape) {
     TempFolder folder;
@@ -165,7 +167,7 @@ TEST(PngGraphic, ReferencedImageAndMaskAreUsedAndAlphaWritten) {
     const Decoded d = DecodePng(out.Bytes());
     ASSERT_EQ(d.error, "");
     EXPECT_EQ(d.colourType, 6);
-    EXPECT_EQ(d.rgba[3], 255);                      // mask 0
+    EXPECT_EQ(d.rgba[3], 255);                        // mask 0
     EXPECT_EQ(d.rgba[(1 * 6 + 2) * 4 + 3], 255 - 81); // x 2, y 1
     // Size changes reach image and mask, which are not empty.
     png.SetWidth(3);
@@ -181,7 +183,9 @@ TEST(PngGraphic, ProgressReachesTheGraphicsHandlerAndTheImagesOwnComesBack) {
     TPngGraphic png;
     png.CopyFrom(Capture(8, 8));
     int own = 0;
-    png.OwnedImage().OnProgress = [&](TBitmap&, TProgressStage, int, bool, const TRect&, const std::string&) { ++own; };
+    png.OwnedImage().OnProgress = [&](TBitmap&, TProgressStage, int, bool, const TRect&, const std::string&) {
+        ++own;
+    };
     std::vector<int> percents;
     const TBitmap* sender = nullptr;
     png.OnProgress = [&](TBitmap& s, TProgressStage, int percent, bool, const TRect&, const std::string&) {

@@ -22,8 +22,9 @@ struct Source {
     TPixelFormat format;
     int bits;
 };
-const Source Sources[] = {{TPixelFormat::pf1bit, 1},   {TPixelFormat::pf4bit, 4},   {TPixelFormat::pf8bit, 8},
-                          {TPixelFormat::pf15bit, 15}, {TPixelFormat::pf16bit, 16}, {TPixelFormat::pf24bit, 24},
+const Source Sources[] = {{TPixelFormat::pf1bit, 1},   {TPixelFormat::pf4bit, 4},
+                          {TPixelFormat::pf8bit, 8},   {TPixelFormat::pf15bit, 15},
+                          {TPixelFormat::pf16bit, 16}, {TPixelFormat::pf24bit, 24},
                           {TPixelFormat::pf32bit, 32}, {TPixelFormat::pfDevice, 24}};
 
 std::vector<TPaletteEntry> TestPalette(int bits) {
@@ -31,10 +32,12 @@ std::vector<TPaletteEntry> TestPalette(int bits) {
     std::vector<TPaletteEntry> palette(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         const std::uint32_t h = Noise(static_cast<std::uint32_t>(i), 99);
-        palette[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
+        palette[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(h),
+                                                static_cast<std::uint8_t>(h >> 8),
                                                 static_cast<std::uint8_t>(h >> 16)};
     }
-    if (bits == 1) palette = {{250, 240, 230}, {10, 20, 30}}; // entry 0 brighter: gray output inverts the bits
+    if (bits == 1)
+        palette = {{250, 240, 230}, {10, 20, 30}}; // entry 0 brighter: gray output inverts the bits
     return palette;
 }
 
@@ -48,16 +51,26 @@ TBitmap SourceBitmap(const Source& s) {
     TBitmap bitmap = MakeBitmap(s.format, W, H, [&](std::uint8_t* row, int x, int y) {
         const std::uint32_t v = Content(x, y);
         switch (s.bits) {
-        case 1: row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | ((v & 1) << (7 - x % 8))); break;
-        case 4: row[x / 2] = static_cast<std::uint8_t>(row[x / 2] | ((v & 15) << (x % 2 ? 0 : 4))); break;
-        case 8: row[x] = static_cast<std::uint8_t>(v); break;
+        case 1:
+            row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | ((v & 1) << (7 - x % 8)));
+            break;
+        case 4:
+            row[x / 2] = static_cast<std::uint8_t>(row[x / 2] | ((v & 15) << (x % 2 ? 0 : 4)));
+            break;
+        case 8:
+            row[x] = static_cast<std::uint8_t>(v);
+            break;
         case 15:
         case 16:
             row[x * 2] = static_cast<std::uint8_t>(v);
             row[x * 2 + 1] = static_cast<std::uint8_t>((v >> 8) & (s.bits == 15 ? 0x7F : 0xFF));
             break;
-        case 24: std::memcpy(row + x * 3, &v, 3); break;
-        default: std::memcpy(row + x * 4, &v, 4); break;
+        case 24:
+            std::memcpy(row + x * 3, &v, 3);
+            break;
+        default:
+            std::memcpy(row + x * 4, &v, 4);
+            break;
         }
     });
     if (s.bits <= 8) bitmap.SetPalette(TestPalette(s.bits));
@@ -66,19 +79,20 @@ TBitmap SourceBitmap(const Source& s) {
 
 TBitmap Mask() {
     return MakeBitmap(TPixelFormat::pf8bit, W, H, [](std::uint8_t* row, int x, int y) {
-        row[x] = static_cast<std::uint8_t>(Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 77));
+        row[x] = static_cast<std::uint8_t>(
+            Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 77));
     });
 }
 
 // What the decoder must give for pixel (x, y): the model of the conversion, written from the file format's
 // point of view.
-std::array<std::uint8_t, 4> Expected(const Source& s, const TBitmap& bitmap, const TBitmap* mask, bool gray, int x,
-                                     int y) {
+std::array<std::uint8_t, 4> Expected(const Source& s, const TBitmap& bitmap, const TBitmap* mask, bool gray,
+                                     int x, int y) {
     const std::uint8_t* row = bitmap.ScanLine(y);
     const std::uint8_t alpha = mask ? static_cast<std::uint8_t>(255 - mask->ScanLine(y)[x]) : 255;
     unsigned r, g, b;
     if (s.bits <= 8) {
-        const unsigned index = s.bits == 1 ? (row[x / 8] >> (7 - x % 8)) & 1
+        const unsigned index = s.bits == 1   ? (row[x / 8] >> (7 - x % 8)) & 1
                                : s.bits == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15
                                              : row[x];
         const auto& p = bitmap.Palette();
@@ -153,7 +167,8 @@ void CheckCase(const Case& c, TempFolder& folder, std::vector<std::string>& writ
         for (int x = 0; x < W; ++x) {
             const auto want = Expected(c.source, bitmap, alphaWritten ? &mask : nullptr, c.gray, x, y);
             const std::uint8_t* got = &d.rgba[(static_cast<std::size_t>(y) * W + x) * 4];
-            ASSERT_EQ((std::array<std::uint8_t, 4>{got[0], got[1], got[2], got[3]}), want) << "pixel " << x << "," << y;
+            ASSERT_EQ((std::array<std::uint8_t, 4>{got[0], got[1], got[2], got[3]}), want)
+                << "pixel " << x << "," << y;
         }
     const std::string path = folder.Path(Name(c) + ".png");
     WriteBytes(path, png);
@@ -163,13 +178,15 @@ void CheckCase(const Case& c, TempFolder& folder, std::vector<std::string>& writ
 void RunPngcheckOn(const std::vector<std::string>& files) {
     ASSERT_FALSE(files.empty());
     std::string command = "pngcheck -q";
-    for (const auto& f : files) command += " '" + f + "'";
+    for (const auto& f : files)
+        command += " '" + f + "'";
     command += " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string output;
     char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
     const int status = pclose(pipe);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
     EXPECT_EQ(output, "");
@@ -180,7 +197,8 @@ TEST(PngRoundTrip, EverySourceFormatColourAndGrayThroughEveryFilter) {
     std::vector<std::string> written;
     for (const Source& s : Sources)
         for (bool gray : {false, true})
-            for (int filter = 0; filter <= 5; ++filter) CheckCase({s, gray, false, 0, filter}, folder, written);
+            for (int filter = 0; filter <= 5; ++filter)
+                CheckCase({s, gray, false, 0, filter}, folder, written);
     RunPngcheckOn(written);
 }
 
@@ -189,7 +207,8 @@ TEST(PngRoundTrip, InterlacedEverySourceFormat) {
     std::vector<std::string> written;
     for (const Source& s : Sources)
         for (bool gray : {false, true})
-            for (int filter : {0, 1, 5}) CheckCase({s, gray, false, 1, filter}, folder, written);
+            for (int filter : {0, 1, 5})
+                CheckCase({s, gray, false, 1, filter}, folder, written);
     RunPngcheckOn(written);
 }
 
@@ -198,7 +217,8 @@ TEST(PngRoundTrip, AlphaMaskBecomesInvertedAlpha) {
     std::vector<std::string> written;
     for (const Source& s : Sources)
         for (bool gray : {false, true})
-            for (int interlace : {0, 1}) CheckCase({s, gray, true, interlace, 0}, folder, written);
+            for (int interlace : {0, 1})
+                CheckCase({s, gray, true, interlace, 0}, folder, written);
     RunPngcheckOn(written);
 }
 
@@ -219,7 +239,8 @@ TEST(PngRoundTrip, UnusableMasksAreIgnored) {
 
 TEST(PngRoundTrip, CaptureWidthOf16384Pixels) {
     const TBitmap bitmap = MakeRgbBitmap(16384, 3, [](int x, int y) {
-        return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), static_cast<std::uint8_t>(y * 50)};
+        return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8),
+                   static_cast<std::uint8_t>(y * 50)};
     });
     for (int filter : {0, 1}) {
         const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) { e.FilterMode = filter; });
@@ -228,7 +249,8 @@ TEST(PngRoundTrip, CaptureWidthOf16384Pixels) {
         ASSERT_EQ(d.width, 16384u);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 16384; x += 97) {
-                const std::uint8_t* q = &d.rgba[(static_cast<std::size_t>(y) * 16384 + static_cast<std::size_t>(x)) * 4];
+                const std::uint8_t* q =
+                    &d.rgba[(static_cast<std::size_t>(y) * 16384 + static_cast<std::size_t>(x)) * 4];
                 ASSERT_EQ(q[0], static_cast<std::uint8_t>(x));
                 ASSERT_EQ(q[1], static_cast<std::uint8_t>(x >> 8));
                 ASSERT_EQ(q[2], static_cast<std::uint8_t>(y * 50));
@@ -239,17 +261,24 @@ TEST(PngRoundTrip, CaptureWidthOf16384Pixels) {
 TEST(PngRoundTrip, LargerImagesAcrossManyIdatChunks) {
     // Web-page-like content: text-like strokes on white with a gradient band and a noisy "photo".
     const TBitmap bitmap = MakeRgbBitmap(640, 480, [](int x, int y) {
-        if (y > 100 && y < 160) return Rgb{static_cast<std::uint8_t>(x * 255 / 640), 80, static_cast<std::uint8_t>(y)};
+        if (y > 100 && y < 160)
+            return Rgb{static_cast<std::uint8_t>(x * 255 / 640), 80, static_cast<std::uint8_t>(y)};
         if (x > 400 && y > 200 && y < 400) {
             const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-            return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
+            return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                       static_cast<std::uint8_t>(n >> 16)};
         }
-        const bool ink = (y % 14) < 9 && (Noise(static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 14)) % 3) == 0;
+        const bool ink =
+            (y % 14) < 9 &&
+            (Noise(static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 14)) % 3) == 0;
         return ink ? Rgb{20, 20, 20} : Rgb{255, 255, 255};
     });
     for (int filter = 0; filter <= 5; ++filter) {
         SCOPED_TRACE(filter);
-        const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) { e.FilterMode = filter; e.SetIDATSize(4096); });
+        const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) {
+            e.FilterMode = filter;
+            e.SetIDATSize(4096);
+        });
         const Decoded d = DecodePng(png);
         ASSERT_EQ(d.error, "");
         for (int y = 0; y < 480; ++y)

@@ -15,9 +15,13 @@ namespace {
 
 using namespace korvane::test;
 
-TBitmap NoiseBitmap(int width, int height, std::uint32_t seed = 1) { return NoiseRgbBitmap(width, height, seed); }
+TBitmap NoiseBitmap(int width, int height, std::uint32_t seed = 1) {
+    return NoiseRgbBitmap(width, height, seed);
+}
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Text(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 TEST(PngWriteStream, OnePixelGivesHeaderAndOneRowOfRedGreenBlue) {
     const TBitmap bitmap = MakeRgbBitmap(1, 1, [](int, int) { return Rgb{200, 100, 50}; });
@@ -37,11 +41,13 @@ TEST(PngWriteStream, DefaultChunkSequenceAndContents) {
     bool ok = false;
     const auto chunks = ParseChunks(png, &ok);
     ASSERT_TRUE(ok);
-    for (const auto& c : chunks) EXPECT_TRUE(c.crcValid) << c.type;
+    for (const auto& c : chunks)
+        EXPECT_TRUE(c.crcValid) << c.type;
     // The encoder's own default has no gamma; everything else is as the graphic writes it.
     std::vector<std::string> expected = {"IHDR", "tIME", "tEXt", "kvNG"};
     std::size_t idats = 0;
-    for (const auto& c : chunks) idats += c.type == "IDAT";
+    for (const auto& c : chunks)
+        idats += c.type == "IDAT";
     ASSERT_GE(idats, 2u);
     expected.insert(expected.end(), idats, "IDAT");
     expected.push_back("IEND");
@@ -141,7 +147,8 @@ TEST(PngWriteStream, IdatSizeLimitsAndSplitting) {
         for (const auto& c : ParseChunks(png))
             if (c.type == "IDAT") sizes.push_back(c.data.size());
         ASSERT_FALSE(sizes.empty());
-        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], static_cast<std::size_t>(size));
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i)
+            EXPECT_EQ(sizes[i], static_cast<std::size_t>(size));
         EXPECT_GT(sizes.back(), 0u);
         EXPECT_LE(sizes.back(), static_cast<std::size_t>(size));
         EXPECT_EQ(DecodePng(png).error, "");
@@ -154,7 +161,8 @@ TEST(PngWriteStream, CompressedDataOfTwiceTheIdatSizeGivesExactlyTwoChunks) {
         const TBitmap bitmap = NoiseBitmap(100, height, 7);
         const std::size_t total = JoinedImageData(EncodePng(bitmap)).size();
         if (total % 2 != 0) continue;
-        const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) { e.SetIDATSize(static_cast<int>(total / 2)); });
+        const Bytes png =
+            EncodePng(bitmap, [&](TPngWriteStream& e) { e.SetIDATSize(static_cast<int>(total / 2)); });
         std::vector<std::size_t> sizes;
         for (const auto& c : ParseChunks(png))
             if (c.type == "IDAT") sizes.push_back(c.data.size());
@@ -219,7 +227,8 @@ TEST(PngWriteStream, AdaptiveTakesARowThatIsNinetyPercentOneValueAtOnce) {
     // Vertical stripes of noise: every row equals the one above, Up (all zero) wins over the noisy rest.
     const TBitmap stripes = MakeRgbBitmap(64, 4, [](int x, int) {
         const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), 0);
-        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
+        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                   static_cast<std::uint8_t>(n >> 16)};
     });
     const auto types = FilterTypes(EncodePng(stripes, [](TPngWriteStream& e) { e.FilterMode = 0; }), 192);
     ASSERT_EQ(types.size(), 4u);
@@ -229,10 +238,12 @@ TEST(PngWriteStream, AdaptiveTakesARowThatIsNinetyPercentOneValueAtOnce) {
 TEST(PngWriteStream, AdaptiveKeepsNoneForFourBitImages) {
     TBitmap bitmap = MakeBitmap(TPixelFormat::pf4bit, 40, 5, [](std::uint8_t* row, int x, int y) {
         const unsigned v = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) & 15;
-        row[x / 2] = static_cast<std::uint8_t>(x % 2 ? (row[x / 2] & 0xF0) | v : (row[x / 2] & 0x0F) | (v << 4));
+        row[x / 2] =
+            static_cast<std::uint8_t>(x % 2 ? (row[x / 2] & 0xF0) | v : (row[x / 2] & 0x0F) | (v << 4));
     });
     std::vector<TPaletteEntry> palette(16);
-    for (int i = 0; i < 16; ++i) palette[i] = {static_cast<std::uint8_t>(i * 16), 0, 0};
+    for (int i = 0; i < 16; ++i)
+        palette[i] = {static_cast<std::uint8_t>(i * 16), 0, 0};
     bitmap.SetPalette(palette);
     const Bytes png = EncodePng(bitmap, [](TPngWriteStream& e) { e.FilterMode = 0; });
     EXPECT_EQ(FilterTypes(png, 20), std::vector<int>(5, 0));
@@ -245,12 +256,15 @@ struct ProgressRecorder {
     std::vector<int> percents;
 
     void Attach(TBitmap& bitmap, TPngWriteStream& encoder) {
-        bitmap.OnProgress = [this](TBitmap&, TProgressStage, int percent, bool, const TRect&, const std::string&) {
+        bitmap.OnProgress = [this](TBitmap&, TProgressStage, int percent, bool, const TRect&,
+                                   const std::string&) {
             rowsAtReport.push_back(rowsSeen);
             percents.push_back(percent);
         };
         encoder.RowKey = "key";
-        encoder.OnRowWrite = [this](TPngWriteStream&, std::uint8_t*, const std::string&, int, int) { ++rowsSeen; };
+        encoder.OnRowWrite = [this](TPngWriteStream&, std::uint8_t*, const std::string&, int, int) {
+            ++rowsSeen;
+        };
     }
 };
 
@@ -282,7 +296,8 @@ TEST(PngWriteStream, RowHookSeesEveryRawRowAndMayChangeIt) {
     std::vector<int> numbers;
     const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) {
         e.RowKey = "secret";
-        e.OnRowWrite = [&](TPngWriteStream&, std::uint8_t* row, const std::string& key, int number, int length) {
+        e.OnRowWrite = [&](TPngWriteStream&, std::uint8_t* row, const std::string& key, int number,
+                           int length) {
             EXPECT_EQ(key, "secret");
             EXPECT_EQ(length, 18);
             numbers.push_back(number);
@@ -293,7 +308,8 @@ TEST(PngWriteStream, RowHookSeesEveryRawRowAndMayChangeIt) {
     EXPECT_EQ(ChunkData(png, "kvNG"), (Bytes{'K', 'R', 'V', '3', 1, 0, 0, 0}));
     const Decoded d = DecodePng(png);
     ASSERT_EQ(d.error, "");
-    for (int y = 0; y < 4; ++y) EXPECT_EQ(d.rgba[static_cast<std::size_t>(y) * 6 * 4], 0xAB);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(d.rgba[static_cast<std::size_t>(y) * 6 * 4], 0xAB);
 
     // A hook without a key does not run and the flag stays 0.
     bool ran = false;
@@ -346,7 +362,8 @@ TEST(DeflateWriter, WritesFailWithoutSetUpAndEveryFullBufferIsHandedOn) {
     ASSERT_TRUE(writer.Write(big.data(), big.size()));
     writer.Finish();
     ASSERT_GE(blocks.size(), 4u); // 1000 stored bytes and their framing: at least four 300-byte blocks
-    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i], 300u);
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
+        EXPECT_EQ(blocks[i], 300u);
     EXPECT_GT(blocks.back(), 0u);
     // Out-of-range buffer sizes become 32,768.
     ASSERT_TRUE(writer.Setup(-1, 0, {}));
@@ -369,7 +386,8 @@ TEST(RowScore, TakeThisRowAtEightValuesOrNinetyPercentAndScoresOtherwise) {
     std::uint32_t histogram[256];
     // 90 zeros and 10 other values: 11 distinct, 90 % one value.
     std::vector<std::uint8_t> row(100, 0);
-    for (int i = 0; i < 10; ++i) row[static_cast<std::size_t>(90 + i)] = static_cast<std::uint8_t>(i + 1);
+    for (int i = 0; i < 10; ++i)
+        row[static_cast<std::size_t>(90 + i)] = static_cast<std::uint8_t>(i + 1);
     EXPECT_EQ(RowScore(row.data(), row.size(), 24, histogram), -1);
     // 89 zeros and 11 other values: 12 distinct, 89 %:
     // (100 / 1.5) / 12 x 1000 + (89 + 1 + 1) / 100 x 1000 = 5555.6 + 910.
@@ -379,7 +397,8 @@ TEST(RowScore, TakeThisRowAtEightValuesOrNinetyPercentAndScoresOtherwise) {
     EXPECT_EQ(RowScore(row.data(), row.size(), 4, histogram), 9233);
     // Eight distinct values however spread: -1; nine: a score.
     std::vector<std::uint8_t> spread(72);
-    for (std::size_t i = 0; i < spread.size(); ++i) spread[i] = static_cast<std::uint8_t>(i % 8);
+    for (std::size_t i = 0; i < spread.size(); ++i)
+        spread[i] = static_cast<std::uint8_t>(i % 8);
     EXPECT_EQ(RowScore(spread.data(), spread.size(), 24, histogram), -1);
     spread[0] = 200;
     EXPECT_GT(RowScore(spread.data(), spread.size(), 24, histogram), 0);
@@ -389,7 +408,8 @@ TEST(RowScore, FiltersInvertToTheRawRow) {
     // Each filter's output, undone as a decoder does, gives back the raw bytes.
     std::vector<std::uint8_t> prior(30), raw(30), out(30);
     for (int i = 0; i < 30; ++i) {
-        prior[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(Noise(static_cast<std::uint32_t>(i), 1));
+        prior[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(Noise(static_cast<std::uint32_t>(i), 1));
         raw[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(Noise(static_cast<std::uint32_t>(i), 2));
     }
     const std::size_t bpp = 3;
@@ -404,13 +424,16 @@ TEST(RowScore, FiltersInvertToTheRawRow) {
     }
     EXPECT_EQ(back, raw);
     FilterAverage(raw.data(), prior.data(), out.data(), 30, bpp);
-    for (std::size_t i = 0; i < 30; ++i) back[i] = static_cast<std::uint8_t>(out[i] + ((left(back, i) + prior[i]) / 2));
+    for (std::size_t i = 0; i < 30; ++i)
+        back[i] = static_cast<std::uint8_t>(out[i] + ((left(back, i) + prior[i]) / 2));
     EXPECT_EQ(back, raw);
     FilterSub(raw.data(), out.data(), 30, bpp);
-    for (std::size_t i = 0; i < 30; ++i) back[i] = static_cast<std::uint8_t>(out[i] + left(back, i));
+    for (std::size_t i = 0; i < 30; ++i)
+        back[i] = static_cast<std::uint8_t>(out[i] + left(back, i));
     EXPECT_EQ(back, raw);
     FilterUp(raw.data(), prior.data(), out.data(), 30);
-    for (std::size_t i = 0; i < 30; ++i) back[i] = static_cast<std::uint8_t>(out[i] + prior[i]);
+    for (std::size_t i = 0; i < 30; ++i)
+        back[i] = static_cast<std::uint8_t>(out[i] + prior[i]);
     EXPECT_EQ(back, raw);
 }
 

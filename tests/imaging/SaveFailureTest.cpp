@@ -23,7 +23,8 @@ using namespace korvane::test;
 TBitmap Noisy(int width, int height) {
     return MakeRgbBitmap(width, height, [](int x, int y) {
         const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 11);
-        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16)};
+        return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                   static_cast<std::uint8_t>(n >> 16)};
     });
 }
 

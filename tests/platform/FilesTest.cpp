@@ -1,5 +1,6 @@
-#include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Errors.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,8 @@ TEST(Files, PathHelpers) {
 }
 
 TEST(Files, AtomicFileReplacesOnlyWhenCommitted) {
-    const fs::path dir = fs::temp_directory_path() / ("korvane-files-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const korvane::testing::TempFolder folder("korvane-files");
+    const fs::path& dir = folder.Dir();
     const std::string target = (dir / "out.bin").string();
     WriteFileAtomically(target, "old");
     {
@@ -52,5 +53,4 @@ TEST(Files, AtomicFileReplacesOnlyWhenCommitted) {
 
     EXPECT_THROW(AtomicFile((dir / "missing" / "x").string()), EFCreateError);
     EXPECT_THROW(AtomicFile(dir.string()), EFCreateError);
-    fs::remove_all(dir);
 }

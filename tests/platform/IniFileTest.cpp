@@ -1,13 +1,14 @@
+#include "platform/IniFile.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/IniFile.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,19 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() / ("korvane-ini-" + std::to_string(::getpid()) + "-" +
-                                            std::to_string(std::random_device{}()));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, ec);
-        fs::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+struct TempDir : korvane::testing::TempFolder {
+    TempDir() : TempFolder("korvane-ini") {}
+    std::string file(const std::string& name) const { return Path(name); }
 };
 
 void Put(const std::string& path, const std::string& bytes) {
@@ -64,7 +55,8 @@ TEST(IniFile, LastDuplicateWinsForReadingAndWriting) {
 }
 
 TEST(IniFile, WritingReplacesInPlaceAppendsAndKeepsUnknownSections) {
-    auto ini = TMemIniFile::FromText("[window]\nLeft=5\nmine=kept\n[custom]\nz=26\n; gone\n\n[option]\ndelay=3\n");
+    auto ini =
+        TMemIniFile::FromText("[window]\nLeft=5\nmine=kept\n[custom]\nz=26\n; gone\n\n[option]\ndelay=3\n");
     ini.WriteInteger("window", "left", -7);
     ini.WriteInteger("window", "top", 8);
     ini.WriteBool("security", "image", true);
@@ -88,12 +80,15 @@ TEST(IniFile, BooleansAndIntegersFallBackToDefaults) {
 TEST(IniFile, SurvivesBinaryNulsAndHugeInput) {
     std::string junk;
     std::mt19937 rng(7);
-    for (int i = 0; i < 2'000'000; ++i) junk += static_cast<char>(rng() & 0xFF);
+    for (int i = 0; i < 2'000'000; ++i)
+        junk += static_cast<char>(rng() & 0xFF);
     junk += "\n[option]\ndelay=0x0A\n";
     junk += std::string("\0\0[x\0]\0", 7);
     std::string big;
-    for (int i = 0; i < 300'000; ++i) big += "[sec" + std::to_string(i % 50) + "]\nkey=" + std::to_string(i) + "\n";
-    for (const std::string& text : {junk, big, std::string(), std::string("\0\0\0", 3), std::string("[]\n=\n[\n]\n")}) {
+    for (int i = 0; i < 300'000; ++i)
+        big += "[sec" + std::to_string(i % 50) + "]\nkey=" + std::to_string(i) + "\n";
+    for (const std::string& text :
+         {junk, big, std::string(), std::string("\0\0\0", 3), std::string("[]\n=\n[\n]\n")}) {
         auto ini = TMemIniFile::FromText(text);
         (void)ini.Text();
         ini.WriteInteger("option", "delay", 1);
@@ -113,7 +108,8 @@ TEST(IniFile, FileRoundTripAndFailures) {
         fresh.UpdateFile();
     }
     EXPECT_EQ(TMemIniFile(path).ReadInteger("window", "left", 0), 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator{}), 1) << "no temporary left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Dir()), fs::directory_iterator{}), 1)
+        << "no temporary left";
 
     if (::geteuid() != 0) { // root reads and writes whatever the mode bits say
         ::chmod(path.c_str(), 0);
@@ -151,7 +147,8 @@ TEST(IniFile, FailedWriteLeavesTheOldFile) {
     ::setrlimit(RLIMIT_FSIZE, &old);
 
     EXPECT_EQ(korvane::ReadWholeFile(path), "[window]\r\nleft=3\r\n\r\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator{}), 1) << "no temporary left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Dir()), fs::directory_iterator{}), 1)
+        << "no temporary left";
 }
 
 TEST(IniFile, SomethingThatIsNoPlainFileCannotBeOpened) {

@@ -24,7 +24,8 @@ TEST(IntegerText, HexadecimalPrefixes) {
 }
 
 TEST(IntegerText, UnreadableTextGivesTheDefault) {
-    for (const char* text : {"", " ", "abc", "12a", "1 ", "\t5", "+", "-", "0x", "$", "1.5", "--1", "0x1g", "５"})
+    for (const char* text :
+         {"", " ", "abc", "12a", "1 ", "\t5", "+", "-", "0x", "$", "1.5", "--1", "0x1g", "５"})
         EXPECT_EQ(StrToIntDef(text, 1234), 1234) << '"' << text << '"';
 }
 

@@ -69,7 +69,8 @@ TDecodedImage DecodeJpeg(const std::vector<std::uint8_t>& bytes) {
         image.Height = static_cast<int>(cinfo.output_height);
         image.Rgb.resize(static_cast<std::size_t>(image.Width) * image.Height * 3);
         while (cinfo.output_scanline < cinfo.output_height) {
-            JSAMPROW row = image.Rgb.data() + static_cast<std::size_t>(cinfo.output_scanline) * image.Width * 3;
+            JSAMPROW row =
+                image.Rgb.data() + static_cast<std::size_t>(cinfo.output_scanline) * image.Width * 3;
             jpeg_read_scanlines(&cinfo, &row, 1);
         }
         jpeg_finish_decompress(&cinfo);
@@ -88,7 +89,8 @@ TDecodedImage DecodeBmp(const std::vector<std::uint8_t>& bytes) {
     };
     if (bytes.size() < 54) return Fail("BMP: short header");
     const int w = le32(18), h = le32(22);
-    if (w <= 0 || h <= 0 || le32(10) != 54 || bytes[28] != 24) return Fail("BMP: not a bottom-up 24-bit file");
+    if (w <= 0 || h <= 0 || le32(10) != 54 || bytes[28] != 24)
+        return Fail("BMP: not a bottom-up 24-bit file");
     const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) / 4 * 4;
     if (bytes.size() < 54 + stride * h) return Fail("BMP: pixel rows missing");
     TDecodedImage image;

@@ -1,6 +1,7 @@
 #include "OutputPath.h"
 
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 namespace korvane {
 
@@ -15,11 +16,7 @@ std::string UrlToFileName(std::string_view address) {
 std::string LimitStem(std::string stem) {
     constexpr std::size_t kMaxBytes = 100;
     if (stem.size() <= kMaxBytes) return stem;
-    std::size_t cut = kMaxBytes;
-    // Back up over continuation bytes so that no UTF-8 character is split.
-    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
-    stem.resize(cut);
-    return stem + "~";
+    return std::string(CutUtf8(stem, kMaxBytes)) + "~";
 }
 
 std::string OutputFolder(const std::string& chosen, const std::string& fallback) {
@@ -28,15 +25,18 @@ std::string OutputFolder(const std::string& chosen, const std::string& fallback)
 
 const char* ExtensionOf(TSaveFormat format) {
     switch (format) {
-    case TSaveFormat::Bmp: return ".bmp";
-    case TSaveFormat::Jpg: return ".jpg";
-    case TSaveFormat::Png: return ".png";
+    case TSaveFormat::Bmp:
+        return ".bmp";
+    case TSaveFormat::Jpg:
+        return ".jpg";
+    case TSaveFormat::Png:
+        return ".png";
     }
     return ".bmp";
 }
 
-std::string CapturePath(std::string_view address, const std::string& chosenFolder, const std::string& fallback,
-                        TSaveFormat format) {
+std::string CapturePath(std::string_view address, const std::string& chosenFolder,
+                        const std::string& fallback, TSaveFormat format) {
     return OutputFolder(chosenFolder, fallback) + LimitStem(UrlToFileName(address)) + ExtensionOf(format);
 }
 

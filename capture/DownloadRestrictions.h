@@ -11,7 +11,8 @@ struct TSecuritySwitches {
 };
 
 // Changes the host's download-control set member by member, one switch after the other (each assignment
-// notifies the engine); members no switch governs keep their value. "Image" also governs the no-cache request.
+// notifies the engine); members no switch governs keep their value. "Image" also governs the no-cache
+// request.
 void ApplyDownloadOptions(TBrowserHost& host, const TSecuritySwitches& switches);
 
 // Hiding the scroll bars sets SCROLL_NO; showing them clears it. No other member is touched.

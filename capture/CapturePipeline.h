@@ -2,8 +2,8 @@
 // The steps of one capture that need no window: size the view to the page (measured twice), draw it into
 // the 24-bit capture bitmap, build the path and write the file. The window and the command-line tool both
 // call this.
-#include "app/core/CaptureSize.h"
-#include "app/core/OutputPath.h"
+#include "capture/CaptureSize.h"
+#include "capture/OutputPath.h"
 
 #include <functional>
 #include <memory>

@@ -11,8 +11,10 @@ using O = TDownloadControlOption;
 void Switch(TBrowserHost& host, std::initializer_list<O> members, bool include) {
     TDownloadControlOptions set = host.DownloadOptions();
     for (O member : members) {
-        if (include) set.Include(member);
-        else set.Exclude(member);
+        if (include)
+            set.Include(member);
+        else
+            set.Exclude(member);
     }
     host.SetDownloadOptions(set);
 }
@@ -30,8 +32,10 @@ void ApplyDownloadOptions(TBrowserHost& host, const TSecuritySwitches& s) {
 
 void ApplyScrollBarOption(TBrowserHost& host, bool hideScrollBars) {
     TUserInterfaceOptions set = host.UserInterfaceOptions();
-    if (hideScrollBars) set.Include(TUserInterfaceOption::SCROLL_NO);
-    else set.Exclude(TUserInterfaceOption::SCROLL_NO);
+    if (hideScrollBars)
+        set.Include(TUserInterfaceOption::SCROLL_NO);
+    else
+        set.Exclude(TUserInterfaceOption::SCROLL_NO);
     host.SetUserInterfaceOptions(set);
 }
 

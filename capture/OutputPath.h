@@ -19,7 +19,7 @@ std::string OutputFolder(const std::string& chosen, const std::string& fallback)
 const char* ExtensionOf(TSaveFormat format);
 
 // folder + limited stem of the address + extension.
-std::string CapturePath(std::string_view address, const std::string& chosenFolder, const std::string& fallback,
-                        TSaveFormat format);
+std::string CapturePath(std::string_view address, const std::string& chosenFolder,
+                        const std::string& fallback, TSaveFormat format);
 
 } // namespace korvane

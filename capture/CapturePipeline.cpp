@@ -25,17 +25,17 @@ void RestViewSize(TBrowserHost& host) {
 // Puts the view back to its resting size however the capture ends.
 class RestingSizeGuard {
 public:
-    explicit RestingSizeGuard(TBrowserHost& host) : host_(host) {}
+    explicit RestingSizeGuard(TBrowserHost& host) : FHost(host) {}
     ~RestingSizeGuard() {
         try {
-            RestViewSize(host_);
+            RestViewSize(FHost);
         } catch (...) {
             // A browser that is gone has no view to restore.
         }
     }
 
 private:
-    TBrowserHost& host_;
+    TBrowserHost& FHost;
 };
 
 // Device pixels of a side of `pixels` page pixels; sides too long for 32 bits count as too long.
