@@ -1,6 +1,8 @@
-// The capture job: from "&Go" through the load wait and the countdown to the written file, and Abort.
+// The capture job: from "&Go" through the load wait and the countdown to the written file, and Abort. The
+// engine's steps run on the capture worker's thread; the window hears of each through a queued signal.
 #include "MainWindow.h"
 
+#include "CaptureWorker.h"
 #include "Desktop.h"
 #include "browser/BrowserHost.h"
 #include "capture/CapturePipeline.h"
@@ -12,9 +14,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -43,18 +45,24 @@ TSideChoice SideChoice(const QComboBox* list, const QLineEdit* any) {
 
 } // namespace
 
+QString JobAddress(const QString& typed) {
+    // A pasted text of several lines stands for its first line.
+    const qsizetype lineEnd = typed.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    return lineEnd < 0 ? typed : typed.left(lineEnd);
+}
+
 TCaptureSettings TfrmKorvane::CaptureSettings() const {
     TCaptureSettings s;
     s.Width = SideChoice(cbCapWidth, EditAnyWidth);
     s.Height = SideChoice(cbCapHeight, EditAnyHeight);
     s.Format = static_cast<TSaveFormat>(std::clamp(cbSaveFormat->currentIndex(), 0, 2));
-    s.Address = EditAddress->text().toStdString();
+    s.Address = TrimAddress(FJobAddress).toStdString(); // the file is named after the trimmed address
     s.OutputFolder = EditOutput->text().toStdString();
     s.FallbackFolder = FPaths.ProgramFolder;
     return s;
 }
 
-void TfrmKorvane::ApplyDownloadOptions() {
+TSecuritySwitches TfrmKorvane::SecuritySwitches() const {
     TSecuritySwitches s;
     s.Image = cbSecImage->isChecked();
     s.Video = cbSecVideo->isChecked();
@@ -62,51 +70,52 @@ void TfrmKorvane::ApplyDownloadOptions() {
     s.Java = cbSecJava->isChecked();
     s.ActiveX = cbSecActiveX->isChecked();
     s.ActiveXDownload = cbSecAXDL->isChecked();
-    korvane::ApplyDownloadOptions(*wb, s);
-}
-
-void TfrmKorvane::ApplyScrollBarOption(bool hideScrollBar) {
-    korvane::ApplyScrollBarOption(*wb, hideScrollBar);
+    return s;
 }
 
 void TfrmKorvane::tbCaptureClick() {
+    if (FBusy) return; // one job at a time: Enter held down, or Go during a job, does nothing
     SetBusy();
-    try {
-        const QString address = TrimAddress(EditAddress->text());
-        if (!HasWebPrefix(address)) {
-            SetIdle();
-            return;
-        }
-        StartTime = GetTickCount64();
-        ShowStatus(QStringLiteral("go......"));
-        ApplyDownloadOptions();
-        ApplyScrollBarOption(cbHideScrollBar->isChecked());
-        wb->Navigate(EditAddress->text().toStdString());
-
-        // The load wait: sleeps until the next event (the engine's, a timer's, the user's), never spins.
-        for (;;) {
-            if (wb->ReadyState() == 4) {
-                if (!wb->Document()) {
-                    SetIdle();
-                    // A load that failed names its reason; no file is written for an error page.
-                    if (const std::string error = wb->NavigationError(); !error.empty() && !FAborted)
-                        ShowStatus(QString::fromStdString(error));
-                    return;
-                }
-                if (FAborted) return; // "Aborted" stays
-                const std::int64_t ticks = std::max<std::int64_t>(0, IntegerText(EditDelay->text(), 1)) * 10;
-                FWaitTicks = static_cast<std::int32_t>(
-                    std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
-                ShowStatus(QStringLiteral("wait......"));
-                Timer->start();
-                return;
-            }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            if (FAborted || FClosing) return;
-        }
-    } catch (...) {
-        SetIdle(); // errors of the navigation and the load wait end the job without a message
+    const QString address = TrimAddress(JobAddress(EditAddress->text()));
+    if (!HasWebPrefix(address)) {
+        SetIdle();
+        if (!address.isEmpty()) ShowStatus(QStringLiteral("not a web address: %1").arg(address));
+        return;
     }
+    StartTime = GetTickCount64();
+    ShowStatus(QStringLiteral("go......"));
+    // The job keeps the address it started with, whatever the address box holds later.
+    FJobAddress = JobAddress(EditAddress->text());
+    FJob = ++FLastJob;
+    TLoadJob job;
+    job.Id = FJob;
+    job.Address = FJobAddress.toStdString();
+    job.Security = SecuritySwitches();
+    job.HideScrollBar = cbHideScrollBar->isChecked();
+    FWorker->Load(job);
+}
+
+void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error) {
+    if (job != FJob) return;
+    if (!document) {
+        FJob = 0;
+        SetIdle();
+        // A load that failed names its reason; no file is written for an error page.
+        if (!error.isEmpty() && !FAborted) ShowStatus(error);
+        return;
+    }
+    if (FAborted) return; // "Aborted" stays
+    const std::int64_t ticks = std::max<std::int64_t>(0, IntegerText(EditDelay->text(), 1)) * 10;
+    FWaitTicks =
+        static_cast<std::int32_t>(std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
+    ShowStatus(QStringLiteral("wait......"));
+    Timer->start();
+}
+
+void TfrmKorvane::WorkerFailed(quint64 job) {
+    if (job != FJob) return;
+    FJob = 0;
+    SetIdle(); // errors of the navigation and the load wait end the job without a message
 }
 
 void TfrmKorvane::TimerTimer() {
@@ -123,35 +132,39 @@ void TfrmKorvane::TimerTimer() {
 }
 
 void TfrmKorvane::CapturePage() {
-    std::exception_ptr failure;
-    try {
-        if (auto document = wb->Document()) {
-            const TCaptureOutcome outcome =
-                CaptureDocument(*wb, *document, *FBitmap, CaptureSettings(), [this](const std::string& text) {
-                    ShowStatus(QString::fromStdString(text));
-                });
-            if (cbAndView->isChecked() && FileExists(outcome.Path))
-                Desktop().Open(this, QString::fromStdString(outcome.Path));
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Timer->stop();
+    if (!FJob) return;
+    FWaitTicks = -1; // the countdown is over: no further tick captures again
+    FWorker->Capture(FJob, CaptureSettings(), FBitmap.get());
+}
+
+void TfrmKorvane::WorkerCaptured(quint64 job, const QString& path, const QString& error, bool noDocument) {
+    if (job != FJob) return;
+    FJob = 0;
+    if (!noDocument && error.isEmpty() && cbAndView->isChecked() && FileExists(path.toStdString()))
+        Desktop().Open(this, path);
     // The job ends the same way with or without a file; an error then goes on to the error box.
     SetIdle();
     ShowStatus(QStringLiteral("finished [ %1 msec]").arg(GetTickCount64() - StartTime));
     FBitmap->Clear();
-    if (failure) std::rethrow_exception(failure);
+    if (!error.isEmpty()) Desktop().ShowError(this, error);
+}
+
+void TfrmKorvane::WorkerStatus(quint64 job, const QString& text) {
+    if (job == FJob) ShowStatus(text);
 }
 
 void TfrmKorvane::tbAbortClick() {
     FAborted = true;
-    try {
-        wb->Stop();
-    } catch (...) {
-        // A browser that cannot be reached has nothing to stop; Abort still returns to idle.
-    }
+    FWorker->Abort(FJob);
+    FJob = 0;
     SetIdle();
     ShowStatus(QStringLiteral("Aborted"));
+}
+
+void TfrmKorvane::WorkerStatusText(quint64 job, const QString& text) {
+    // Texts of a job the window has moved on from are late: they belong to no navigation of today.
+    if (job == FLastJob || job == 0) wbStatusTextChange(text.toStdString());
 }
 
 void TfrmKorvane::wbStatusTextChange(const std::string& text) {

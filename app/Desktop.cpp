@@ -20,8 +20,8 @@ public:
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
         box.exec();
     }
-    QString SaveFileName(QWidget* owner, const QString& presetName) override {
-        return QFileDialog::getSaveFileName(owner, QString(), presetName);
+    QString ChooseFolder(QWidget* owner, const QString& start) override {
+        return QFileDialog::getExistingDirectory(owner, QString(), start);
     }
     void Open(QWidget*, const QString& target) override {
         // Addresses go to the web browser, everything else is a local file or folder.

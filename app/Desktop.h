@@ -1,5 +1,5 @@
 #pragma once
-// What the window asks of the desktop: message boxes, the save dialog and the shell's "open". One object
+// What the window asks of the desktop: message boxes, the folder chooser and the shell's "open". One object
 // serves the whole program; tests put a recording one in its place.
 #include <QString>
 
@@ -14,8 +14,8 @@ public:
     virtual void ShowError(QWidget* owner, const QString& text) = 0;
     // A modal box with no icon and OK only.
     virtual void ShowMessage(QWidget* owner, const QString& caption, const QString& text) = 0;
-    // A save-file dialog preset to a file name; returns the chosen path, or an empty text when cancelled.
-    virtual QString SaveFileName(QWidget* owner, const QString& presetName) = 0;
+    // A folder chooser starting at `start`; returns the chosen folder, or an empty text when cancelled.
+    virtual QString ChooseFolder(QWidget* owner, const QString& start) = 0;
     // The shell's "open" on a file, a folder or a URL; its result is not examined.
     virtual void Open(QWidget* owner, const QString& target) = 0;
 };

@@ -1,10 +1,11 @@
 #include "MainWindow.h"
 
 #include "Application.h"
+#include "CaptureWorker.h"
 #include "Desktop.h"
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumEngine.h"
-#include "browser/qt/ChromiumQtPump.h"
+#include "browser/ChromiumProcess.h"
 #include "dragdrop/qt/QtDropURLTarget.h"
 #include "imaging/Bitmap.h"
 #include "platform/Files.h"
@@ -43,8 +44,9 @@ QString TrimAddress(const QString& text) {
 }
 
 bool HasWebPrefix(const QString& address) {
-    return address.startsWith(QLatin1String("http://"), Qt::CaseSensitive) ||
-           address.startsWith(QLatin1String("https://"), Qt::CaseSensitive);
+    // Schemes are not case-sensitive: "HTTP://" is as good as "http://".
+    return address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 
 TfrmKorvane::TfrmKorvane(TAppPaths paths, std::unique_ptr<TEngine> engine, QWidget* parent)
@@ -112,22 +114,27 @@ void TfrmKorvane::FormCreate() {
     resize(400, CollapsedHeight());
     ApplySizeLimits();
     FBitmap = std::make_unique<TBitmap>();
-    if (!FNewEngine) {
-        auto chromium = std::make_unique<TChromiumEngine>();
-        FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
-        FPump->OnError = [this](const std::exception& e) {
-            Desktop().ShowError(this, QString::fromUtf8(e.what()));
-        };
-        FNewEngine = std::move(chromium);
-    }
-    wb = std::make_unique<TBrowserHost>(std::move(FNewEngine), "wb");
+    const bool chromium = !FNewEngine;
+    if (chromium) FNewEngine = std::make_unique<TChromiumEngine>(std::make_shared<TChromiumBrowser>());
+    auto wb = std::make_unique<TBrowserHost>(std::move(FNewEngine), "wb");
     wb->SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
                             TDownloadControlOption::DLCTL_BGSOUNDS, TDownloadControlOption::DLCTL_SILENT});
     wb->SetUserInterfaceOptions({});
     wb->Loaded();
-    wb->OnStatusTextChange = [this](TBrowserHost&, const std::string& text) { wbStatusTextChange(text); };
     wb->SetWidth(100);
     wb->SetHeight(100);
+    // From here on the browser control belongs to the worker's thread.
+    FWorker = std::make_unique<TCaptureWorker>(std::move(wb), chromium);
+    connect(FWorker.get(), &TCaptureWorker::StatusText, this, &TfrmKorvane::WorkerStatusText,
+            Qt::QueuedConnection);
+    connect(FWorker.get(), &TCaptureWorker::Status, this, &TfrmKorvane::WorkerStatus, Qt::QueuedConnection);
+    connect(FWorker.get(), &TCaptureWorker::Loaded, this, &TfrmKorvane::WorkerLoaded, Qt::QueuedConnection);
+    connect(FWorker.get(), &TCaptureWorker::Failed, this, &TfrmKorvane::WorkerFailed, Qt::QueuedConnection);
+    connect(FWorker.get(), &TCaptureWorker::Captured, this, &TfrmKorvane::WorkerCaptured,
+            Qt::QueuedConnection);
+    connect(
+        FWorker.get(), &TCaptureWorker::EngineError, this,
+        [this](const QString& text) { Desktop().ShowError(this, text); }, Qt::QueuedConnection);
     try {
         LoadSettings();
     } catch (...) {
@@ -140,8 +147,21 @@ void TfrmKorvane::FormDestroy() {
     FDestroyed = true;
     DropURLTarget->Detach();
     qApp->removeEventFilter(this);
+    // Whatever step the job is at, it stops, and the browser ends with the worker.
+    const bool ended = FWorker->Shutdown(std::chrono::milliseconds(1500));
+    if (!ended) {
+        // A step that does not stop in time: the settings are still written, then the program ends here
+        // and takes its browser along.
+        SaveSettings();
+        KillAllBrowsers();
+        std::_Exit(0);
+    }
     FBitmap.reset();
     SaveSettings();
+}
+
+TBrowserHost& TfrmKorvane::Browser() {
+    return FWorker->Host();
 }
 
 int TfrmKorvane::CollapsedHeight() const {
@@ -186,6 +206,7 @@ void TfrmKorvane::SetStatusLabel(const QString& text) {
 }
 
 void TfrmKorvane::SetBusy() {
+    FBusy = true;
     FAborted = false;
     for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp,
                                                       EditAddress, btnBrowse, btnPref})
@@ -194,6 +215,7 @@ void TfrmKorvane::SetBusy() {
 }
 
 void TfrmKorvane::SetIdle() {
+    FBusy = false;
     setWindowTitle(QStringLiteral("Korvane"));
     Timer->stop();
     for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp,
@@ -219,13 +241,7 @@ void TfrmKorvane::cbCapHeightChange() {
 }
 
 void TfrmKorvane::tbExitClick() {
-    FClosing = true;           // a running load wait ends at once
-    QCoreApplication::exit(0); // and so does every running event loop
-}
-
-void TfrmKorvane::closeEvent(QCloseEvent* event) {
-    FClosing = true;
-    QWidget::closeEvent(event);
+    QCoreApplication::exit(0); // the job under way ends with the window (FormDestroy)
 }
 
 void TfrmKorvane::tbHelpClick() {
@@ -233,6 +249,7 @@ void TfrmKorvane::tbHelpClick() {
 }
 
 void TfrmKorvane::tbPasteClick() {
+    if (FBusy) return; // the address of a running job stays as it is
     const QMimeData* data = QApplication::clipboard()->mimeData();
     if (!data || !data->hasText()) return;
     const QString text = TrimAddress(data->text());
@@ -245,9 +262,12 @@ void TfrmKorvane::btnBrowseClick() {
 }
 
 void TfrmKorvane::btnOutputClick() {
-    const QString chosen = Desktop().SaveFileName(this, QStringLiteral("Select Folder"));
+    // A folder chooser, starting at the current output folder (or the program's when that one is gone).
+    const QString current = EditOutput->text();
+    const QString chosen =
+        Desktop().ChooseFolder(this, DirectoryExists(current.toStdString()) ? current : ProgramFolder());
     if (chosen.isEmpty()) return;
-    EditOutput->setText(chosen.left(chosen.lastIndexOf(QLatin1Char('/')) + 1));
+    EditOutput->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
 }
 
 void TfrmKorvane::miOpenFolderClick() {
@@ -255,6 +275,7 @@ void TfrmKorvane::miOpenFolderClick() {
 }
 
 void TfrmKorvane::DropURLTargetDrop() {
+    if (FBusy) return;
     const std::string url = DropURLTarget->DroppedUrl();
     if (!url.empty()) EditAddress->setText(QString::fromStdString(url));
 }

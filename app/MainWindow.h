@@ -27,10 +27,11 @@ namespace korvane {
 
 class TBitmap;
 class TBrowserHost;
-class TChromiumQtPump;
+class TCaptureWorker;
 class TQtDropURLTarget;
 
 struct TCaptureSettings;
+struct TSecuritySwitches;
 
 // Where the program keeps its settings file, and the folder that stands for "the executable's folder" when
 // an output folder is needed and none is usable.
@@ -78,10 +79,15 @@ public:
     void DropURLTargetDrop();
     void CapturePage();
 
-    // The capture settings as the option controls say now.
+    // The capture settings as the option controls say now, for the job's address.
     TCaptureSettings CaptureSettings() const;
-    TBrowserHost& Browser() { return *wb; }
+    TSecuritySwitches SecuritySwitches() const;
+    // The browser control; it lives on the capture worker's thread and is used there.
+    TBrowserHost& Browser();
+    TCaptureWorker& Worker() { return *FWorker; }
     const TBitmap& CaptureBitmap() const { return *FBitmap; }
+    // A job runs (Go has started one and it has not ended): Go, Paste and drops do nothing meanwhile.
+    bool Busy() const { return FBusy; }
 
 signals:
     // Every text the status line shows, in order.
@@ -141,7 +147,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -154,25 +159,33 @@ private:
     QString ProgramFolder() const;
 
     void SetStatusLabel(const QString& text);
-    void ApplyDownloadOptions();
-    void ApplyScrollBarOption(bool hideScrollBar);
+    // What the capture worker reports, each for the job it names.
+    void WorkerLoaded(quint64 job, bool document, const QString& error);
+    void WorkerFailed(quint64 job);
+    void WorkerStatus(quint64 job, const QString& text);
+    void WorkerStatusText(quint64 job, const QString& text);
+    void WorkerCaptured(quint64 job, const QString& path, const QString& error, bool noDocument);
 
     TAppPaths FPaths;
-    std::unique_ptr<TEngine> FNewEngine; // handed to wb in FormCreate
-    std::unique_ptr<TBrowserHost> wb;
+    std::unique_ptr<TEngine> FNewEngine;     // handed to wb in FormCreate
+    std::unique_ptr<TCaptureWorker> FWorker; // owns wb
     std::unique_ptr<TQtDropURLTarget> DropURLTarget;
-    std::unique_ptr<TChromiumQtPump> FPump;
     std::unique_ptr<TBitmap> FBitmap;
-    bool FClosing = false; // the program is ending: a running load wait gives up
+    bool FBusy = false;
+    std::uint64_t FJob = 0;     // the job under way, 0 for none
+    std::uint64_t FLastJob = 0; // the job started last
+    QString FJobAddress;        // as typed when the job started (its first line)
     bool FAborted = false;
     std::int32_t FWaitTicks = 0;
     std::int64_t StartTime = 0;
     bool FDestroyed = false;
 };
 
-// The address test shared by Go, paste and browse: "http://" or "https://" at the start, case-sensitive.
+// The address test shared by Go, paste and browse: "http://" or "https://" at the start, in any case.
 bool HasWebPrefix(const QString& address);
 // Trimmed of leading and trailing blanks and control characters.
 QString TrimAddress(const QString& text);
+// The address a job takes from the address box: its first line, when a paste brought several.
+QString JobAddress(const QString& typed);
 
 } // namespace korvane

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -52,13 +53,33 @@ ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t size) {
 TChromiumBrowser::TChromiumBrowser(TOptions options) : FOptions(std::move(options)) {}
 TChromiumBrowser::TChromiumBrowser() : TChromiumBrowser(TOptions{}) {}
 
+EEngineStopped::EEngineStopped() : EEngineError("Stopped while waiting for the browser") {}
+
 TChromiumBrowser::~TChromiumBrowser() {
+    FOnStop.reset();
+    if (FStopFd >= 0) ::close(FStopFd);
     FListeners.clear();
     FPending.clear();
     FPipeChanged = nullptr;
     FWake = nullptr;
     CloseFds();
     FProcess.reset();
+}
+
+void TChromiumBrowser::SetStopToken(std::stop_token token) {
+    FOnStop.reset();
+    if (FStopFd < 0) FStopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::uint64_t drained = 0;
+    while (FStopFd >= 0 && ::read(FStopFd, &drained, sizeof drained) > 0) {
+    }
+    FStop = std::move(token);
+    const int fd = FStopFd;
+    // Runs on the thread that requests the stop (or here, when it already was): only the eventfd is touched.
+    FOnStop.emplace(FStop, std::function<void()>([fd] {
+                        const std::uint64_t one = 1;
+                        const ssize_t n = fd >= 0 ? ::write(fd, &one, sizeof one) : 0;
+                        (void)n;
+                    }));
 }
 
 std::shared_ptr<TChromiumBrowser> TChromiumBrowser::Shared() {
@@ -106,6 +127,9 @@ void TChromiumBrowser::Start() {
             FUserAgent = it->get<std::string>();
         // A headless browser has nowhere to put a download.
         Send("Browser.setDownloadBehavior", {{"behavior", "deny"}});
+    } catch (const EEngineStopped&) {
+        Shutdown();
+        throw;
     } catch (const EEngineError& e) {
         Shutdown();
         throw EEngineError(std::string("The browser started but does not answer: ") + e.what());
@@ -223,6 +247,10 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
     if (cut) deadline = *FCallDeadline;
     auto arrived = FArrived.find(id);
     while (arrived == FArrived.end()) {
+        if (FStop.stop_requested()) {
+            Forget(id);
+            throw EEngineStopped();
+        }
         const int left = MillisUntil(deadline);
         if (left == 0 || !Running()) {
             Forget(id);
@@ -338,11 +366,12 @@ bool TChromiumBrowser::WaitIncoming(std::chrono::milliseconds timeout) {
 }
 
 int TChromiumBrowser::PollPipe(int milliseconds, bool& extraRan) {
-    pollfd p[2] = {{FReadFd, POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}};
-    const nfds_t count = FExtraWakeFd >= 0 ? 2 : 1;
-    const int r = ::poll(p, count, milliseconds);
+    if (FStop.stop_requested()) return 0;
+    pollfd p[3] = {{FReadFd, POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
+    // An fd below 0 is ignored by poll.
+    const int r = ::poll(p, 3, milliseconds);
     if (r <= 0) return r;
-    if (count == 2 && (p[1].revents & POLLIN) && FExtraWake) {
+    if ((p[1].revents & POLLIN) && FExtraWake) {
         FExtraWake();
         extraRan = true;
     }

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -63,6 +64,10 @@ public:
     void SetCallDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
         FCallDeadline = deadline;
     }
+    // While the token is stopped, every wait on the pipe (synchronous calls, the start) ends at once with
+    // EEngineStopped; a stop requested during a wait ends that wait. May be set again for each job.
+    void SetStopToken(std::stop_token token);
+    bool StopRequested() const { return FStop.stop_requested(); }
     // Starts the browser unless it runs. Throws EEngineError (e.g. the browser is not installed).
     void Start();
     bool Running() const { return FReadFd >= 0; }
@@ -145,6 +150,9 @@ private:
     std::deque<std::function<void()>> FQueued;
     std::function<void()> FPipeChanged, FWake, FExtraWake;
     int FExtraWakeFd = -1;
+    std::stop_token FStop;
+    int FStopFd = -1; // an eventfd, readable once FStop is stopped
+    std::optional<std::stop_callback<std::function<void()>>> FOnStop;
     std::string FUserAgent;
     std::uint64_t FFirstPageTaken = 0; // the generation whose first page was handed out
     std::size_t FMalformed = 0;

@@ -80,6 +80,11 @@ void TChromiumEngine::DropPage() {
     FPageLost = false;
 }
 
+void TChromiumEngine::Shutdown() {
+    DropPage();
+    FBrowser->Shutdown();
+}
+
 void TChromiumEngine::OnAmbientPropertyChange(DISPID id) {
     if (id == DISPID_AMBIENT_DLCONTROL || id == DISPID_UNKNOWN) ++FAmbientChanges;
 }
@@ -522,9 +527,11 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
     for (int top = 0, steps = 0; steps < 1000 && std::chrono::steady_clock::now() < until; ++steps) {
         evaluate("window.scrollTo(0," + std::to_string(top) + ");0");
         const auto resume = std::min(until, std::chrono::steady_clock::now() + pause);
-        while (std::chrono::steady_clock::now() < resume)
+        while (std::chrono::steady_clock::now() < resume) {
+            if (FBrowser->StopRequested()) throw EEngineStopped();
             FBrowser->WaitIncoming(std::chrono::duration_cast<std::chrono::milliseconds>(
                 resume - std::chrono::steady_clock::now()));
+        }
         top += viewHeight;
         if (top >= evaluate(pageHeight)) break;
     }

@@ -28,6 +28,9 @@ public:
     TChromiumEngine& operator=(const TChromiumEngine&) = delete;
 
     void SetSite(IEngineSite* site) override { FSite = site; }
+    void SetStopToken(std::stop_token token) override { FBrowser->SetStopToken(std::move(token)); }
+    // Ends the browser this engine uses, also for the other engines that share it.
+    void Shutdown() override;
     void OnAmbientPropertyChange(DISPID id) override;
     void Navigate(const std::string& url) override;
     void Stop() override;

@@ -9,22 +9,28 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
 #include "browser/EngineError.h"
+#include "platform/ScopedFd.h"
+#include "platform/Signals.h"
 
 extern char** environ;
 
 namespace korvane {
 namespace {
 
-// Browsers alive in this process, readable from a signal handler: process group and profile folder.
+// Browsers alive in this process, readable from a signal handler: their process groups, and their profile
+// folders for the exit path.
 constexpr int kSlots = 32;
 constexpr std::size_t kPathMax = 512;
 struct TSlot {
@@ -34,11 +40,9 @@ struct TSlot {
 TSlot gSlots[kSlots];
 std::mutex gSlotMutex;
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
-struct sigaction gPrevious[sizeof kSignals / sizeof kSignals[0]];
-
-// Async-signal-safe: SIGKILL to each browser's group, reap it, remove its profile with rm(1).
-void KillAllFromSignal() {
+// A signal ends the program at once: SIGKILL to each browser's group and reap it (both async-signal-safe).
+// The profile folders stay behind; the next start removes them (RemoveStaleProfiles).
+void KillAllFromSignal() noexcept {
     for (auto& slot : gSlots) {
         pid_t pid = slot.Pid.exchange(0);
         if (pid <= 0) continue;
@@ -46,66 +50,14 @@ void KillAllFromSignal() {
         int status;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        if (slot.Profile[0] == '/') {
-            pid_t rm = ::fork();
-            if (rm == 0) {
-                char* const argv[] = {const_cast<char*>("rm"), const_cast<char*>("-rf"), slot.Profile,
-                                      nullptr};
-                ::execve("/bin/rm", argv, environ);
-                ::_exit(127);
-            }
-            if (rm > 0)
-                while (::waitpid(rm, &status, 0) < 0 && errno == EINTR) {
-                }
-        }
-    }
-}
-
-void OnFatalSignal(int sig, siginfo_t* info, void* context) {
-    const int saved = errno;
-    KillAllFromSignal();
-    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
-        if (kSignals[i] != sig) continue;
-        const struct sigaction& prev = gPrevious[i];
-        if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
-            prev.sa_sigaction(sig, info, context);
-        } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
-            prev.sa_handler(sig);
-        } else if (prev.sa_handler == SIG_DFL) {
-            ::sigaction(sig, &prev, nullptr);
-            ::raise(sig); // delivered when this handler returns: the default action ends the process
-        }
-    }
-    errno = saved;
-}
-
-void KillAllAtExit() {
-    for (auto& slot : gSlots) {
-        pid_t pid = slot.Pid.exchange(0);
-        if (pid <= 0) continue;
-        ::kill(-pid, SIGKILL);
-        int status;
-        ::waitpid(pid, &status, 0);
-        std::error_code ec;
-        if (slot.Profile[0] == '/') std::filesystem::remove_all(slot.Profile, ec);
     }
 }
 
 void InstallCleanupOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
-            struct sigaction sa {};
-            sa.sa_sigaction = OnFatalSignal;
-            sa.sa_flags = SA_SIGINFO | SA_RESTART;
-            sigemptyset(&sa.sa_mask);
-            ::sigaction(kSignals[i], &sa, &gPrevious[i]);
-            if (gPrevious[i].sa_handler == SIG_IGN && kSignals[i] != SIGABRT) {
-                // A signal the program chose to ignore stays ignored.
-                ::sigaction(kSignals[i], &gPrevious[i], nullptr);
-            }
-        }
-        std::atexit(KillAllAtExit);
+        AddEmergencyHook(KillAllFromSignal);
+        std::atexit(KillAllBrowsers);
     });
 }
 
@@ -127,10 +79,7 @@ void Unregister(int slot) {
     gSlots[slot].Profile[0] = '\0';
 }
 
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
+constexpr const char* kProfilePrefix = "korvane-chromium-";
 
 [[noreturn]] void ChildFail(int statusFd, int err) {
     ssize_t ignored = ::write(statusFd, &err, sizeof err);
@@ -139,6 +88,42 @@ void CloseFd(int& fd) {
 }
 
 } // namespace
+
+void KillAllBrowsers() noexcept {
+    for (auto& slot : gSlots) {
+        pid_t pid = slot.Pid.exchange(0);
+        if (pid <= 0) continue;
+        ::kill(-pid, SIGKILL);
+        int status;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        std::error_code ec;
+        if (slot.Profile[0] == '/') std::filesystem::remove_all(slot.Profile, ec);
+    }
+}
+
+std::size_t RemoveStaleProfiles(const std::string& folder) {
+    // "korvane-chromium-<pid>-XXXXXX": a folder of ours whose process no longer runs.
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kProfilePrefix, 0) != 0) continue;
+        const std::string rest = name.substr(std::strlen(kProfilePrefix));
+        const auto dash = rest.find('-');
+        if (dash == std::string::npos || dash == 0 || rest.find_first_not_of("0123456789") != dash) continue;
+        const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+        // Only a process that does not exist at all has left its folder behind.
+        if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        std::error_code removeError;
+        if (std::filesystem::remove_all(entry.path(), removeError) > 0 && !removeError) ++removed;
+    }
+    return removed;
+}
 
 std::vector<std::string> TChromiumProcess::StandardArguments() {
     // One flag a line.
@@ -174,32 +159,30 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     if (::access(path.c_str(), X_OK) != 0)
         throw EEngineError("The browser " + path + " cannot be found: install the Debian package chromium");
     InstallCleanupOnce();
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    static std::once_flag staleOnce;
+    std::call_once(staleOnce, [&] { RemoveStaleProfiles(temp.string()); });
 
     std::unique_ptr<TChromiumProcess> p(new TChromiumProcess());
-    std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "korvane-chromium-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!::mkdtemp(buf.data()))
+    std::string pattern = (temp / (kProfilePrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
         throw EEngineError("No temporary browser profile can be created: " +
                            std::string(std::strerror(errno)));
-    p->FProfileDir = buf.data();
+    p->FProfileDir = pattern; // removed by the destructor from here on
 
-    int commands[2], replies[2], status[2];
-    if (::pipe2(commands, O_CLOEXEC) != 0) throw EEngineError("No pipe for the browser can be made");
-    if (::pipe2(replies, O_CLOEXEC) != 0) {
-        ::close(commands[0]);
-        ::close(commands[1]);
-        throw EEngineError("No pipe for the browser can be made");
-    }
-    if (::pipe2(status, O_CLOEXEC) != 0) {
-        for (int fd : {commands[0], commands[1], replies[0], replies[1]})
-            ::close(fd);
-        throw EEngineError("No pipe for the browser can be made");
+    std::optional<TPipe> commands, replies, status;
+    try {
+        commands.emplace(O_CLOEXEC);
+        replies.emplace(O_CLOEXEC);
+        status.emplace(O_CLOEXEC);
+    } catch (const std::system_error& e) {
+        throw EEngineError(std::string("No pipe for the browser can be made: ") +
+                           std::strerror(e.code().value()));
     }
     // Big screenshot replies pass in fewer, larger reads.
-    ::fcntl(replies[0], F_SETPIPE_SZ, 1 << 20);
-    int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ::fcntl(replies->Read.Get(), F_SETPIPE_SZ, 1 << 20);
+    TScopedFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
 
     std::vector<std::string> args;
     args.push_back(path);
@@ -214,6 +197,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    const int commandsIn = commands->Read.Get(), repliesOut = replies->Write.Get();
+    const int statusOut = status->Write.Get(), nullFd = devNull.Get();
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -226,50 +211,48 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
         ::sigprocmask(SIG_SETMASK, &all, nullptr);
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT})
             ::signal(sig, SIG_DFL);
-        // Move the pipe ends above 4 first, then onto 3 and 4: dup2 onto a different fd clears close-on-exec,
-        // and no end is overwritten before it is copied.
-        int in = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
-        int out = ::fcntl(replies[1], F_DUPFD_CLOEXEC, 10);
-        if (in < 0 || out < 0 || ::dup2(in, 3) < 0 || ::dup2(out, 4) < 0) ChildFail(status[1], errno);
-        if (devNull >= 0) {
-            ::dup2(devNull, 0);
-            ::dup2(devNull, 1);
-            ::dup2(devNull, 2);
+        // Move the pipe ends above 5 first, then onto 3 and 4, and the status end onto 5: dup2 onto a
+        // different fd clears close-on-exec, and no end is overwritten before it is copied. The status end
+        // keeps close-on-exec, so a successful exec closes it and a failed one can still say why.
+        int in = ::fcntl(commandsIn, F_DUPFD_CLOEXEC, 10);
+        int out = ::fcntl(repliesOut, F_DUPFD_CLOEXEC, 10);
+        int report = ::fcntl(statusOut, F_DUPFD_CLOEXEC, 10);
+        if (report < 0) ::_exit(127);
+        if (in < 0 || out < 0 || ::dup2(in, 3) < 0 || ::dup2(out, 4) < 0) ChildFail(report, errno);
+        if (::dup3(report, 5, O_CLOEXEC) < 0) ChildFail(report, errno);
+        report = 5;
+        if (nullFd >= 0) {
+            ::dup2(nullFd, 0);
+            ::dup2(nullFd, 1);
+            ::dup2(nullFd, 2);
         }
-        ::syscall(SYS_close_range, 5u, ~0u, 0u);
+        ::syscall(SYS_close_range, 6u, ~0u, 0u);
         ::execve(path.c_str(), argv.data(), environ);
-        ChildFail(status[1], errno);
+        ChildFail(report, errno);
     }
     const int forkErrno = errno;
-    ::close(commands[0]);
-    ::close(replies[1]);
-    ::close(status[1]);
-    if (devNull >= 0) ::close(devNull);
-    if (pid < 0) {
-        ::close(commands[1]);
-        ::close(replies[0]);
-        ::close(status[0]);
-        std::filesystem::remove_all(p->FProfileDir, ec);
+    commands->Read.Reset();
+    replies->Write.Reset();
+    status->Write.Reset();
+    devNull.Reset();
+    if (pid < 0)
         throw EEngineError("The browser cannot be started: " + std::string(std::strerror(forkErrno)));
-    }
     ::setpgid(pid, pid); // also from this side, so that the group exists before anyone signals it
     p->FPid = pid;
     p->FSlot = Register(pid, p->FProfileDir);
-    p->FReadFd = replies[0];
-    p->FWriteFd = commands[1];
-    ::fcntl(p->FReadFd, F_SETFL, O_NONBLOCK);
-    ::fcntl(p->FWriteFd, F_SETFL, O_NONBLOCK);
+    p->FRead = std::move(replies->Read);
+    p->FWrite = std::move(commands->Write);
+    ::fcntl(p->FRead.Get(), F_SETFL, O_NONBLOCK);
+    ::fcntl(p->FWrite.Get(), F_SETFL, O_NONBLOCK);
 
+    // The status pipe closes without a word when the exec succeeded; otherwise it carries the child's errno.
     int childErr = 0;
     ssize_t n;
-    while ((n = ::read(status[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {
+    while ((n = ::read(status->Read.Get(), &childErr, sizeof childErr)) < 0 && errno == EINTR) {
     }
-    ::close(status[0]);
-    if (n > 0) {
-        p->Terminate();
+    if (n > 0)
         throw EEngineError("The browser " + path + " cannot be started (" + std::strerror(childErr) +
-                           "): install the Debian package chromium");
-    }
+                           "): install the Debian package chromium"); // the destructor reaps the child
     return p;
 }
 
@@ -280,14 +263,21 @@ TChromiumProcess::~TChromiumProcess() {
 bool TChromiumProcess::HasExited(std::string* description) {
     if (!FReaped && FPid > 0) {
         int status = 0;
-        pid_t r = ::waitpid(FPid, &status, WNOHANG);
+        pid_t r;
+        while ((r = ::waitpid(FPid, &status, WNOHANG)) < 0 && errno == EINTR) {
+        }
         if (r == FPid) {
             FReaped = true;
             FStatus = status;
+        } else if (r < 0) {
+            FReaped = true; // reaped by someone else (ECHILD): how it ended is not known
+            FStatus = -1;
         }
     }
     if (FReaped && description) {
-        if (WIFSIGNALED(FStatus))
+        if (FStatus == -1)
+            *description = "ended";
+        else if (WIFSIGNALED(FStatus))
             *description = "signal " + std::to_string(WTERMSIG(FStatus));
         else
             *description = "exit status " + std::to_string(WEXITSTATUS(FStatus));
@@ -323,16 +313,17 @@ bool GroupHasLiveMembers(pid_t group) {
 } // namespace
 
 void TChromiumProcess::Terminate() {
-    CloseFd(FWriteFd);
-    CloseFd(FReadFd);
+    FWrite.Reset();
+    FRead.Reset();
     if (FPid > 0) {
         ::kill(-FPid, SIGKILL);
         if (!FReaped) {
-            int status;
-            while (::waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+            int status = 0;
+            pid_t r;
+            while ((r = ::waitpid(FPid, &status, 0)) < 0 && errno == EINTR) {
             }
             FReaped = true;
-            FStatus = status;
+            FStatus = r == FPid ? status : -1; // -1: reaped by someone else
         }
         // Children of the browser that outlived it are still in its group; give them a moment to go. Members
         // that are already dead but not yet reaped (by whoever adopted them) do not count.

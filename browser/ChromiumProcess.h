@@ -1,15 +1,19 @@
 #pragma once
 // One running Chromium: the child process in a process group of its own, the two pipe ends of its DevTools
-// connection and its temporary profile folder. Ending it (destructor, exit(), SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT, SIGABRT) kills the whole process group and removes the profile; the child also gets SIGKILL when
-// the thread that started it dies (PR_SET_PDEATHSIG), so no browser outlives the program. That signal follows
-// the starting *thread*: start the browser from a thread that lives as long as the browser is used (the
-// user-interface thread, or main() of the command-line tool). A SIGKILL of the program itself leaves the
-// profile folder behind (nothing runs then); the browser still dies with it.
+// connection and its temporary profile folder. Ending it (destructor, exit()) kills the whole process group
+// and removes the profile. A signal that ends the program at once (see platform/Signals.h) kills the group
+// from the handler; the profile folder it cannot remove there goes at the next start. The child also gets
+// SIGKILL when the thread that started it dies (PR_SET_PDEATHSIG), so no browser outlives the program. That
+// signal follows the starting *thread*: start the browser from a thread that lives as long as the browser is
+// used (the window's engine thread, or main() of the command-line tool). A SIGKILL of the program itself
+// leaves the profile folder behind too; the browser still dies with it.
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#include "platform/ScopedFd.h"
 
 namespace korvane {
 
@@ -24,8 +28,8 @@ public:
     TChromiumProcess& operator=(const TChromiumProcess&) = delete;
 
     pid_t Pid() const { return FPid; }
-    int ReadFd() const { return FReadFd; }   // replies and events, non-blocking, close-on-exec
-    int WriteFd() const { return FWriteFd; } // commands, non-blocking, close-on-exec
+    int ReadFd() const { return FRead.Get(); }   // replies and events, non-blocking, close-on-exec
+    int WriteFd() const { return FWrite.Get(); } // commands, non-blocking, close-on-exec
     const std::string& ProfileDir() const { return FProfileDir; }
 
     // True once the browser process has ended; `description` then says how ("exit status 1", "signal 9").
@@ -39,11 +43,18 @@ public:
 private:
     TChromiumProcess() = default;
     pid_t FPid = -1;
-    int FReadFd = -1, FWriteFd = -1;
+    TScopedFd FRead, FWrite;
     bool FReaped = false;
     int FStatus = 0;
     std::string FProfileDir;
     int FSlot = -1;
 };
+
+// Kills every browser of this process and removes their profiles (at exit, or when the program must end
+// now and its own threads cannot do it).
+void KillAllBrowsers() noexcept;
+// Removes the profile folders in `folder` that browsers of processes no longer running left behind (a
+// program killed by a signal cannot remove its own); returns how many. Run once at the first start.
+std::size_t RemoveStaleProfiles(const std::string& folder);
 
 } // namespace korvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,11 @@ public:
     virtual ~TEngine() = default;
 
     virtual void SetSite(IEngineSite* site) = 0;
+    // While the token is stopped, the engine's synchronous calls (measuring, drawing, a browser start) end
+    // early with EEngineStopped instead of waiting; a stop during such a call ends it. Set for each job.
+    virtual void SetStopToken(std::stop_token) {}
+    // Ends what the engine runs for itself (a browser process): the program is ending.
+    virtual void Shutdown() {}
     // The host's ambient property `id` changed (-5512: the download-control word); the engine reads it
     // again before the next navigation.
     virtual void OnAmbientPropertyChange(DISPID id) = 0;

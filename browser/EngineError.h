@@ -10,4 +10,10 @@ public:
     using Error::Error;
 };
 
+// The caller asked the engine to stop waiting (Abort, Close, a signal): what was under way was given up.
+class EEngineStopped : public EEngineError {
+public:
+    EEngineStopped();
+};
+
 } // namespace korvane

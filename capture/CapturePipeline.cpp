@@ -101,12 +101,14 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     return picture;
 }
 
-void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path) {
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path,
+                     std::stop_token stop) {
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     bitmap.SetSize(shot.Width(), shot.Height());
     if (bitmap.Empty()) return WriteCapture(bitmap, format, path);
 
     TRowGate gate(bitmap.Height());
+    const std::stop_callback onStop(stop, [&gate] { gate.Cancel(); });
     std::exception_ptr drawError, writeError;
     std::thread developer([&shot, &gate, &drawError, rows = bitmap.Rows()] {
         try {
@@ -139,7 +141,7 @@ std::string CaptureFilePath(const TCaptureSettings& settings) {
 
 TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
                                 const TCaptureSettings& settings,
-                                const std::function<void(const std::string&)>& status) {
+                                const std::function<void(const std::string&)>& status, std::stop_token stop) {
     status("capture......");
     const std::string path = CaptureFilePath(settings);
     // The file is made from the picture while the rest of it comes from the engine.
@@ -147,10 +149,10 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
     TCapturePicture picture;
     try {
         picture = ShootDocument(host, document, settings, [&](const TCapturePicture& begun) {
-            written =
-                std::async(std::launch::async, [&bitmap, shot = begun.Shot, format = settings.Format, path] {
-                    DevelopAndWrite(*shot, bitmap, format, path);
-                });
+            written = std::async(std::launch::async,
+                                 [&bitmap, shot = begun.Shot, format = settings.Format, path, stop] {
+                                     DevelopAndWrite(*shot, bitmap, format, path, stop);
+                                 });
         });
     } catch (...) {
         if (written.valid()) written.wait(); // its picture did not come whole: nothing is written
@@ -160,7 +162,7 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
     if (written.valid())
         written.get();
     else
-        DevelopAndWrite(*picture.Shot, bitmap, settings.Format, path);
+        DevelopAndWrite(*picture.Shot, bitmap, settings.Format, path, stop);
     picture.Outcome.Path = path;
     return picture.Outcome;
 }

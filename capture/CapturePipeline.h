@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace korvane {
@@ -53,7 +54,9 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
 // fills the bitmap, the encoder takes its rows as they are done. The target is replaced only when the whole
 // file is written; a picture that cannot be read throws its own error and writes nothing. May run on any
 // thread; the bitmap may be empty afterwards (see WriteCapture).
-void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path);
+// A stop requested meanwhile ends it early with EIncompletePicture: no file, the old one kept.
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path,
+                     std::stop_token stop = {});
 
 // The file a capture of these settings goes to.
 std::string CaptureFilePath(const TCaptureSettings& settings);
@@ -62,9 +65,12 @@ std::string CaptureFilePath(const TCaptureSettings& settings);
 // The view is back at its resting size afterwards, also when a step fails; the bitmap keeps the picture
 // until the caller empties it. Throws ECaptureSizeError before anything is drawn for a size out of bounds,
 // and the encoders' errors when the file cannot be written (no file is then left behind).
+// A stop requested meanwhile ends the encoding as in DevelopAndWrite (the engine's own waits end through
+// the token the engine was given).
 TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
                                 const TCaptureSettings& settings,
-                                const std::function<void(const std::string&)>& status);
+                                const std::function<void(const std::string&)>& status,
+                                std::stop_token stop = {});
 
 // Writes the bitmap as the format says; the target is replaced only when the whole file is written. The
 // JPEG and PNG encoders take the pixels over instead of copying them, so the bitmap may be empty afterwards.

@@ -20,12 +20,19 @@ void TRowGate::Close() {
 }
 
 bool TRowGate::WaitFor(int row) const {
-    if (row < FReady.load()) return true;
+    if (row < FReady.load() && !FCancelled.load()) return true;
     std::unique_lock<std::mutex> lock(FMutex);
     FWaiting.fetch_add(1);
-    FChanged.wait(lock, [&] { return row < FReady.load() || FClosed; });
+    FChanged.wait(lock, [&] { return row < FReady.load() || FClosed || FCancelled.load(); });
     FWaiting.fetch_sub(1);
-    return row < FReady.load();
+    return row < FReady.load() && !FCancelled.load();
+}
+
+void TRowGate::Cancel() {
+    FCancelled.store(true);
+    FAbandoned.store(true);
+    std::lock_guard<std::mutex> lock(FMutex);
+    FChanged.notify_all();
 }
 
 void TRowGate::Abandon() {

@@ -29,10 +29,16 @@ public:
     void Abandon();
     bool Abandoned() const { return FAbandoned.load(); }
 
+    // Anyone: the picture is not wanted any more (the job was stopped). The filler stops at its next row and
+    // readers get no more rows, not even complete ones, so no file is made of it. Does not wait.
+    void Cancel();
+    bool Cancelled() const { return FCancelled.load(); }
+
 private:
     const int FRows;
     std::atomic<int> FReady{0};
     std::atomic<bool> FAbandoned{false};
+    std::atomic<bool> FCancelled{false};
     mutable std::atomic<int> FWaiting{0};
     mutable std::mutex FMutex;
     mutable std::condition_variable FChanged;

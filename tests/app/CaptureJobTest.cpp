@@ -1,13 +1,16 @@
 // The capture job in the window with a scripted engine: status sequence, countdown, sizes, file names and
-// folders, Abort at each stage, pages that fail or vanish, and sizes out of bounds.
+// folders, Abort and Close at each stage (the engine's steps run on their own thread, and the window answers
+// meanwhile), one job at a time, pages that fail or vanish, and sizes out of bounds.
 #include "RecordingDesktop.h"
 #include "ScriptedEngine.h"
 #include "app/Application.h"
+#include "app/CaptureWorker.h"
 #include "app/MainWindow.h"
 #include "browser/BrowserHost.h"
 #include "platform/Files.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -73,6 +76,14 @@ class CaptureJobTest : public QObject {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden);
     }
 
+    // Looks at the engine from its own thread, once everything asked of it so far has been done.
+    template <class F> auto OnEngine(F look) {
+        decltype(look()) result{};
+        w->Worker().RunAndWait([&] { result = look(); });
+        return result;
+    }
+    void WaitUntilHeld() { QTRY_VERIFY_WITH_TIMEOUT(engine->Holding.load(), 10000); }
+
     // Starts a job and waits until it has ended.
     void Run(const QString& address) {
         w->EditAddress->setText(address);
@@ -84,11 +95,7 @@ class CaptureJobTest : public QObject {
         QTRY_VERIFY(w->tbCapture->isEnabled());
     }
 
-private slots:
-    void init() {
-        dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(Out());
-        desktop = std::make_unique<test::RecordingDesktop>();
+    void MakeWindow() {
         auto scripted = std::make_unique<test::TScriptedEngine>();
         engine = scripted.get();
         TAppPaths paths{(dir->path() + "/korvane.ini").toStdString(), (dir->path() + "/").toStdString()};
@@ -97,6 +104,14 @@ private slots:
         w->EditDelay->setText("0");
         w->cbAndView->setChecked(false);
         shown = std::make_unique<QSignalSpy>(w.get(), &TfrmKorvane::StatusTextShown);
+    }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(Out());
+        desktop = std::make_unique<test::RecordingDesktop>();
+        MakeWindow();
     }
     void cleanup() {
         shown.reset();
@@ -199,8 +214,14 @@ private slots:
         QVERIFY(files.first().endsWith("~.png"));
 
         w->cbSaveFormat->setCurrentIndex(1);
-        Run(" http://127.0.0.1/blank"); // a leading blank passes the test and stays in the name
-        QVERIFY(QFile::exists(Out() + " http___127.0.0.1_blank.jpg"));
+        Run(" http://127.0.0.1/blank\t"); // blanks around the address are no part of the name
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_blank.jpg"));
+        w->EditAddress->setText("http://127.0.0.1/first\nhttp://127.0.0.1/second"); // a pasted list
+        shown->clear();
+        w->tbCaptureClick();
+        QTRY_VERIFY(w->lblMessage->text().startsWith("finished"));
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_first.jpg")); // its first line, no line break
+        QCOMPARE(OnEngine([&] { return engine->Navigations.back(); }), std::string("http://127.0.0.1/first"));
 
         QDir(Out()).removeRecursively(); // the output folder vanished since start-up
         Run("http://127.0.0.1/fallback");
@@ -208,30 +229,36 @@ private slots:
         QVERIFY(desktop->opened.isEmpty()); // "Cap and View" off
     }
 
-    void addressesWithoutThePrefixDoNothing() {
-        for (const char* address : {"127.0.0.1/page", "HTTP://127.0.0.1/", "file:///etc/passwd"}) {
+    void addressesWithoutAWebSchemeAreRefusedWithAStatusText() {
+        for (const char* address : {"127.0.0.1/page", "ftp://127.0.0.1/", "file:///etc/passwd"}) {
             w->ShowStatus("kept");
             w->EditAddress->setText(address);
             w->tbCaptureClick();
-            QCOMPARE(w->lblMessage->text(), QString("kept"));
+            QCOMPARE(w->lblMessage->text(), QString("not a web address: ") + address);
+            QVERIFY(w->tbCapture->isEnabled());
         }
-        QVERIFY(engine->Navigations.empty());
+        QVERIFY(OnEngine([&] { return engine->Navigations.empty(); }));
+        // Schemes are not case-sensitive.
+        Run("HTTP://127.0.0.1/upper");
+        QVERIFY(w->lblMessage->text().startsWith("finished"));
+        QVERIFY(QFile::exists(Out() + "HTTP___127.0.0.1_upper.bmp"));
     }
 
     void abortDuringTheLoadWritesNothing() {
         engine->DefaultPage.NeverLoads = true;
         w->EditAddress->setText("http://127.0.0.1/slow");
-        QTimer::singleShot(50, w.get(), [this] { QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier); });
-        QTimer::singleShot(3000, w.get(), [this] { w->tbAbortClick(); }); // in case the key did not arrive
-        w->tbCaptureClick(); // returns when the wait sees the abort
+        w->tbCaptureClick();
+        QTRY_COMPARE(w->lblMessage->text(), QString("loading http://127.0.0.1/slow"));
+        w->Abort->trigger(); // Ctrl+S
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
         QVERIFY(w->tbCapture->isEnabled());
-        QVERIFY(engine->Stops >= 1);
-        QTest::qWait(300);
-        QVERIFY(Files(Out()).isEmpty());
+        QCOMPARE(OnEngine([&] { return engine->Stops; }), 1); // the engine has stopped the load
         QVERIFY(!w->Timer->isActive());
+        QVERIFY(Files(Out()).isEmpty());
+        QCOMPARE(OnEngine([&] { return engine->Draws; }), 0);
         // Status texts of the engine no longer reach the line after an abort.
-        engine->Site->StatusTextChange("late text");
+        w->Worker().RunAndWait([&] { engine->Site->StatusTextChange("late text"); });
+        QCoreApplication::processEvents();
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
     }
 
@@ -239,13 +266,84 @@ private slots:
         w->EditDelay->setText("2");
         w->EditAddress->setText("http://127.0.0.1/count");
         w->tbCaptureClick();
-        QCOMPARE(w->lblMessage->text(), QString("wait......"));
         QTRY_COMPARE(w->lblMessage->text(), QString("wait 2..."));
         w->tbAbortClick();
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
-        QTest::qWait(400);
-        QCOMPARE(w->lblMessage->text(), QString("Aborted"));
+        QVERIFY(!w->Timer->isActive()); // no tick will capture
+        QCOMPARE(OnEngine([&] { return engine->Draws; }), 0);
         QVERIFY(Files(Out()).isEmpty());
+        // The window is ready for the next job at once.
+        w->EditDelay->setText("0");
+        Run("http://127.0.0.1/count");
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_count.bmp"));
+    }
+
+    void abortDuringDrawingKeepsThePreviousFileAndTheWindowAnswers() {
+        Run("http://127.0.0.1/drawn");
+        const QString file = Out() + "http___127.0.0.1_drawn.bmp";
+        const std::string before = ReadWholeFile(file.toStdString());
+        engine->HoldDrawing = true;
+        w->EditAddress->setText("http://127.0.0.1/drawn");
+        w->tbCaptureClick();
+        WaitUntilHeld(); // the engine is drawing, on its own thread
+        // Meanwhile the window paints, takes text and shows what it is told.
+        w->ShowStatus("still answering");
+        w->lblMessage->repaint();
+        QCOMPARE(w->lblMessage->text(), QString("still answering"));
+        w->tbAbortClick();
+        QTRY_VERIFY(!engine->Holding.load()); // the drawing was given up
+        OnEngine([] { return 0; });
+        QCOMPARE(w->lblMessage->text(), QString("Aborted"));
+        QCOMPARE(ReadWholeFile(file.toStdString()), before);
+        QCOMPARE(Files(Out()), QStringList{"http___127.0.0.1_drawn.bmp"}); // no temporary left
+        QVERIFY(desktop->errors.isEmpty());
+    }
+
+    void abortWhileTheFileIsMadeWritesNoFile() {
+        w->cbSaveFormat->setCurrentIndex(2);
+        engine->HoldDeveloping = true;
+        w->EditAddress->setText("http://127.0.0.1/developing");
+        w->tbCaptureClick();
+        WaitUntilHeld(); // half the rows are in, the encoder waits for the rest
+        w->tbAbortClick();
+        QTRY_VERIFY(!engine->Holding.load());
+        OnEngine([] { return 0; }); // the capture step has returned
+        QVERIFY(Files(Out()).isEmpty());
+        QVERIFY(desktop->errors.isEmpty());
+    }
+
+    void oneJobAtATimeWhateverIsPressed() {
+        engine->DefaultPage.NeverLoads = true;
+        w->EditAddress->setText("http://127.0.0.1/held");
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->EditAddress->setFocus();
+        QTest::keyClick(w->EditAddress, Qt::Key_Return);
+        QTRY_VERIFY(OnEngine([&] { return engine->Navigations.size(); }) == 1u);
+        for (int i = 0; i < 50; ++i) // a held Enter key
+            QTest::keyClick(w.get(), Qt::Key_Return);
+        w->tbCaptureClick();
+        w->Execute->trigger();
+        QCOMPARE(OnEngine([&] { return engine->Navigations.size(); }), 1u);
+        QCOMPARE(Statuses().count("go......"), 1);
+        w->tbAbortClick();
+    }
+
+    void theJobKeepsTheAddressItStartedWith() {
+        w->EditDelay->setText("1");
+        w->EditAddress->setText("http://127.0.0.1/first");
+        shown->clear();
+        w->tbCaptureClick();
+        QTRY_COMPARE(w->lblMessage->text(), QString("wait 1..."));
+        // Neither a paste nor a drop changes the address of a running job; a change by other means does
+        // not reach it either.
+        QApplication::clipboard()->setText("http://127.0.0.1/pasted");
+        w->tbPasteClick();
+        QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/first"));
+        w->EditAddress->setText("http://127.0.0.1/second");
+        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished"), 5000);
+        QCOMPARE(Files(Out()), QStringList{"http___127.0.0.1_first.bmp"});
     }
 
     void failedLoadEndsWithTheEnginesTextAndNoFile() {
@@ -260,7 +358,8 @@ private slots:
         w->EditDelay->setText("1");
         w->EditAddress->setText("http://127.0.0.1/gone");
         w->tbCaptureClick();
-        engine->DropDocument();
+        QTRY_COMPARE(w->lblMessage->text(), QString("wait 1..."));
+        w->Worker().RunAndWait([&] { engine->DropDocument(); });
         QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished"), 5000);
         QVERIFY(!Statuses().contains("capture......"));
         QVERIFY(Files(Out()).isEmpty());
@@ -279,15 +378,32 @@ private slots:
         QCOMPARE(w->Browser().HostInfoFlags(), 8u); // checked hides the scroll bars
     }
 
-    void closingDuringTheLoadWaitEndsItAtOnce() {
-        engine->DefaultPage.NeverLoads = true;
-        w->EditAddress->setText("http://127.0.0.1/forever");
-        QTimer::singleShot(50, w.get(), [this] { w->tbExitClick(); });
-        QElapsedTimer t;
-        t.start();
-        w->tbCaptureClick();
-        QVERIFY(t.elapsed() < 5000);
-        QVERIFY(Files(Out()).isEmpty());
+    void closingEndsTheJobAtEveryStepAndTheEngine() {
+        struct Step {
+            const char* name;
+            bool neverLoads, holdDrawing, holdDeveloping;
+        };
+        for (Step step : {Step{"loading", true, false, false}, Step{"drawing", false, true, false},
+                          Step{"writing", false, false, true}}) {
+            engine->DefaultPage.NeverLoads = step.neverLoads;
+            engine->HoldDrawing = step.holdDrawing;
+            engine->HoldDeveloping = step.holdDeveloping;
+            w->cbSaveFormat->setCurrentIndex(step.holdDeveloping ? 2 : 0);
+            w->EditAddress->setText(QString("http://127.0.0.1/") + step.name);
+            w->tbCaptureClick();
+            if (step.neverLoads)
+                QTRY_VERIFY(w->lblMessage->text().startsWith("loading"));
+            else
+                WaitUntilHeld();
+            const auto shutDown = engine->ShutDown;
+            QFile::remove(dir->path() + "/korvane.ini");
+            shown.reset();
+            w.reset(); // Close: the worker stops whatever it waits for, and the engine is ended
+            QVERIFY2(shutDown->load(), step.name);
+            QVERIFY2(Files(Out()).isEmpty(), step.name);
+            QVERIFY2(QFile::exists(dir->path() + "/korvane.ini"), step.name); // settings written
+            MakeWindow();
+        }
     }
 };
 

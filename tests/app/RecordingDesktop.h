@@ -16,14 +16,14 @@ public:
     void ShowMessage(QWidget*, const QString& caption, const QString& text) override {
         messages << caption + QLatin1Char('|') + text;
     }
-    QString SaveFileName(QWidget*, const QString& presetName) override {
-        dialogPresets << presetName;
-        return saveAnswer;
+    QString ChooseFolder(QWidget*, const QString& start) override {
+        folderStarts << start;
+        return folderAnswer;
     }
     void Open(QWidget*, const QString& target) override { opened << target; }
 
-    QStringList errors, messages, dialogPresets, opened;
-    QString saveAnswer;
+    QStringList errors, messages, folderStarts, opened;
+    QString folderAnswer;
 
 private:
     DesktopServices* FPrevious = nullptr;

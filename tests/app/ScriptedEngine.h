@@ -1,15 +1,23 @@
 #pragma once
-// An engine for window tests: loads finish on a timer of the event loop, pages have preset scroll sizes,
-// drawing paints a pattern that tells rows and columns apart.
+// An engine for window tests: loads finish on a timer of the event loop (of the thread the engine runs on),
+// pages have preset scroll sizes, drawing paints a pattern that tells rows and columns apart. It can be told
+// to hold a drawing, or the development of its picture, until the job is stopped.
 #include "browser/Engine.h"
 #include "browser/EngineError.h"
 #include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
 
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvane::test {
@@ -31,8 +39,15 @@ public:
     std::vector<std::pair<int, int>> Resizes;
     int Stops = 0, Draws = 0;
     IEngineSite* Site = nullptr;
+    // Draw waits until the job's stop (then throws EEngineStopped); the picture of Shoot is developed
+    // halfway and then waits until the reader stops it.
+    bool HoldDrawing = false, HoldDeveloping = false;
+    std::atomic<bool> Holding{false}; // a drawing or a development is being held now
+    std::shared_ptr<std::atomic<bool>> ShutDown = std::make_shared<std::atomic<bool>>(false);
 
     void SetSite(IEngineSite* site) override { Site = site; }
+    void SetStopToken(std::stop_token token) override { FStop = std::move(token); }
+    void Shutdown() override { *ShutDown = true; }
     void OnAmbientPropertyChange(DISPID) override {}
 
     void Navigate(const std::string& url) override {
@@ -76,6 +91,15 @@ public:
     }
     void Draw(TBitmap& bitmap, int width, int height) override {
         ++Draws;
+        if (HoldDrawing) {
+            std::mutex mutex;
+            std::condition_variable_any stopped;
+            std::unique_lock lock(mutex);
+            Holding = true;
+            stopped.wait_for(lock, FStop, std::chrono::seconds(60), [] { return false; });
+            Holding = false;
+            throw EEngineStopped();
+        }
         for (int y = 0; y < height; ++y) {
             std::uint8_t* row = bitmap.ScanLine(y);
             for (int x = 0; x < width; ++x) {
@@ -85,12 +109,42 @@ public:
             }
         }
     }
+    std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started) override {
+        auto shot = TEngine::Shoot(width, height, {});
+        if (HoldDeveloping) shot = std::make_shared<THeldShot>(std::move(shot), Holding);
+        if (started) started(shot);
+        return shot;
+    }
+
     // The loaded document goes away, as when the page is navigated elsewhere behind the job's back.
     void DropDocument() { FDocument = 0; }
 
     ~TScriptedEngine() override { *FAlive = false; }
 
 private:
+    // Develops the upper half of the picture, then waits until its reader gives up on it.
+    class THeldShot final : public TPageShot {
+    public:
+        THeldShot(std::shared_ptr<const TPageShot> shot, std::atomic<bool>& holding)
+            : FShot(std::move(shot)), FHolding(holding) {}
+        int Width() const override { return FShot->Width(); }
+        int Height() const override { return FShot->Height(); }
+        void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
+            TRowGate half(rows.Height);
+            FShot->DrawInto(rows, half);
+            gate.Publish(rows.Height / 2);
+            FHolding = true;
+            for (int i = 0; i < 60000 && !gate.Abandoned(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            FHolding = false;
+        }
+
+    private:
+        std::shared_ptr<const TPageShot> FShot;
+        std::atomic<bool>& FHolding;
+    };
+
+    std::stop_token FStop;
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     int FState = READYSTATE_UNINITIALIZED;
     std::uint64_t FDocument = 0, FGeneration = 0;

@@ -1,16 +1,23 @@
-// No browser outlives the program: a helper starts one, then ends in each of the ways a program ends.
+// No browser outlives the program: a helper starts one, then ends in each of the ways a program ends; the
+// profile folder a signal leaves is removed at the next start. A browser that cannot be executed says why.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "browser/ChromiumBrowser.h"
+#include "browser/ChromiumProcess.h"
+#include "browser/EngineError.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestHttpServer.h"
 
 #ifndef EXIT_HELPER_PATH
@@ -106,16 +113,63 @@ TEST_P(ProcessCleanup, BrowserAndProfileAreGoneAfterTheProgramEnds) {
         const int expected = mode == "exception" ? SIGABRT : mode == "SIGTERM" ? SIGTERM : SIGINT;
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == expected) << status;
     }
-    // The browser's children may take a moment to notice their parent is gone, and the profile's removal
-    // runs on after the program (as the signal path hands it to rm); on a loaded machine this takes a while.
-    for (int i = 0; i < 250 && (!Leftovers(s).empty() || std::filesystem::exists(s.profile)); ++i)
+    // The browser's children may take a moment to notice their parent is gone; on a loaded machine this
+    // takes a while.
+    for (int i = 0; i < 250 && !Leftovers(s).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(Leftovers(s).empty());
+    if (mode == "exit") {
+        EXPECT_FALSE(std::filesystem::exists(s.profile));
+        return;
+    }
+    // A program ended by a signal (or by abort) only kills its browser from the handler: removing a folder
+    // is no work for a signal handler. The next start of a browser removes the folder it left.
+    Started next = StartHelper("exit", server.Url("/alive.html"));
+    ASSERT_GT(next.browser, 0);
     EXPECT_FALSE(std::filesystem::exists(s.profile));
+    EXPECT_EQ(write(next.input, "\n", 1), 1);
+    close(next.input);
+    int nextStatus = 0;
+    ASSERT_EQ(waitpid(next.helper, &nextStatus, 0), next.helper);
+    EXPECT_FALSE(std::filesystem::exists(next.profile));
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, ProcessCleanup, ::testing::Values("exit", "exception", "SIGTERM", "SIGINT"),
                          [](const auto& info) { return std::string(info.param); });
+
+TEST(ProcessStart, ABrowserThatCannotBeExecutedSaysWhy) {
+    TempFolder folder("korvane-start");
+    const std::string fake = folder.Put("chromium", "not a program\n");
+    ::chmod(fake.c_str(), 0755);
+    TChromiumBrowser::TOptions options;
+    options.Path = fake;
+    TChromiumBrowser browser(options);
+    try {
+        browser.Start();
+        ADD_FAILURE() << "started";
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOEXEC)), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("cannot be started"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(browser.Running());
+}
+
+TEST(ProcessStart, OnlyProfilesOfProcessesThatAreGoneAreRemoved) {
+    TempFolder folder("korvane-stale");
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    const std::string prefix = folder.Path("korvane-chromium-");
+    for (const std::string& name : {std::to_string(dead) + "-gone", std::to_string(getpid()) + "-mine",
+                                    std::string("12x-odd"), std::string("nopid")})
+        std::filesystem::create_directories(prefix + name + "/Default");
+    folder.Put("korvane-chromium-" + std::to_string(dead) + "-file", "a file, not a profile");
+    EXPECT_EQ(RemoveStaleProfiles(folder.Path()), 1u);
+    EXPECT_FALSE(std::filesystem::exists(prefix + std::to_string(dead) + "-gone"));
+    EXPECT_TRUE(std::filesystem::exists(prefix + std::to_string(getpid()) + "-mine"));
+    EXPECT_TRUE(std::filesystem::exists(prefix + "12x-odd"));
+    EXPECT_TRUE(std::filesystem::exists(prefix + "nopid"));
+}
 
 } // namespace
 } // namespace korvane::testing

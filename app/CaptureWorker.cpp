@@ -1,0 +1,195 @@
+#include "CaptureWorker.h"
+
+#include "browser/BrowserHost.h"
+#include "browser/ChromiumEngine.h"
+#include "browser/qt/ChromiumQtPump.h"
+
+#include <QAbstractEventDispatcher>
+#include <QMetaObject>
+
+#include <algorithm>
+
+namespace korvane {
+
+namespace {
+
+QString ErrorText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace
+
+TCaptureWorker::TCaptureWorker(std::unique_ptr<TBrowserHost> host, bool chromiumPump)
+    : FHost(std::move(host)), FChromiumPump(chromiumPump) {
+    FThread.setObjectName(QStringLiteral("korvane-engine"));
+    FContext.moveToThread(&FThread);
+    FHost->OnStatusTextChange = [this](TBrowserHost&, const std::string& text) { OnStatusText(text); };
+    FThread.start();
+    QMetaObject::invokeMethod(
+        &FContext, [this] { StartPump(); }, Qt::QueuedConnection);
+}
+
+TCaptureWorker::~TCaptureWorker() {
+    if (FThread.isRunning()) Shutdown(std::chrono::milliseconds(2000));
+}
+
+void TCaptureWorker::StartPump() {
+    // The load wait: whenever the thread has handled everything that is pending and is about to sleep, the
+    // ready state is read again. Nothing spins, and no event is ever handled inside another.
+    connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &FContext,
+        [this] { CheckLoad(); }, Qt::DirectConnection);
+    if (!FChromiumPump) return;
+    if (auto* chromium = dynamic_cast<TChromiumEngine*>(&FHost->Engine())) {
+        FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
+        FPump->OnError = [this](const std::exception& e) { emit EngineError(QString::fromUtf8(e.what())); };
+    }
+}
+
+void TCaptureWorker::OnStatusText(const std::string& text) {
+    std::uint64_t job;
+    {
+        std::lock_guard lock(FMutex);
+        job = FCurrent;
+    }
+    emit StatusText(job, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+std::stop_token TCaptureWorker::BeginJob(std::uint64_t job) {
+    std::stop_token token;
+    {
+        std::lock_guard lock(FMutex);
+        if (FCurrent != job) {
+            FCurrent = job;
+            FStop = std::stop_source();
+            if (job <= FCancelledUpTo) FStop.request_stop();
+        }
+        token = FStop.get_token();
+    }
+    FHost->Engine().SetStopToken(token);
+    return token;
+}
+
+bool TCaptureWorker::IsCancelled(std::uint64_t job) {
+    std::lock_guard lock(FMutex);
+    return job <= FCancelledUpTo || FEnded;
+}
+
+void TCaptureWorker::Load(const TLoadJob& job) {
+    QMetaObject::invokeMethod(
+        &FContext, [this, job] { RunLoad(job); }, Qt::QueuedConnection);
+}
+
+void TCaptureWorker::RunLoad(const TLoadJob& job) {
+    if (IsCancelled(job.Id)) return; // given up before it began: the window has moved on
+    BeginJob(job.Id);
+    FLoading = 0;
+    try {
+        ApplyDownloadOptions(*FHost, job.Security);
+        ApplyScrollBarOption(*FHost, job.HideScrollBar);
+        FHost->Navigate(job.Address);
+        FLoading = job.Id;
+        CheckLoad();
+    } catch (...) {
+        emit Failed(job.Id);
+    }
+}
+
+void TCaptureWorker::CheckLoad() {
+    if (!FLoading) return;
+    const std::uint64_t job = FLoading;
+    try {
+        if (FHost->ReadyState() != READYSTATE_COMPLETE) return;
+        FLoading = 0;
+        const bool document = FHost->Document().has_value();
+        emit Loaded(job, document, document ? QString() : QString::fromStdString(FHost->NavigationError()));
+    } catch (...) {
+        FLoading = 0;
+        emit Failed(job);
+    }
+}
+
+void TCaptureWorker::Capture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap) {
+    QMetaObject::invokeMethod(
+        &FContext, [this, job, settings, bitmap] { RunCapture(job, settings, bitmap); },
+        Qt::QueuedConnection);
+}
+
+void TCaptureWorker::RunCapture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap) {
+    if (IsCancelled(job)) return;
+    const std::stop_token stop = BeginJob(job);
+    try {
+        auto document = FHost->Document();
+        if (!document) {
+            emit Captured(job, QString(), QString(), true);
+            return;
+        }
+        const TCaptureOutcome outcome = CaptureDocument(
+            *FHost, *document, *bitmap, settings,
+            [this, job](const std::string& text) { emit Status(job, QString::fromStdString(text)); }, stop);
+        emit Captured(job, QString::fromStdString(outcome.Path), QString(), false);
+    } catch (...) {
+        emit Captured(job, QString(), ErrorText(std::current_exception()), false);
+    }
+}
+
+void TCaptureWorker::Abort(std::uint64_t job) {
+    {
+        std::lock_guard lock(FMutex);
+        FCancelledUpTo = std::max(FCancelledUpTo, job);
+        if (FCurrent == job) FStop.request_stop();
+    }
+    QMetaObject::invokeMethod(
+        &FContext,
+        [this, job] {
+            if (FLoading == job) FLoading = 0;
+            {
+                std::lock_guard lock(FMutex);
+                if (FCurrent != job && job != 0) return; // a later job is under way
+            }
+            // The stop is the job's; stopping the load itself must not be cut short by it.
+            FHost->Engine().SetStopToken({});
+            try {
+                FHost->Stop();
+            } catch (...) {
+                // A browser that cannot be reached has nothing to stop.
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TCaptureWorker::EndOnThread() {
+    FLoading = 0;
+    FPump.reset();
+    try {
+        FHost->Engine().Shutdown();
+    } catch (...) {
+    }
+    FHost.reset();
+    FThread.quit();
+}
+
+bool TCaptureWorker::Shutdown(std::chrono::milliseconds limit) {
+    {
+        std::lock_guard lock(FMutex);
+        if (!FEnded) {
+            FEnded = true;
+            FStop.request_stop();
+            QMetaObject::invokeMethod(
+                &FContext, [this] { EndOnThread(); }, Qt::QueuedConnection);
+        }
+    }
+    return FThread.wait(QDeadlineTimer(limit.count()));
+}
+
+void TCaptureWorker::RunAndWait(const std::function<void()>& work) {
+    QMetaObject::invokeMethod(&FContext, work, Qt::BlockingQueuedConnection);
+}
+
+} // namespace korvane
