@@ -11,6 +11,7 @@
 #include "browser/Base64.h"
 #include "browser/EngineError.h"
 #include "browser/PngDecode.h"
+#include "browser/ServedHeaders.h"
 #include "imaging/Bitmap.h"
 #include "imaging/RowGate.h"
 #include "platform/Text.h"
@@ -367,9 +368,8 @@ void TChromiumEngine::OnRequestPaused(const json& p) {
             FBrowser->Send("Fetch.continueRequest", {{"requestId", id}}, FSessionId);
             return;
         }
-        json headers = json::array();
-        if (auto it = p.find("responseHeaders"); it != p.end() && it->is_array()) headers = *it;
-        headers.push_back({{"name", "Content-Security-Policy"}, {"value", kNoPluginsPolicy}});
+        json headers = HeadersForServedBody(p.contains("responseHeaders") ? p["responseHeaders"] : json(),
+                                            kNoPluginsPolicy);
         // The policy has to come with the response the page is made from: the document is fetched here and
         // handed to the page again with the extra header (a changed header on the passing response is not
         // enforced for the document).
@@ -453,37 +453,51 @@ void TChromiumEngine::RequireDocument() const {
     if (FDocumentId == 0 || FSessionId.empty()) throw EEngineError("No document is loaded");
 }
 
-std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
-    if (!IsIdentifier(name)) throw EEngineError("The body has no property \"" + std::string(name) + "\"");
-    RequireDocument();
-    const std::string n(name);
-    const std::string expression = "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
-                                   "'];"
-                                   "return typeof v==='number'?v:'no number';})()";
+std::int32_t TChromiumEngine::EvaluateInteger(const std::string& what, const std::string& expression) {
     TDevToolsMessage reply;
     try {
         reply = PageCall("Runtime.evaluate",
                          {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
+    } catch (const EEngineStopped&) {
+        throw;
     } catch (const EEngineError& e) {
         // A script that never yields keeps the page from answering: end it so the page can be used again.
         if (FBrowser->Running() && !FSessionId.empty())
             FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
-        throw EEngineError(std::string("Reading body.") + n + " failed: " + e.what());
+        throw EEngineError("Reading " + what + " failed: " + e.what());
     }
     if (reply.Params.contains("exceptionDetails"))
-        throw EEngineError("Reading body." + n +
+        throw EEngineError("Reading " + what +
                            " failed: " + Str(Obj(reply.Params, "exceptionDetails"), "text"));
     const json& result = Obj(reply.Params, "result");
     auto value = result.find("value");
     if (value == result.end() || !value->is_number()) {
         if (value != result.end() && value->is_string() && value->get<std::string>() == "no body")
             throw EEngineError("The document has no body");
-        throw EEngineError("body." + n + " is no number");
+        throw EEngineError(what + " is no number");
     }
     const double v = value->get<double>();
     if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0)
-        throw EEngineError("body." + n + " is out of range");
+        throw EEngineError(what + " is out of range");
     return static_cast<std::int32_t>(std::lround(v));
+}
+
+std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
+    if (!IsIdentifier(name)) throw EEngineError("The body has no property \"" + std::string(name) + "\"");
+    RequireDocument();
+    const std::string n(name);
+    return EvaluateInteger("body." + n, "(function(){var b=document.body;if(!b)return 'no body';var v=b['" +
+                                            n + "'];return typeof v==='number'?v:'no number';})()");
+}
+
+std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
+    if (side != "Width" && side != "Height") return 0;
+    RequireDocument();
+    const std::string s(side);
+    return EvaluateInteger("the document's scroll" + s,
+                           "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
+                           "return 0;var s=e.scroll" +
+                               s + ",c=e.client" + s + ";return s>c?s:0;})()");
 }
 
 void TChromiumEngine::Resize(int width, int height) {

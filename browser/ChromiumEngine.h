@@ -39,6 +39,7 @@ public:
     std::string NavigationError() override { return FError; }
     int HttpStatus() override;
     std::int32_t BodyProperty(std::string_view name) override;
+    std::int32_t DocumentScrollSize(std::string_view side) override;
     void Resize(int width, int height) override;
     void Draw(TBitmap& bitmap, int width, int height) override;
     // The drawing's screenshots as the browser sent them; they are decoded when the picture is put into a
@@ -93,6 +94,8 @@ private:
     void FailLoad(const std::string& text);
     void PostStatus(std::string text);
     void RequireDocument() const;
+    // A number the page's script gives; `what` names it in errors.
+    std::int32_t EvaluateInteger(const std::string& what, const std::string& expression);
     struct TBand {
         int Top, Height;             // CSS pixels of the page
         int DeviceTop, DeviceHeight; // rows of the bitmap

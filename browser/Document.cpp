@@ -13,6 +13,11 @@ std::int32_t THtmlDocument::BodyProperty(std::string_view name) const {
     return FEngine->BodyProperty(name);
 }
 
+std::int32_t THtmlDocument::DocumentScrollSize(std::string_view side) const {
+    CheckCurrent();
+    return FEngine->DocumentScrollSize(side);
+}
+
 void THtmlDocument::Draw(TBitmap& bitmap, int width, int height) const {
     CheckCurrent();
     FEngine->Draw(bitmap, width, height);

@@ -15,6 +15,8 @@ public:
     std::uint64_t Id() const { return FId; }
     // body.<name> read by name, e.g. BodyProperty("scrollWidth").
     std::int32_t BodyProperty(std::string_view name) const;
+    // TEngine::DocumentScrollSize.
+    std::int32_t DocumentScrollSize(std::string_view side) const;
     // Draws (0, 0, width, height) of the view into the bitmap (24-bit, at least width x height).
     void Draw(TBitmap& bitmap, int width, int height) const;
     // The picture Draw would paint, to be put into a bitmap apart from the engine (TEngine::Shoot).

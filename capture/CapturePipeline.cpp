@@ -76,9 +76,11 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     // keeps its resting height until the end: a page whose body reports at least the view's height (as pages
     // without a doctype do) would otherwise measure as tall as its narrow first layout.
     for (int pass = 0; pass < 2; ++pass) {
-        width = settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"))
+        width = settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
+                                                                  document.DocumentScrollSize("Width"))
                                          : settings.Width.Pixels;
-        height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"))
+        height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
+                                                                     document.DocumentScrollSize("Height"))
                                            : settings.Height.Pixels;
         // The first height comes from the narrow resting layout and is not the capture's: only the last
         // counts.
@@ -87,11 +89,11 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
         CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(checkedHeight, settings.Scale));
         host.SetWidth(width);
     }
-    host.SetHeight(height);
-
     TCapturePicture picture;
     picture.Outcome.Width = ScaledSide(width, settings.Scale);
     picture.Outcome.Height = ScaledSide(height, settings.Scale);
+    if (settings.Format == TSaveFormat::Jpg) CheckJpegSize(picture.Outcome.Width, picture.Outcome.Height);
+    host.SetHeight(height);
     picture.Shot = document.Shoot(width, height, [&](const std::shared_ptr<const TPageShot>& shot) {
         if (!started) return;
         TCapturePicture begun{picture.Outcome, shot};

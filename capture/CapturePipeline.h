@@ -46,7 +46,7 @@ using TPictureStarted = std::function<void(const TCapturePicture&)>;
 // Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
 // back to its resting size (also when a step fails). `started` gets the picture as soon as it is begun, so
 // that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
-// size out of bounds.
+// size out of bounds, and EFormatLimitError for one the format cannot hold.
 TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started = {});
 

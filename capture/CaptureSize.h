@@ -7,14 +7,15 @@
 
 namespace korvane {
 
-// "auto": the body's scroll size plus 30; otherwise a fixed number of pixels.
+// "auto": the body's scroll size plus 30, but never less than the document's own scroll size (which holds
+// the body's margins); otherwise a fixed number of pixels.
 struct TSideChoice {
     bool Automatic = true;
     std::int32_t Pixels = 0;
 
     static TSideChoice Auto() { return {true, 0}; }
     static TSideChoice Fixed(std::int32_t pixels) { return {false, pixels}; }
-    std::int32_t Resolve(std::int32_t scrollSize) const { return Automatic ? scrollSize + 30 : Pixels; }
+    std::int32_t Resolve(std::int32_t bodyScrollSize, std::int32_t documentScrollSize = 0) const;
     bool operator==(const TSideChoice&) const = default;
 };
 
@@ -31,5 +32,17 @@ public:
 
 // Throws ECaptureSizeError for a side below 1, a side above its limit, or too many pixels in all.
 void CheckCaptureSize(std::int32_t width, std::int32_t height);
+
+// The largest side a JPEG file can have (its header holds 16 bits; libjpeg takes up to this).
+inline constexpr std::int32_t kMaxJpegSide = 65500;
+
+// An image too large for the chosen file format, found before anything is drawn.
+class EFormatLimitError : public Error {
+public:
+    EFormatLimitError(std::int32_t width, std::int32_t height);
+};
+
+// Throws EFormatLimitError when a JPEG image of this size cannot be written.
+void CheckJpegSize(std::int32_t width, std::int32_t height);
 
 } // namespace korvane

@@ -10,6 +10,9 @@ std::string UrlToFileName(std::string_view address) {
     for (char reserved : {'/', '\\', '"', '*', '?', '<', '>', ':', '|'})
         for (char& c : stem)
             if (c == reserved) c = '_';
+    // Control characters (a line break, a tab) are no part of a name either.
+    for (char& c : stem)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     return stem;
 }
 

@@ -7,7 +7,8 @@ namespace korvane {
 
 enum class TSaveFormat { Bmp = 0, Jpg = 1, Png = 2 };
 
-// The address with each of / \ " * ? < > : | replaced by "_"; nothing else changes.
+// The address with each of / \ " * ? < > : | and each control character replaced by "_"; nothing else
+// changes.
 std::string UrlToFileName(std::string_view address);
 
 // A stem longer than 100 bytes is cut at the last character boundary at or below 100 bytes and gets "~".

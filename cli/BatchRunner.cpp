@@ -8,6 +8,7 @@
 #include "cli/Addresses.h"
 #include "imaging/Bitmap.h"
 #include "platform/Files.h"
+#include "platform/Spawn.h"
 
 #include <algorithm>
 #include <climits>
@@ -29,24 +30,24 @@ constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
 // Puts the picture into a bitmap and writes the file on a worker thread. The outcome is settled, and the
 // bitmap freed, before the wake fd tells the main thread, so the main thread finds the write done when it
-// looks.
-std::thread StartWrite(std::shared_ptr<const TPageShot> shot, TSaveFormat format, std::string path,
-                       int wakeFd, std::promise<void> done) {
-    return std::thread(
-        [shot = std::move(shot), format, path = std::move(path), wakeFd, done = std::move(done)]() mutable {
-            try {
-                {
-                    TBitmap bitmap;
-                    DevelopAndWrite(*shot, bitmap, format, path);
-                }
-                done.set_value();
-            } catch (...) {
-                done.set_exception(std::current_exception());
+// looks. A stop gives the file up.
+std::thread WriteOnThread(std::shared_ptr<const TPageShot> shot, TSaveFormat format, std::string path,
+                          int wakeFd, std::promise<void> done, std::stop_token stop) {
+    return std::thread([shot = std::move(shot), format, path = std::move(path), wakeFd,
+                        done = std::move(done), stop]() mutable {
+        try {
+            {
+                TBitmap bitmap;
+                DevelopAndWrite(*shot, bitmap, format, path, stop);
             }
-            const std::uint64_t one = 1;
-            const ssize_t written = wakeFd >= 0 ? ::write(wakeFd, &one, sizeof one) : 0;
-            (void)written; // a full counter has woken the main thread already
-        });
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+        const std::uint64_t one = 1;
+        const ssize_t written = wakeFd >= 0 ? ::write(wakeFd, &one, sizeof one) : 0;
+        (void)written; // a full counter has woken the main thread already
+    });
 }
 
 // No call to the browser outlasts the deadline while this lives: a page that stops answering costs its own
@@ -124,7 +125,37 @@ struct TBatchRunner::Write {
     Clock::time_point Started;
     std::future<void> Done;
     std::thread Worker;
+    std::int64_t Bytes = 0;
 };
+
+struct TBatchRunner::Pending {
+    std::size_t Job = 0;
+    Clock::time_point Started;
+    std::shared_ptr<const TPageShot> Shot;
+    TSaveFormat Format = TSaveFormat::Png;
+    std::string Path;
+    std::int64_t Bytes = 0; // of the picture's bitmap
+};
+
+void TBatchRunner::StartWrite(Pending pending) {
+    FWrites.reserve(FWrites.size() + 1);
+    std::promise<void> done;
+    Write write{pending.Job, pending.Started, done.get_future(), {}, pending.Bytes};
+    write.Worker = WriteOnThread(std::move(pending.Shot), pending.Format, std::move(pending.Path), FWakeFd,
+                                 std::move(done), FStop);
+    FBytesInUse += write.Bytes;
+    FWrites.push_back(std::move(write));
+}
+
+void TBatchRunner::StartPendingWrites() {
+    // In the order the pictures were taken; one always goes when nothing else is in memory, however large.
+    while (!FPending.empty() &&
+           (FWrites.empty() || FBytesInUse + FPending.front().Bytes <= FOptions.MemoryBytes)) {
+        Pending next = std::move(FPending.front());
+        FPending.pop_front();
+        StartWrite(std::move(next));
+    }
+}
 
 TBatchRunner::~TBatchRunner() {
     FBrowser->SetExtraWake(-1, {});
@@ -179,6 +210,11 @@ void TBatchRunner::Finish(std::size_t job, Clock::time_point started, std::strin
     result.Captured = reason.empty();
     result.Reason = std::move(reason);
     ++FDone;
+    // A page given up because the run was told to stop is not a failure of its own.
+    if (!result.Captured && FStop.stop_requested()) {
+        result.Reason = "interrupted";
+        return;
+    }
     if (OnResult) OnResult(result);
     Report();
 }
@@ -192,24 +228,23 @@ void TBatchRunner::CheckWrites() {
         std::string reason;
         try {
             it->Done.get();
-            if (FOptions.View && ::fork() == 0) {
-                ::execlp("xdg-open", "xdg-open", FResults[it->Job].Path.c_str(), static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
+            if (FOptions.View) SpawnDetached({"xdg-open", FResults[it->Job].Path});
         } catch (const std::exception& e) {
             reason = e.what();
         }
         Write done = std::move(*it);
         it = FWrites.erase(it);
         done.Worker.join(); // it has no more to do than to end
+        FBytesInUse -= done.Bytes;
         Finish(done.Job, done.Started, std::move(reason));
+        StartPendingWrites();
     }
 }
 
 bool TBatchRunner::MayDraw() const {
-    // Pages are drawn one at a time, and a page is drawn while at most one file a slot is being written: no
-    // more than one bitmap more than there are slots is in memory.
-    return FWrites.size() <= FSlots.size();
+    // Pages are drawn one at a time, and a page is drawn while at most one picture a slot is being written
+    // or waits for room; how many of them are developed at once, the memory budget says.
+    return FWrites.size() + FPending.size() <= FSlots.size();
 }
 
 void TBatchRunner::Capture(Slot& slot) {
@@ -233,12 +268,11 @@ void TBatchRunner::Capture(Slot& slot) {
             result.Width = begun.Outcome.Width;
             result.Height = begun.Outcome.Height;
             // The picture is decoded, encoded and written on a worker while the rest of it comes and while
-            // the slot loads the next page.
-            FWrites.reserve(FWrites.size() + 1);
-            std::promise<void> done;
-            Write write{slot.Job, slot.Started, done.get_future(), {}};
-            write.Worker = StartWrite(begun.Shot, settings.Format, result.Path, FWakeFd, std::move(done));
-            FWrites.push_back(std::move(write));
+            // the slot loads the next page, once there is room in memory for its bitmap.
+            const std::int64_t stride = (std::int64_t{begun.Outcome.Width} * 3 + 3) / 4 * 4;
+            FPending.push_back(Pending{slot.Job, slot.Started, begun.Shot, settings.Format, result.Path,
+                                       stride * begun.Outcome.Height});
+            StartPendingWrites();
             writing = true;
         });
     } catch (const std::exception& e) {
@@ -329,7 +363,22 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
     return wait;
 }
 
-std::vector<TPageResult> TBatchRunner::Run() {
+void TBatchRunner::Interrupt() {
+    FInterrupted = true;
+    // The writers see the stop and give their files up; what they leave is removed.
+    FPending.clear();
+    for (auto& write : FWrites)
+        write.Worker.join();
+    FWrites.clear();
+    FBytesInUse = 0;
+    FBrowser->Shutdown();
+    for (auto& result : FResults)
+        if (!result.Captured && result.Reason.empty()) result.Reason = "interrupted";
+}
+
+std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
+    FStop = stop;
+    FBrowser->SetStopToken(stop);
     FStarted = Clock::now();
     FResults.clear();
     for (const auto& url : FOptions.Urls)
@@ -337,6 +386,10 @@ std::vector<TPageResult> TBatchRunner::Run() {
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {
+        if (stop.stop_requested()) {
+            Interrupt();
+            return FResults;
+        }
         CheckWrites();
         // A slot loads and draws its next page while its last file is written.
         for (auto& slot : FSlots)

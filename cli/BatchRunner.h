@@ -1,11 +1,15 @@
 #pragma once
 // Captures a list of pages with one browser: up to --jobs pages load at once, each in its own page target;
-// every page has its own time limit; files are written on worker threads while the next pages load.
+// every page has its own time limit; files are written on worker threads while the next pages load, as far
+// as the memory budget lets their pictures be in memory at once.
 #include "cli/Options.h"
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -39,12 +43,19 @@ public:
     std::function<void(const TBatchProgress&)> OnProgress;
     std::function<void(const TPageResult&)> OnResult;
 
-    // Captures every page; the results are in the order of the list.
-    std::vector<TPageResult> Run();
+    // Captures every page; the results are in the order of the list. Once `stop` is requested (a signal)
+    // no page is begun any more, the files being written are given up (no part of them stays) and the
+    // browser ends; the pages not done then are reported as interrupted.
+    std::vector<TPageResult> Run(std::stop_token stop = {});
+    bool Interrupted() const { return FInterrupted; }
 
 private:
     struct Slot;
     struct Write;
+    struct Pending;
+    void StartWrite(Pending pending);
+    void StartPendingWrites();
+    void Interrupt();
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
@@ -60,6 +71,10 @@ private:
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::vector<std::unique_ptr<Slot>> FSlots;
     std::vector<Write> FWrites;
+    std::deque<Pending> FPending; // pictures taken, waiting for room in memory to be developed
+    std::int64_t FBytesInUse = 0; // of the pictures being developed and written
+    std::stop_token FStop;
+    bool FInterrupted = false;
     std::vector<TPageResult> FResults;
     std::size_t FNext = 0, FDone = 0;
     std::string FCurrent;

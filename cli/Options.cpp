@@ -2,14 +2,16 @@
 
 #include "platform/Files.h"
 #include "platform/IniFile.h"
-#include "platform/IntegerText.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace korvane {
 
@@ -30,10 +32,17 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --wait-idle         after loading, wait until the network is idle
       --lazy              scroll through the page first so that lazy images load
       --timeout SECONDS   give up on a page after this long (default 60)
-      --jobs N            capture N pages at once (default: the number of cores)
-      --no-images --no-video --no-scripts --no-java --no-activex
+      --jobs N            capture N pages at once (default: the number of cores, at most 8)
+      --memory MB         keep the pictures in memory below MB megabytes; a page
+                          waits for room rather than fail (default: a quarter of the
+                          machine's memory)
+      --no-images --no-video --no-scripts
                           do not load that kind of content
-      --activex-download  allow downloading ActiveX controls
+      --plugins           let object and embed content load (kept out by default,
+                          as in the window)
+      --no-plugins        keep object and embed content out, also when a settings
+                          file lets it in (--no-java and --no-activex say the same;
+                          --activex-download is the same as --plugins)
       --cache             let the pages of one run share what they download (by default,
                           as in the window, every page is fetched fresh while images load)
       --hide-scrollbars   capture the page without scroll bars
@@ -44,6 +53,17 @@ URL may be an http:, https: or file: address, or the path of a local file.
   -V, --version           the version
 Exit status: 0 all captured, 1 some failed, 2 usage error.
 )";
+}
+
+int DefaultJobs(unsigned cores) {
+    // More pages at once than this only make each of them slower and the machine short of memory.
+    return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+std::int64_t DefaultMemoryBudget() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || size <= 0) return std::int64_t{1} << 30;
+    return std::int64_t{pages} * size / 4;
 }
 
 TSaveFormat TCliOptions::EffectiveFormat() const {
@@ -60,8 +80,19 @@ TSaveFormat TCliOptions::EffectiveFormat() const {
 
 namespace {
 
+// Options take plain decimal numbers: no sign, no blanks, no hexadecimal prefix.
+std::optional<std::int64_t> DecimalNumber(const std::string& value) {
+    std::int64_t number = 0;
+    const char* end = value.data() + value.size();
+    if (value.empty() || value.size() > 18 || value.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    auto [stop, ec] = std::from_chars(value.data(), end, number);
+    if (ec != std::errc() || stop != end) return std::nullopt;
+    return number;
+}
+
 int PositiveNumber(const std::string& option, const std::string& value, int min, int max) {
-    auto number = ParseIntegerText(value);
+    auto number = DecimalNumber(value);
     if (!number || *number < min || *number > max)
         throw EUsageError("invalid value '" + value + "' for " + option + ": expected a whole number from " +
                           std::to_string(min) + " to " + std::to_string(max));
@@ -134,7 +165,8 @@ double ScaleFactor(const std::string& value) {
 
 TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     TCliOptions o;
-    o.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    o.Jobs = DefaultJobs(std::thread::hardware_concurrency());
+    o.MemoryBytes = DefaultMemoryBudget();
 
     using Flag = std::function<void()>;
     using Valued = std::function<void(const std::string&)>;
@@ -142,9 +174,13 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--no-images", [&] { o.Security.Image = false; }},
         {"--no-video", [&] { o.Security.Video = false; }},
         {"--no-scripts", [&] { o.Security.Script = false; }},
+        // Object and embed content ("plugins") loads only when the window's Java, ActiveX and ActiveX DL
+        // switches all let it; the old names are kept as aliases.
+        {"--plugins", [&] { o.Security.ActiveXDownload = true; }},
+        {"--activex-download", [&] { o.Security.ActiveXDownload = true; }},
+        {"--no-plugins", [&] { o.Security.Java = o.Security.ActiveX = o.Security.ActiveXDownload = false; }},
         {"--no-java", [&] { o.Security.Java = false; }},
         {"--no-activex", [&] { o.Security.ActiveX = false; }},
-        {"--activex-download", [&] { o.Security.ActiveXDownload = true; }},
         {"--hide-scrollbars", [&] { o.HideScrollbars = true; }},
         {"--cache", [&] { o.Cache = true; }},
         {"--view", [&] { o.View = true; }},
@@ -170,6 +206,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--timeout",
          [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
         {"--jobs", [&](const std::string& v) { o.Jobs = PositiveNumber("--jobs", v, 1, 64); }},
+        {"--memory",
+         [&](const std::string& v) {
+             o.MemoryBytes = std::int64_t{PositiveNumber("--memory", v, 64, 1 << 24)} << 20;
+         }},
         {"--settings", [&](const std::string&) {}}, // read before everything else
     };
 
@@ -225,6 +265,17 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError("-o names one file: give exactly one URL");
     if (!o.OutputFile.empty() && !o.OutputDir.empty() && o.OutputFile.find('/') == std::string::npos)
         o.OutputFile = IncludeTrailingPathDelimiter(o.OutputDir) + o.OutputFile;
+    if (o.EffectiveFormat() == TSaveFormat::Jpg) {
+        // A size that is known now and that JPEG cannot hold is refused before any page loads.
+        const auto device = [&](const TSideChoice& side) {
+            return side.Automatic ? 0 : static_cast<std::int64_t>(std::llround(side.Pixels * o.Scale));
+        };
+        const std::int64_t width = device(o.Width), height = device(o.Height);
+        if (width > kMaxJpegSide || height > kMaxJpegSide)
+            throw EUsageError(
+                EFormatLimitError(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height))
+                    .what());
+    }
     if (!o.OutputDir.empty() && !DirectoryExists(o.OutputDir))
         throw EUsageError("output folder '" + o.OutputDir + "' does not exist");
     if (!o.OutputDir.empty() && !IsWritableDirectory(o.OutputDir))

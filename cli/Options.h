@@ -5,6 +5,7 @@
 #include "capture/OutputPath.h"
 #include "platform/Errors.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@ struct TCliOptions {
     bool Cache = false; // keep the browser cache on even while images load
     bool View = false;
     std::string SettingsFile;
-    int Jobs = 0; // 0: the number of cores
+    int Jobs = 0;                 // default: the number of cores, at most 8
+    std::int64_t MemoryBytes = 0; // pictures in memory stay below this (a page waits for room)
     int TimeoutSeconds = 60;
     double Scale = 1.0;
     bool WaitIdle = false;
@@ -37,6 +39,11 @@ struct TCliOptions {
     // The format of a capture: --format, else the -o file's extension, else png.
     TSaveFormat EffectiveFormat() const;
 };
+
+// Pages at once when --jobs is not given: one a core, at most 8 (and 1 when the count is unknown, 0).
+int DefaultJobs(unsigned cores);
+// A quarter of the machine's physical memory.
+std::int64_t DefaultMemoryBudget();
 
 // A command line that cannot be followed; the text says what is wrong.
 class EUsageError : public Error {

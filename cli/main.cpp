@@ -2,15 +2,47 @@
 #include "browser/ChromiumBrowser.h"
 #include "cli/BatchRunner.h"
 #include "cli/Options.h"
+#include "platform/Signals.h"
 
 #include <cstdio>
 #include <iostream>
+#include <poll.h>
 #include <set>
+#include <stop_token>
+#include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace korvane;
 
 namespace {
+
+// Turns SIGINT, SIGTERM and SIGHUP into a stop of the run, which then ends on its normal path (no part of
+// a file stays, the browser ends); the program then ends as the signal says.
+class TSignalStop {
+public:
+    TSignalStop() : FSignalled(WatchTerminationSignals()), FDone(::eventfd(0, EFD_CLOEXEC)) {
+        FThread = std::thread([this] {
+            pollfd fds[2] = {{FSignalled, POLLIN, 0}, {FDone, POLLIN, 0}};
+            while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+            }
+            if (fds[0].revents & POLLIN) FSource.request_stop();
+        });
+    }
+    ~TSignalStop() {
+        const std::uint64_t one = 1;
+        const ssize_t n = ::write(FDone, &one, sizeof one);
+        (void)n;
+        FThread.join();
+        ::close(FDone);
+    }
+    std::stop_token Token() const { return FSource.get_token(); }
+
+private:
+    int FSignalled, FDone;
+    std::stop_source FSource;
+    std::thread FThread;
+};
 
 void PrintProgress(const TBatchProgress& p) {
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %.1f s  %s", p.Done, p.Total, p.Elapsed, p.Current.c_str());
@@ -60,18 +92,30 @@ int main(int argc, char** argv) {
     };
     const auto started = std::chrono::steady_clock::now();
     std::vector<TPageResult> results;
-    try {
-        results = runner.Run();
-    } catch (const std::exception& e) {
-        std::cerr << "korvane-capture: " << e.what() << "\n";
+    {
+        TSignalStop signals;
+        try {
+            results = runner.Run(signals.Token());
+        } catch (const std::exception& e) {
+            std::cerr << "korvane-capture: " << e.what() << "\n";
+            return 1;
+        }
+    }
+    std::size_t captured = 0, interrupted = 0;
+    for (const auto& r : results) {
+        captured += r.Captured;
+        interrupted += !r.Captured && r.Reason == "interrupted";
+    }
+    if (progress) std::fprintf(stderr, "\r\033[K");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (runner.Interrupted()) {
+        std::fprintf(stderr, "korvane-capture: interrupted: captured %zu, failed %zu, not done %zu, %.1f s\n",
+                     captured, results.size() - captured - interrupted, interrupted, seconds);
+        RaiseDefault(TerminationSignal());
         return 1;
     }
-    std::size_t captured = 0;
-    for (const auto& r : results)
-        captured += r.Captured;
-    if (progress) std::fprintf(stderr, "\r\033[K");
     if (!options.Quiet)
         std::fprintf(stderr, "captured %zu, failed %zu, %.1f s\n", captured, results.size() - captured,
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+                     seconds);
     return captured == results.size() ? 0 : 1;
 }

@@ -133,11 +133,41 @@ std::string ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-AtomicFile::AtomicFile(std::string target) : FTarget(std::move(target)) {
-    if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget)) throw EFCreateError(FTarget);
+namespace {
+
+// The file a path finally names, through any symbolic links (also one that names no file yet); the path
+// itself when it is no link or the links go round in circles.
+std::string ThroughLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        current = target.front() == '/' ? target : ExtractFilePath(current) + target;
+    }
+    return path;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string target) : FTarget(ThroughLinks(target)) {
+    // A link stays a link: the file it names is the one replaced. The name in errors is the one given.
+    FShownName = std::move(target);
+    if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget)) throw EFCreateError(FShownName);
     // An existing file that may not be written is not replaced behind the user's back.
-    if (::access(FTarget.c_str(), F_OK) == 0 && ::access(FTarget.c_str(), W_OK) != 0)
-        throw EFCreateError(FTarget);
+    struct stat existing {};
+    const bool exists = ::stat(FTarget.c_str(), &existing) == 0;
+    if (exists && ::access(FTarget.c_str(), W_OK) != 0) throw EFCreateError(FShownName);
 
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
@@ -149,7 +179,9 @@ AtomicFile::AtomicFile(std::string target) : FTarget(std::move(target)) {
         FFd = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (FFd < 0 && errno != EEXIST) break;
     }
-    if (FFd < 0) throw EFCreateError(FTarget);
+    if (FFd < 0) throw EFCreateError(FShownName);
+    // The file that replaces an existing one keeps its permissions.
+    if (exists) ::fchmod(FFd, existing.st_mode & 07777);
 }
 
 AtomicFile::~AtomicFile() {
@@ -180,15 +212,18 @@ void AtomicFile::Commit() {
     if (FFd < 0) throw EWriteError();
     int fd = FFd;
     FFd = -1;
-    if (::close(fd) != 0) {
+    // On the disk before it takes the target's place, so that a crash leaves the old file or the new one.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    if (::close(fd) != 0 || !synced) {
         Discard();
         throw EWriteError();
     }
     if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
         Discard();
-        throw EFCreateError(FTarget);
+        throw EFCreateError(FShownName);
     }
     FCommitted = true;
+    SyncFolder(ExtractFilePath(FTarget));
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

@@ -31,7 +31,9 @@ std::string DefaultOutputFolder();
 std::string ReadWholeFile(const std::string& path); // throws EFOpenError
 
 // A file written under a temporary name in the target's folder and renamed over the target by Commit().
-// Until then the target is untouched; an uncommitted file is removed when the object goes.
+// Until then the target is untouched; an uncommitted file is removed when the object goes. The new file is
+// on the disk before it takes the target's place (fsync of the file, then of the folder); it keeps the
+// permissions of the file it replaces; a symbolic link stays in place and the file it names is replaced.
 class AtomicFile {
 public:
     // Throws EFCreateError when the file cannot be created, or when an existing target may not be written.
@@ -45,7 +47,7 @@ public:
     // Closes the file and puts it in place of the target; throws EWriteError or EFCreateError.
     void Commit();
 
-    const std::string& Target() const { return FTarget; }
+    const std::string& Target() const { return FTarget; } // through links
     const std::string& TemporaryPath() const { return FTemp; }
     std::uint64_t Size() const { return FWritten; }
 
@@ -53,6 +55,7 @@ private:
     void Discard() noexcept;
 
     std::string FTarget;
+    std::string FShownName;
     std::string FTemp;
     int FFd = -1;
     std::uint64_t FWritten = 0;

@@ -94,6 +94,11 @@ private slots:
                      MakeResponse(200, "image/svg+xml",
                                   "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"));
         server.Route("/stripes.html", MakeResponse(200, "text/html", StripesPage(40)));
+        server.Route(
+            "/margins.html",
+            MakeResponse(200, "text/html",
+                         "<!DOCTYPE html><html><body style='margin:100px;background:#fff'><div "
+                         "style='width:1500px;height:500px;background:#00ff00'></div></body></html>"));
         desktop = std::make_unique<test::RecordingDesktop>();
         w = std::make_unique<TfrmKorvane>(
             TAppPaths{(dir.path() + "/k.ini").toStdString(), Out().toStdString()});
@@ -167,6 +172,25 @@ private slots:
             }
             QVERIFY(Near(image.Pixel(400, 40029), 0xFFFFFF, tolerance)); // the 30 rows below the page
         }
+        w->cbCapWidth->setCurrentIndex(4);
+        w->cbSaveFormat->setCurrentIndex(0);
+    }
+
+    void autoSidesHoldTheWholePageWithTheBodysMargins() {
+        w->cbCapWidth->setCurrentIndex(0);
+        w->cbCapHeight->setCurrentIndex(0);
+        w->cbSaveFormat->setCurrentIndex(2);
+        Run(server.Url("/margins.html"));
+        const auto image = DecodeImageFile(
+            (Out() + "http___127.0.0.1_" + QString::number(server.Port()) + "_margins.html.png")
+                .toStdString());
+        QVERIFY2(image.Ok(), image.Error.c_str());
+        // The body's scroll size (1500 x 500) plus 30 would cut off the box's last 70 columns and 70 rows of
+        // the margin below it. The page scrolls as far as the box's right edge and the bottom margin.
+        QCOMPARE(image.Width, 1600);
+        QCOMPARE(image.Height, 700);
+        QCOMPARE(image.Pixel(1599, 599), 0x00FF00u); // the box's bottom-right corner
+        QCOMPARE(image.Pixel(1550, 650), 0xFFFFFFu); // and the margin below it
         w->cbCapWidth->setCurrentIndex(4);
         w->cbSaveFormat->setCurrentIndex(0);
     }

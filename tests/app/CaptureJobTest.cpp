@@ -204,6 +204,22 @@ private slots:
             QVERIFY(width >= 1 && height >= 1 && width <= 16384); // never tried
     }
 
+    void jpegTooTallIsRefusedBeforeAnythingIsDrawn() {
+        engine->DefaultPage.ScrollHeight = 70000;
+        w->cbSaveFormat->setCurrentIndex(1);
+        Run("http://127.0.0.1/tall");
+        QCOMPARE(desktop->errors.size(), 1);
+        QVERIFY2(desktop->errors.first().contains("65500") && desktop->errors.first().contains("png or bmp"),
+                 qPrintable(desktop->errors.first()));
+        QCOMPARE(OnEngine([&] { return engine->Draws; }), 0);
+        QVERIFY(Files(Out()).isEmpty());
+        w->cbSaveFormat->setCurrentIndex(2); // png takes it
+        desktop->errors.clear();
+        Run("http://127.0.0.1/tall");
+        QVERIFY(desktop->errors.isEmpty());
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_tall.png"));
+    }
+
     void fileNamesAndFolders() {
         w->cbSaveFormat->setCurrentIndex(2);
         const QString longAddress = "http://127.0.0.1/" + QString(150, 'x');

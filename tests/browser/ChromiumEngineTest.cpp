@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "browser/EngineError.h"
 #include "imaging/RowGate.h"
@@ -21,6 +22,20 @@ using O = TDownloadControlOption;
 
 bool Contains(const std::vector<std::string>& v, const std::string& s) {
     return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+std::string Gzip(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, text.size()) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }
 
 int ClosedPort() {
@@ -175,6 +190,47 @@ TEST_F(ChromiumEngine, FramesAndPluginContentAreBlockedByTheirBits) {
     SetOption(O::DLCTL_NO_DLACTIVEXCTLS, false);
     ASSERT_TRUE(Load(server->Url("/plugins2.html")));
     EXPECT_TRUE(PumpUntil([&] { return Hits("/obj2.html") > 0; }, std::chrono::seconds(10)));
+}
+
+// With plugin content kept out (the default), every main document is fetched whole through DevTools and
+// served to the page again with the policy that keeps it out. What the page gets must be the page as sent:
+// compressed, in another character set, or coming in slowly.
+TEST_F(ChromiumEngine, MainDocumentsServedAgainArriveAsSent) {
+    ASSERT_TRUE(host->DownloadOptions().Contains(O::DLCTL_NO_DLACTIVEXCTLS));
+    // The body's height tells what the page made of its document.
+    const std::string page =
+        "<!DOCTYPE html><body style='margin:0'><div style='height:777px'></div>"
+        "<object style='position:absolute;top:0' data='/gz-object.html' type='text/html'></object>"
+        "</body>";
+    THttpResponse gzip;
+    gzip.Body = Gzip(page);
+    gzip.Headers = {{"Content-Encoding", "gzip"}};
+    server->Route("/gzip.html", gzip);
+    ASSERT_TRUE(Load(server->Url("/gzip.html")));
+    EXPECT_EQ(host->Document()->BodyProperty("scrollHeight"), 777);
+    EXPECT_EQ(Hits("/gz-object.html"), 0u); // the policy came along
+
+    // "é" as one byte of ISO-8859-1: read as UTF-8 it would be U+FFFD.
+    THttpResponse latin1;
+    latin1.ContentType = "text/html; charset=iso-8859-1";
+    latin1.Body = "<!DOCTYPE html><body style='margin:0'><span id=c>\xE9</span><script>"
+                  "document.body.style.height=document.getElementById('c').textContent.charCodeAt(0)+'px';"
+                  "document.getElementById('c').style.display='none'</script></body>";
+    server->Route("/latin1.html", latin1);
+    ASSERT_TRUE(Load(server->Url("/latin1.html")));
+    EXPECT_EQ(host->Document()->BodyProperty("scrollHeight"), 0xE9);
+
+    // The rest of the document comes in parts over two seconds; the load waits for all of it.
+    THttpResponse slow;
+    slow.Body = "<!DOCTYPE html><body style='margin:0'><div style='height:100px'></div>";
+    for (int i = 0; i < 4; ++i)
+        slow.Trickle.push_back("<div style='height:" + std::to_string(50 * (i + 1)) + "px'></div>" +
+                               std::string(2000, ' '));
+    slow.Trickle.push_back("</body>");
+    slow.TrickleGap = std::chrono::milliseconds(400);
+    server->Route("/streamed.html", slow);
+    ASSERT_TRUE(Load(server->Url("/streamed.html")));
+    EXPECT_EQ(host->Document()->BodyProperty("scrollHeight"), 100 + 50 + 100 + 150 + 200);
 }
 
 TEST_F(ChromiumEngine, OfflineLoadsNothingFromTheNetwork) {

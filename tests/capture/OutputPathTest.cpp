@@ -8,11 +8,12 @@
 
 using namespace korvane;
 
-TEST(OutputPath, ReservedCharactersBecomeUnderscoresAndNothingElseChanges) {
+TEST(OutputPath, ReservedAndControlCharactersBecomeUnderscoresAndNothingElseChanges) {
     EXPECT_EQ(UrlToFileName("http://host/dir/page.html?id=7"), "http___host_dir_page.html_id=7");
     EXPECT_EQ(UrlToFileName(R"(a\b"c*d?e<f>g:h|i/j)"), "a_b_c_d_e_f_g_h_i_j");
     EXPECT_EQ(UrlToFileName(" http://a b/..//"), " http___a b_..__");
     EXPECT_EQ(UrlToFileName("http://例え.jp/ページ"), "http___例え.jp_ページ");
+    EXPECT_EQ(UrlToFileName("http://a/b\nc\td\re\x7f\x01"), "http___a_b_c_d_e__");
 }
 
 TEST(OutputPath, LongStemsAreCutToOneHundredBytesPlusTilde) {

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -32,7 +35,7 @@ std::string Slurp(const fs::path& p) {
 class CaptureTool : public ::testing::Test {
 protected:
     static inline std::unique_ptr<TTestHttpServer> server;
-    korvane::testing::TempFolder folder{"korvane-tool"};
+    korvane::testing::TempFolder folder{"korvane-tool"}, logs{"korvane-tool-logs"};
     const fs::path& dir = folder.Dir();
 
     static void SetUpTestSuite() {
@@ -76,31 +79,45 @@ protected:
     }
     static void TearDownTestSuite() { server.reset(); }
 
-    Outcome Run(std::vector<std::string> args) const {
+    // Starts the tool with its output in files of the test folder (outside the output folder `dir`), with
+    // the default action for every signal whatever this process ignores.
+    pid_t Start(std::vector<std::string> args) const {
         args.insert(args.begin(), KORVANE_CAPTURE_PATH);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        Outcome o;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
+        posix_spawn_file_actions_addopen(&actions, 1, StdoutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, StderrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
-        o.out = Slurp(out);
-        o.err = Slurp(err);
-        fs::remove(out);
-        fs::remove(err);
+        return pid;
+    }
+    // Waits for the tool; a signal that ended it counts as 128 + its number.
+    Outcome Wait(pid_t pid) const {
+        Outcome o;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
+            o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        o.out = Slurp(StdoutPath());
+        o.err = Slurp(StderrPath());
         return o;
     }
+    Outcome Run(std::vector<std::string> args) const { return Wait(Start(std::move(args))); }
+    std::string StdoutPath() const { return logs.Path("stdout.txt"); }
+    std::string StderrPath() const { return logs.Path("stderr.txt"); }
     std::string Url(const std::string& path) const { return server->Url(path); }
     std::string Stem(const std::string& path) const {
         return "http___127.0.0.1_" + std::to_string(server->Port()) + "_" + path.substr(1);
@@ -372,4 +389,79 @@ TEST_F(CaptureTool, TwoJobsOverTallAndShortPagesAllComeOut) {
     const Outcome o = Run(args);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.err.find("captured 6, failed 0"), std::string::npos) << o.err;
+}
+
+// Told to stop by a signal in the middle of writing, the run ends on its normal path: the files being written
+// leave nothing behind, the browser and its profile are gone, and the tool then ends by that signal.
+TEST_F(CaptureTool, SignalsEndTheRunWithoutPartFilesOrBrowser) {
+    std::string tall = "<!DOCTYPE html><body style='margin:0'>";
+    for (int i = 0; i < 60; ++i)
+        tall += "<div style='height:1000px;background:rgb(" + std::to_string(i * 4) + ",9," +
+                std::to_string(i) + ")'></div>";
+    server->Route("/tall-stripes.html", MakeResponse(200, "text/html", tall + "</body>"));
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        std::vector<std::string> args{"--delay", "0", "--jobs", "2", "--output", dir.string()};
+        for (int i = 0; i < 6; ++i)
+            args.push_back(Url("/tall-stripes.html?" + std::to_string(i)));
+        const pid_t pid = Start(args);
+        ASSERT_GT(pid, 0);
+        // Once a file is being written, the signal comes.
+        auto writing = [&] {
+            for (const auto& name : Images())
+                if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) return true;
+            return false;
+        };
+        for (int i = 0; i < 6000 && !writing(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(writing()) << "no file was being written";
+        ::kill(pid, sig);
+        const Outcome o = Wait(pid);
+        EXPECT_EQ(o.status, 128 + sig) << o.err;
+        EXPECT_NE(o.err.find("interrupted"), std::string::npos) << o.err;
+        for (const auto& name : Images()) {
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+            EXPECT_EQ(DecodeImageFile((dir / name).string()).Height, 60030) << name; // whole files only
+        }
+        const std::string profilePrefix = "korvane-chromium-" + std::to_string(pid) + "-";
+        for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+            EXPECT_NE(entry.path().filename().string().rfind(profilePrefix, 0), 0u) << entry.path();
+        for (const auto& name : Images())
+            fs::remove(dir / name);
+    }
+}
+
+// Pictures larger than the memory budget are written one after the other rather than refused.
+TEST_F(CaptureTool, PicturesLargerThanTheMemoryBudgetWaitForRoom) {
+    server->Route("/big.html",
+                  MakeResponse(200, "text/html",
+                               "<!DOCTYPE html><body style='margin:0'><div style='height:25000px;"
+                               "background:#2040a0'></div></body>"));
+    std::vector<std::string> args{"--delay", "0",        "--jobs", "2",        "--memory",
+                                  "64",      "--format", "bmp",    "--output", dir.string()};
+    for (int i = 0; i < 3; ++i)
+        args.push_back(Url("/big.html?" + std::to_string(i)));
+    const Outcome o = Run(args); // each bitmap is 1024 x 25030 x 3 bytes, about 77 MB
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(Images().size(), 3u);
+    for (const auto& name : Images()) {
+        const auto image = DecodeImageFile((dir / name).string());
+        EXPECT_EQ(image.Height, 25030) << name;
+        EXPECT_EQ(image.Pixel(10, 24990), 0x2040A0u) << name;
+    }
+}
+
+// JPEG holds at most 65500 rows: a capture that needs more is refused before it is drawn, with what to do.
+TEST_F(CaptureTool, JpegTooTallIsRefusedBeforeItIsDrawn) {
+    const Outcome usage = Run({"--format", "jpg", "--height", "70000", Url("/red.html")});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("65500"), std::string::npos) << usage.err;
+    server->Route("/very-tall.html", MakeResponse(200, "text/html",
+                                                  "<!DOCTYPE html><body style='margin:0'><div "
+                                                  "style='height:70000px'></div></body>"));
+    const Outcome page =
+        Run({"--delay", "0", "--format", "jpg", "--output", dir.string(), Url("/very-tall.html")});
+    EXPECT_EQ(page.status, 1);
+    EXPECT_NE(page.err.find("at most 65500 pixels"), std::string::npos) << page.err;
+    EXPECT_NE(page.err.find("png or bmp"), std::string::npos) << page.err;
+    EXPECT_TRUE(Images().empty());
 }

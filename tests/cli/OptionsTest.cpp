@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 #include <unistd.h>
 
 using namespace korvane;
@@ -110,6 +111,41 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(message({"--input", "/nonexistent-korvane.txt"}),
               "cannot read the URL list '/nonexistent-korvane.txt'");
     EXPECT_EQ(message({"--help"}), "accepted");
+    // Plain decimal numbers: the window's hexadecimal forms and blanks are no numbers here.
+    for (const char* notDecimal : {"x10", "$10", "0x10", " 10", "+10", "10 ", "1e3", "99999999999999999999"})
+        EXPECT_NE(message({"--width", notDecimal, "u"}).find("invalid value"), std::string::npos)
+            << notDecimal;
+    EXPECT_EQ(Parse({"--width", "010", "u"}).Width, TSideChoice::Fixed(10));
+    EXPECT_NE(message({"--memory", "10", "u"}).find("--memory"), std::string::npos);
+    EXPECT_NE(message({"--format", "jpg", "--height", "65501", "u"}).find("65500"), std::string::npos);
+    EXPECT_NE(message({"--format", "jpg", "--scale", "2", "--height", "40000", "u"}).find("65500"),
+              std::string::npos);
+    EXPECT_EQ(message({"--format", "png", "--height", "70000", "u"}), "accepted");
+}
+
+TEST(CliOptions, PluginsByWhatTheyDoWithTheOldNamesAsAliases) {
+    // Object and embed content loads only when all three of the window's switches let it.
+    EXPECT_TRUE(Parse({"--plugins", "u"}).Security.ActiveXDownload);
+    EXPECT_EQ(Parse({"--plugins", "u"}).Security, Parse({"--activex-download", "u"}).Security);
+    const auto none = Parse({"--plugins", "--no-plugins", "u"}).Security;
+    EXPECT_FALSE(none.Java || none.ActiveX || none.ActiveXDownload);
+    EXPECT_FALSE(Parse({"--no-java", "u"}).Security.Java);
+    EXPECT_FALSE(Parse({"--no-activex", "u"}).Security.ActiveX);
+    const std::string help = UsageText();
+    EXPECT_NE(help.find("--plugins"), std::string::npos);
+    EXPECT_NE(help.find("--no-plugins"), std::string::npos);
+}
+
+TEST(CliOptions, JobsAndMemoryDefaultsAreBounded) {
+    EXPECT_EQ(DefaultJobs(0), 1);
+    EXPECT_EQ(DefaultJobs(2), 2);
+    EXPECT_EQ(DefaultJobs(64), 8);
+    const auto o = Parse({"u"});
+    EXPECT_EQ(o.Jobs, DefaultJobs(std::thread::hardware_concurrency()));
+    EXPECT_EQ(o.MemoryBytes, DefaultMemoryBudget());
+    EXPECT_GT(o.MemoryBytes, 0);
+    EXPECT_EQ(Parse({"--memory", "512", "u"}).MemoryBytes, 512ll << 20);
+    EXPECT_EQ(Parse({"--jobs", "16", "u"}).Jobs, 16); // asked for, not capped
 }
 
 TEST(CliOptions, UrlListsSkipCommentsAndBlanksAndRefuseBinary) {

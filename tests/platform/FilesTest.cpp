@@ -54,3 +54,39 @@ TEST(Files, AtomicFileReplacesOnlyWhenCommitted) {
     EXPECT_THROW(AtomicFile((dir / "missing" / "x").string()), EFCreateError);
     EXPECT_THROW(AtomicFile(dir.string()), EFCreateError);
 }
+
+TEST(Files, AReplacedFileKeepsItsModeAndLinksStayLinks) {
+    const korvane::testing::TempFolder folder("korvane-files");
+    const std::string target = folder.Path("kept.png");
+    WriteFileAtomically(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    WriteFileAtomically(target, "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadWholeFile(target), "new");
+
+    // Through a relative link, a link to a link, and a link to a file that is not there yet: the links stay,
+    // the files they name get the bytes.
+    fs::create_directories(folder.Dir() / "real");
+    const std::string real = folder.Path("real/shot.png");
+    WriteFileAtomically(real, "old");
+    fs::create_symlink("real/shot.png", folder.Dir() / "link.png");
+    fs::create_symlink("link.png", folder.Dir() / "link2.png");
+    fs::create_symlink(folder.Path("real/later.png"), folder.Dir() / "dangling.png");
+    WriteFileAtomically(folder.Path("link2.png"), "through two links");
+    WriteFileAtomically(folder.Path("dangling.png"), "made");
+    EXPECT_TRUE(fs::is_symlink(folder.Dir() / "link.png"));
+    EXPECT_TRUE(fs::is_symlink(folder.Dir() / "link2.png"));
+    EXPECT_TRUE(fs::is_symlink(folder.Dir() / "dangling.png"));
+    EXPECT_EQ(ReadWholeFile(real), "through two links");
+    EXPECT_EQ(ReadWholeFile(folder.Path("real/later.png")), "made");
+    // A link that goes round in circles is replaced like a file would be, without hanging.
+    fs::create_symlink("loop2", folder.Dir() / "loop1");
+    fs::create_symlink("loop1", folder.Dir() / "loop2");
+    WriteFileAtomically(folder.Path("loop1"), "x");
+    EXPECT_EQ(ReadWholeFile(folder.Path("loop1")), "x");
+    // No temporary file is left anywhere.
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Dir()))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+}

@@ -250,11 +250,17 @@ void TTestHttpServer::Serve(int fd) {
             // Promise far more than is ever sent, so the client keeps waiting for the rest.
             out += "Content-Length: 100000000\r\nConnection: close\r\n\r\n";
         } else {
-            out += "Content-Length: " + std::to_string(res.Body.size()) + "\r\n";
+            std::size_t length = res.Body.size();
+            for (const auto& part : res.Trickle)
+                length += part.size();
+            out += "Content-Length: " + std::to_string(length) + "\r\n";
             out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
         }
         if (req.Method != "HEAD") out += res.Body;
         if (!SendAll(fd, out)) goto done;
+        if (req.Method != "HEAD")
+            for (const auto& part : res.Trickle)
+                if (!WaitUnlessStopped(res.TrickleGap) || !SendAll(fd, part)) goto done;
         if (res.NeverFinish) {
             WaitUnlessStopped(std::chrono::milliseconds(-1));
             goto done;

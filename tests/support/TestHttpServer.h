@@ -1,6 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server for tests: listens on an ephemeral port of 127.0.0.1, answers routes set by the
-// test (status, content type, body, extra headers, an optional delay or a response that never finishes) and
+// test (status, content type, body, extra headers, an optional delay, a body that streams in over a while
+// or a response that never finishes) and
 // records every request with its headers. One thread accepts, one thread serves each connection; the
 // destructor (or Stop) ends them all, including responses that were never meant to finish.
 #include <chrono>
@@ -35,6 +36,9 @@ struct THttpResponse {
     std::vector<std::pair<std::string, std::string>> Headers;
     std::chrono::milliseconds Delay{0}; // before the response starts
     bool NeverFinish = false;           // send the headers and Body, then hold the connection open
+    // Sent after Body, one part each TrickleGap: a response that streams in over a while.
+    std::vector<std::string> Trickle;
+    std::chrono::milliseconds TrickleGap{0};
 };
 
 // A response of the given status, content type and body, the rest as defaulted.
