@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix] | format [--check]
+#   | translations [--check]
 # run: the window where there is a display, otherwise a capture of the bundled sample page.
 # Every task installs the Debian packages it needs first (apt-get, with sudo when not root).
 set -euo pipefail
@@ -12,7 +13,7 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libspng-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
-  xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 clang-format
+  xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 clang-format gettext locales
 )
 
 preset=default
@@ -54,6 +55,13 @@ sources() {
   find platform imaging browser dragdrop capture app cli tests bench -name '*.cpp' -o -name '*.h' | sort
 }
 
+# The texts marked for translation in the program (not in tests or benchmarks).
+catalogue_template() {
+  find platform imaging browser dragdrop capture app cli -name '*.cpp' -o -name '*.h' | sort |
+    xargs xgettext --language=C++ --from-code=UTF-8 --keyword=Tr --keyword=QTr --keyword=TrNoop \
+      --package-name=korvane --package-version=0.1.1 --no-location --sort-output -o "$1"
+}
+
 case "${1:-}" in
   deps) deps ;;
   build) shift; deps; build "$@" ;;
@@ -76,6 +84,20 @@ case "${1:-}" in
     else
       deps
       sources | xargs clang-format -i
+    fi
+    ;;
+  translations)
+    # po/korvane.pot from the code, merged into every catalogue; --check only tells whether a catalogue
+    # lacks a text of the code.
+    [ "${2:-}" = "--check" ] || deps
+    template=$(mktemp --suffix=.pot)
+    trap 'rm -f "$template"' EXIT
+    catalogue_template "$template"
+    if [ "${2:-}" = "--check" ]; then
+      for po in po/*.po; do msgcmp --use-untranslated "$po" "$template"; done
+    else
+      sed '/^"POT-Creation-Date:/d' "$template" > po/korvane.pot
+      for po in po/*.po; do msgmerge --quiet --update --backup=none --no-location --sort-output "$po" po/korvane.pot; done
     fi
     ;;
   install)

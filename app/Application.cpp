@@ -1,6 +1,8 @@
 #include "Application.h"
+#include "app/Translated.h"
 
 #include "Desktop.h"
+#include "platform/Translate.h"
 
 #include <QFont>
 #include <QStringList>
@@ -29,7 +31,7 @@ void ReportCurrentException() noexcept {
     } catch (const std::exception& e) {
         text = QString::fromUtf8(e.what());
     } catch (...) {
-        text = QStringLiteral("Unknown error");
+        text = QTr("Unknown error");
     }
     try {
         Desktop().ShowError(QApplication::activeWindow(), text);
@@ -39,6 +41,7 @@ void ReportCurrentException() noexcept {
 }
 
 void PrepareApplication() {
+    SetUpTranslations(); // after QApplication, which takes the whole locale: numbers go back to "C"
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.1"));

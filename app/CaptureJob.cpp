@@ -1,6 +1,7 @@
 // The capture job: from "&Go" through the load wait and the countdown to the written file, and Abort. The
 // engine's steps run on the capture worker's thread; the window hears of each through a queued signal.
 #include "MainWindow.h"
+#include "app/Translated.h"
 
 #include "CaptureWorker.h"
 #include "Desktop.h"
@@ -79,11 +80,11 @@ void TfrmKorvane::tbCaptureClick() {
     const QString address = TrimAddress(JobAddress(EditAddress->text()));
     if (!HasWebPrefix(address)) {
         SetIdle();
-        if (!address.isEmpty()) ShowStatus(QStringLiteral("not a web address: %1").arg(address));
+        if (!address.isEmpty()) ShowStatus(QTr("not a web address: %1").arg(address));
         return;
     }
     StartTime = GetTickCount64();
-    ShowStatus(QStringLiteral("go......"));
+    ShowStatus(QTr("go......"));
     // The job keeps the address it started with, whatever the address box holds later.
     FJobAddress = JobAddress(EditAddress->text());
     FJob = ++FLastJob;
@@ -108,7 +109,7 @@ void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error)
     const std::int64_t ticks = std::max<std::int64_t>(0, IntegerText(EditDelay->text(), 1)) * 10;
     FWaitTicks =
         static_cast<std::int32_t>(std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
-    ShowStatus(QStringLiteral("wait......"));
+    ShowStatus(QTr("wait......"));
     Timer->start();
 }
 
@@ -125,7 +126,7 @@ void TfrmKorvane::TimerTimer() {
     }
     if (FWaitTicks > 0) {
         --FWaitTicks;
-        SetStatusLabel(QStringLiteral("wait %1...").arg((FWaitTicks + 9) / 10));
+        SetStatusLabel(QTr("wait %1...").arg((FWaitTicks + 9) / 10));
     }
     if (FWaitTicks == 0) CapturePage();
     if (FWaitTicks <= 0) Timer->stop();
@@ -145,7 +146,7 @@ void TfrmKorvane::WorkerCaptured(quint64 job, const QString& path, const QString
         Desktop().Open(this, path);
     // The job ends the same way with or without a file; an error then goes on to the error box.
     SetIdle();
-    ShowStatus(QStringLiteral("finished [ %1 msec]").arg(GetTickCount64() - StartTime));
+    ShowStatus(QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime));
     FBitmap->Clear();
     if (!error.isEmpty()) Desktop().ShowError(this, error);
 }
@@ -159,7 +160,7 @@ void TfrmKorvane::tbAbortClick() {
     FWorker->Abort(FJob);
     FJob = 0;
     SetIdle();
-    ShowStatus(QStringLiteral("Aborted"));
+    ShowStatus(QTr("Aborted"));
 }
 
 void TfrmKorvane::WorkerStatusText(quint64 job, const QString& text) {

@@ -1,4 +1,5 @@
 #include "CaptureWorker.h"
+#include "app/Translated.h"
 
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumEngine.h"
@@ -19,7 +20,7 @@ QString ErrorText(std::exception_ptr error) {
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     } catch (...) {
-        return QStringLiteral("Unknown error");
+        return QTr("Unknown error");
     }
 }
 

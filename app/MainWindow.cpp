@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "app/Translated.h"
 
 #include "Application.h"
 #include "CaptureWorker.h"
@@ -245,7 +246,8 @@ void TfrmKorvane::tbExitClick() {
 }
 
 void TfrmKorvane::tbHelpClick() {
-    Desktop().ShowMessage(this, QStringLiteral("About"), QStringLiteral("Korvane\nVer 0.1.1"));
+    Desktop().ShowMessage(this, QTr("About"),
+                          QStringLiteral("Korvane\n") + QTr("Ver ") + QStringLiteral("0.1.1"));
 }
 
 void TfrmKorvane::tbPasteClick() {

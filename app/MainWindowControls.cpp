@@ -1,5 +1,6 @@
 // The window's controls at their designed bounds (pixels at 96 dpi), captions, items and defaults.
 #include "MainWindow.h"
+#include "app/Translated.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -97,13 +98,13 @@ void TfrmKorvane::CreateControls() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(0, 22, kClientWidth, 2);
-    tbExit = ToolButton(ToolBar, "tbExit", QStringLiteral("&Close"), QStringLiteral("Ctrl+Q"), 0);
+    tbExit = ToolButton(ToolBar, "tbExit", QTr("&Close"), QStringLiteral("Ctrl+Q"), 0);
     ToolButton7 = Separator(ToolBar, "ToolButton7", 51);
-    tbPaste = ToolButton(ToolBar, "tbPaste", QStringLiteral("&Paste"), QStringLiteral("Ctrl+V"), 59);
-    tbCapture = ToolButton(ToolBar, "tbCapture", QStringLiteral("&Go"), QStringLiteral("Enter"), 110);
-    tbAbort = ToolButton(ToolBar, "tbAbort", QStringLiteral("&Abort"), QStringLiteral("Ctrl+S"), 161);
+    tbPaste = ToolButton(ToolBar, "tbPaste", QTr("&Paste"), QStringLiteral("Ctrl+V"), 59);
+    tbCapture = ToolButton(ToolBar, "tbCapture", QTr("&Go"), QStringLiteral("Enter"), 110);
+    tbAbort = ToolButton(ToolBar, "tbAbort", QTr("&Abort"), QStringLiteral("Ctrl+S"), 161);
     ToolButton6 = Separator(ToolBar, "ToolButton6", 212);
-    tbOption = ToolButton(ToolBar, "tbOption", QStringLiteral("&Option"), QString(), 220);
+    tbOption = ToolButton(ToolBar, "tbOption", QTr("&Option"), QString(), 220);
     tbHelp = ToolButton(ToolBar, "tbHelp", QStringLiteral("?"), QString(), 271);
     tbHelp->resize(tbHelp->fontMetrics().horizontalAdvance(QStringLiteral("?")) + 16,
                    22); // sized to its caption
@@ -113,11 +114,11 @@ void TfrmKorvane::CreateControls() {
     Panel1->setFrameShadow(QFrame::Raised);
     Panel1->setGeometry(0, 24, kClientWidth, 57);
     EditAddress = EditBox(Panel1, "EditAddress", QStringLiteral("https://example.com/"), 8, 8, 313, 22);
-    btnBrowse = Make<QPushButton>(Panel1, "btnBrowse", QStringLiteral("&browse"));
+    btnBrowse = Make<QPushButton>(Panel1, "btnBrowse", QTr("&browse"));
     btnBrowse->setGeometry(328, 8, 57, 22);
     lblMessage = Label(Panel1, "lblMessage", QStringLiteral("..."), 8, 40, 313, 12);
     lblMessage->setFont(PixelFont(QStringLiteral("MS UI Gothic"), 12, true));
-    btnPref = Make<QPushButton>(Panel1, "btnPref", QStringLiteral("pre&f"));
+    btnPref = Make<QPushButton>(Panel1, "btnPref", QTr("pre&f"));
     btnPref->setGeometry(328, 32, 57, 17);
 
     Panel2 = Make<QFrame>(this, "Panel2");
@@ -125,41 +126,40 @@ void TfrmKorvane::CreateControls() {
     Panel2->setGeometry(0, 81, kClientWidth, 176);
     Panel2->setFont(PixelFont(QStringLiteral("Arial"), 11, false));
 
-    GroupBoxSec = Make<QGroupBox>(Panel2, "GroupBoxSec", QStringLiteral("Security"));
+    GroupBoxSec = Make<QGroupBox>(Panel2, "GroupBoxSec", QTr("Security"));
     GroupBoxSec->setGeometry(8, 8, 177, 73);
-    cbSecImage = CheckBox(GroupBoxSec, "cbSecImage", QStringLiteral("Image"), true, 8, 16, 70);
-    cbSecVideo = CheckBox(GroupBoxSec, "cbSecVideo", QStringLiteral("Video"), true, 8, 32, 70);
-    cbSecScript = CheckBox(GroupBoxSec, "cbSecScript", QStringLiteral("JScript"), true, 8, 48, 70);
-    cbSecJava = CheckBox(GroupBoxSec, "cbSecJava", QStringLiteral("Java"), true, 80, 16, 92);
-    cbSecActiveX = CheckBox(GroupBoxSec, "cbSecActiveX", QStringLiteral("ActiveX"), true, 80, 32, 92);
-    cbSecAXDL = CheckBox(GroupBoxSec, "cbSecAXDL", QStringLiteral("ActiveX DL"), false, 80, 48, 92);
+    cbSecImage = CheckBox(GroupBoxSec, "cbSecImage", QTr("Image"), true, 8, 16, 70);
+    cbSecVideo = CheckBox(GroupBoxSec, "cbSecVideo", QTr("Video"), true, 8, 32, 70);
+    cbSecScript = CheckBox(GroupBoxSec, "cbSecScript", QTr("JScript"), true, 8, 48, 70);
+    cbSecJava = CheckBox(GroupBoxSec, "cbSecJava", QTr("Java"), true, 80, 16, 92);
+    cbSecActiveX = CheckBox(GroupBoxSec, "cbSecActiveX", QTr("ActiveX"), true, 80, 32, 92);
+    cbSecAXDL = CheckBox(GroupBoxSec, "cbSecAXDL", QTr("ActiveX DL"), false, 80, 48, 92);
 
-    GroupBoxSize = Make<QGroupBox>(Panel2, "GroupBoxSize", QStringLiteral("Size"));
+    GroupBoxSize = Make<QGroupBox>(Panel2, "GroupBoxSize", QTr("Size"));
     GroupBoxSize->setGeometry(192, 8, 153, 73);
-    Label1 = Label(GroupBoxSize, "Label1", QStringLiteral("W"), 8, 16, 17, 25);
+    Label1 = Label(GroupBoxSize, "Label1", QTr("W"), 8, 16, 17, 25);
     Label1->setAlignment(Qt::AlignCenter);
-    Label2 = Label(GroupBoxSize, "Label2", QStringLiteral("H"), 8, 40, 17, 25);
+    Label2 = Label(GroupBoxSize, "Label2", QTr("H"), 8, 40, 17, 25);
     Label2->setAlignment(Qt::AlignCenter);
     cbCapWidth = DropDownList(GroupBoxSize, "cbCapWidth",
-                              {"auto", "any", "640", "800", "1024", "1280", "1600"}, 32, 16);
+                              {QTr("auto"), QTr("any"), "640", "800", "1024", "1280", "1600"}, 32, 16);
     cbCapHeight = DropDownList(GroupBoxSize, "cbCapHeight",
-                               {"auto", "any", "480", "600", "768", "960", "1200"}, 32, 40);
+                               {QTr("auto"), QTr("any"), "480", "600", "768", "960", "1200"}, 32, 40);
     EditAnyWidth = EditBox(GroupBoxSize, "EditAnyWidth", QStringLiteral("2000"), 96, 16, 49, 22);
     EditAnyWidth->setEnabled(false);
     EditAnyHeight = EditBox(GroupBoxSize, "EditAnyHeight", QStringLiteral("2000"), 96, 40, 49, 22);
     EditAnyHeight->setEnabled(false);
 
-    GroupBoxEtc = Make<QGroupBox>(Panel2, "GroupBoxEtc", QStringLiteral("etc"));
+    GroupBoxEtc = Make<QGroupBox>(Panel2, "GroupBoxEtc", QTr("etc"));
     GroupBoxEtc->setGeometry(8, 88, 177, 81);
-    cbAndView = CheckBox(GroupBoxEtc, "cbAndView", QStringLiteral("Cap and View"), true, 8, 16, 160);
-    cbHideScrollBar =
-        CheckBox(GroupBoxEtc, "cbHideScrollBar", QStringLiteral("Hide Scrollbar"), false, 8, 32, 160);
-    Label3 = Label(GroupBoxEtc, "Label3", QStringLiteral("Delay"), 8, 56, 33, 17);
+    cbAndView = CheckBox(GroupBoxEtc, "cbAndView", QTr("Cap and View"), true, 8, 16, 160);
+    cbHideScrollBar = CheckBox(GroupBoxEtc, "cbHideScrollBar", QTr("Hide Scrollbar"), false, 8, 32, 160);
+    Label3 = Label(GroupBoxEtc, "Label3", QTr("Delay"), 8, 56, 33, 17);
     EditDelay = EditBox(GroupBoxEtc, "EditDelay", QStringLiteral("1"), 48, 51, 41, 22);
     cbSaveFormat = DropDownList(GroupBoxEtc, "cbSaveFormat", {"bmp", "jpg", "png"}, 112, 51);
     cbSaveFormat->setCurrentIndex(0);
 
-    btnOutput = Make<QPushButton>(Panel2, "btnOutput", QStringLiteral("Output"));
+    btnOutput = Make<QPushButton>(Panel2, "btnOutput", QTr("Output"));
     btnOutput->setGeometry(192, 96, 41, 19);
     EditOutput = EditBox(Panel2, "EditOutput", QString(), 240, 96, 145, 19);
     EditOutput->setFont(PixelFont(QStringLiteral("MS UI Gothic"), 12, false));
@@ -169,7 +169,7 @@ void TfrmKorvane::CreateControls() {
     ScrollBoxWeb->setGeometry(0, 257, kClientWidth, 0);
 
     PopupMenuOpt = Make<QMenu>(this, "PopupMenuOpt");
-    miOpenFolder = PopupMenuOpt->addAction(QStringLiteral("open &Folder"));
+    miOpenFolder = PopupMenuOpt->addAction(QTr("open &Folder"));
     miOpenFolder->setObjectName(QStringLiteral("miOpenFolder"));
 
     Timer = Make<QTimer>(this, "Timer");
@@ -186,11 +186,10 @@ void TfrmKorvane::CreateActions() {
         addAction(a);
         return a;
     };
-    Execute = action("Execute", QStringLiteral("Execute"),
-                     {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    Close = action("Close", QStringLiteral("Close"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
-    Paste = action("Paste", QStringLiteral("Paste"), {QKeySequence(Qt::CTRL | Qt::Key_V)});
-    Abort = action("Abort", QStringLiteral("Abort"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    Execute = action("Execute", QTr("Execute"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    Close = action("Close", QTr("Close"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    Paste = action("Paste", QTr("Paste"), {QKeySequence(Qt::CTRL | Qt::Key_V)});
+    Abort = action("Abort", QTr("Abort"), {QKeySequence(Qt::CTRL | Qt::Key_S)});
 }
 
 } // namespace korvane

@@ -11,6 +11,7 @@
 
 #include "browser/ChromiumProcess.h"
 #include "browser/EngineError.h"
+#include "platform/Translate.h"
 
 namespace korvane {
 namespace {
@@ -53,7 +54,7 @@ ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t size) {
 TChromiumBrowser::TChromiumBrowser(TOptions options) : FOptions(std::move(options)) {}
 TChromiumBrowser::TChromiumBrowser() : TChromiumBrowser(TOptions{}) {}
 
-EEngineStopped::EEngineStopped() : EEngineError("Stopped while waiting for the browser") {}
+EEngineStopped::EEngineStopped() : EEngineError(Tr("Stopped while waiting for the browser")) {}
 
 TChromiumBrowser::~TChromiumBrowser() {
     FOnStop.reset();
@@ -132,7 +133,7 @@ void TChromiumBrowser::Start() {
         throw;
     } catch (const EEngineError& e) {
         Shutdown();
-        throw EEngineError(std::string("The browser started but does not answer: ") + e.what());
+        throw EEngineError(FormatText(Tr("The browser started but does not answer: %1"), {e.what()}));
     }
 }
 
@@ -152,7 +153,7 @@ std::string TChromiumBrowser::TakeFirstPage() {
 
 void TChromiumBrowser::Shutdown() {
     if (!Running() && !FProcess) return;
-    Lose("The browser was shut down");
+    Lose(Tr("The browser was shut down"));
 }
 
 void TChromiumBrowser::Lose(const std::string& reason) {
@@ -196,17 +197,17 @@ void TChromiumBrowser::WriteAll(std::string_view bytes) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{FWriteFd, POLLOUT, 0};
             if (::poll(&p, 1, MillisUntil(deadline)) > 0 && !(p.revents & (POLLERR | POLLHUP))) continue;
-            Lose("The browser stopped reading its commands");
-            throw EEngineError("The browser stopped reading its commands");
+            Lose(Tr("The browser stopped reading its commands"));
+            throw EEngineError(Tr("The browser stopped reading its commands"));
         }
-        Lose("The browser ended unexpectedly");
-        throw EEngineError("The browser ended unexpectedly");
+        Lose(Tr("The browser ended unexpectedly"));
+        throw EEngineError(Tr("The browser ended unexpectedly"));
     }
 }
 
 std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params,
                                     const std::string& sessionId, TReplyHandler handler) {
-    if (!Running()) throw EEngineError("The browser is not running");
+    if (!Running()) throw EEngineError(Tr("The browser is not running"));
     const std::int64_t id = FNextId++;
     nlohmann::json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!sessionId.empty()) message["sessionId"] = sessionId;
@@ -254,14 +255,17 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
         const int left = MillisUntil(deadline);
         if (left == 0 || !Running()) {
             Forget(id);
-            if (!Running()) throw EEngineError("The browser ended unexpectedly");
-            throw EEngineError("The browser gave no answer to " + std::string(method) +
-                               (cut ? " before the page's time was up" : " within " + Seconds(timeout)));
+            if (!Running()) throw EEngineError(Tr("The browser ended unexpectedly"));
+            throw EEngineError(
+                cut ? FormatText(Tr("The browser gave no answer to %1 before the page's time was up"),
+                                 {method})
+                    : FormatText(Tr("The browser gave no answer to %1 within %2"),
+                                 {method, Seconds(timeout)}));
         }
         bool extraRan = false;
         int r = PollPipe(left, extraRan);
         if (r < 0 && errno != EINTR) {
-            Lose("The browser's pipe failed");
+            Lose(Tr("The browser's pipe failed"));
         } else if (r > 0) {
             ReadAndDispatch();
         }
@@ -291,7 +295,8 @@ void TChromiumBrowser::ReadAndDispatch() {
             for (int i = 0; i < 50 && !FProcess->HasExited(&how); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(4));
         }
-        Lose(how.empty() ? "The browser ended unexpectedly" : "The browser ended unexpectedly (" + how + ")");
+        Lose(how.empty() ? std::string(Tr("The browser ended unexpectedly"))
+                         : FormatText(Tr("The browser ended unexpectedly (%1)"), {how}));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "browser/ChromiumEngine.h"
+#include "platform/Translate.h"
 
 #include <atomic>
 #include <cctype>
@@ -124,7 +125,8 @@ void TChromiumEngine::EnsurePage() {
                 "targetId");
     auto attached = FBrowser->Call("Target.attachToTarget", {{"targetId", FTargetId}, {"flatten", true}});
     FSessionId = Str(attached.Params, "sessionId");
-    if (FTargetId.empty() || FSessionId.empty()) throw EEngineError("The browser made no page to load into");
+    if (FTargetId.empty() || FSessionId.empty())
+        throw EEngineError(Tr("The browser made no page to load into"));
     FGeneration = FBrowser->Generation();
     FBrowser->AddListener(FSessionId, this);
     PageCalls({{"Page.enable", json::object()},
@@ -229,7 +231,7 @@ void TChromiumEngine::Navigate(const std::string& url) {
     FInflight.clear();
     FLastNetworkChange = std::chrono::steady_clock::now();
     FRequestsTotal = FRequestsDone = 0;
-    PostStatus("Loading " + ShortUrl(url));
+    PostStatus(FormatText(Tr("Loading %1"), {ShortUrl(url)}));
     std::weak_ptr<bool> alive = FAlive;
     FBrowser->Send("Page.navigate", {{"url", url}}, FSessionId,
                    [this, alive, navigation](TDevToolsMessage& reply) {
@@ -278,7 +280,7 @@ void TChromiumEngine::Complete() {
     FLoadEnded = true;
     FReadyState = READYSTATE_COMPLETE;
     FDocumentId = ++gDocumentIds;
-    PostStatus("Done");
+    PostStatus(Tr("Done"));
 }
 
 void TChromiumEngine::FailLoad(const std::string& text) {
@@ -314,7 +316,7 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
         if (!FOpenRequests.insert(id).second) return; // a redirect of a request already counted
         ++FRequestsTotal;
         const std::string url = Str(Obj(p, "request"), "url");
-        if (FRequestsTotal > 1) PostStatus("Loading " + ShortUrl(url));
+        if (FRequestsTotal > 1) PostStatus(FormatText(Tr("Loading %1"), {ShortUrl(url)}));
     } else if (m == "Network.responseReceived") {
         const json& response = Obj(p, "response");
         if (Str(p, "type") == "Document" && Str(p, "frameId") == FTargetId &&
@@ -326,16 +328,16 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
         if (FInflight.erase(Str(p, "requestId"))) FLastNetworkChange = std::chrono::steady_clock::now();
         if (FLoadEnded || !FOpenRequests.erase(Str(p, "requestId"))) return;
         ++FRequestsDone;
-        PostStatus(std::to_string(FRequestsDone) + " of " + std::to_string(FRequestsTotal) +
-                   " resources loaded");
+        PostStatus(FormatText(Tr("%1 of %2 resources loaded"),
+                              {std::to_string(FRequestsDone), std::to_string(FRequestsTotal)}));
     } else if (m == "Inspector.targetCrashed") {
         FPageLost = true; // the next navigation makes a new page
-        FailLoad("The page's renderer crashed");
+        FailLoad(Tr("The page's renderer crashed"));
     } else if (m == "Inspector.detached") {
         // The page went away under its session (its renderer is gone, or it was closed).
         FPageLost = true;
         if (!FLoadEnded)
-            FailLoad("The page was closed: " + Str(p, "reason"));
+            FailLoad(FormatText(Tr("The page was closed: %1"), {Str(p, "reason")}));
         else
             FDocumentId = 0;
     } else if (m == "Target.detachedFromTarget") {
@@ -344,7 +346,7 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
         FTargetId.clear();
         FGeneration = 0;
         if (!FLoadEnded)
-            FailLoad("The page was closed");
+            FailLoad(Tr("The page was closed"));
         else
             FDocumentId = 0;
     }
@@ -439,7 +441,7 @@ void TChromiumEngine::Stop() {
         if (FReadyState >= READYSTATE_INTERACTIVE) {
             Complete(); // what has loaded stays: the document as far as it came
         } else {
-            FailLoad("Loading was stopped");
+            FailLoad(Tr("Loading was stopped"));
         }
     }
 }
@@ -450,7 +452,7 @@ int TChromiumEngine::HttpStatus() {
 }
 
 void TChromiumEngine::RequireDocument() const {
-    if (FDocumentId == 0 || FSessionId.empty()) throw EEngineError("No document is loaded");
+    if (FDocumentId == 0 || FSessionId.empty()) throw EEngineError(Tr("No document is loaded"));
 }
 
 std::int32_t TChromiumEngine::EvaluateInteger(const std::string& what, const std::string& expression) {
@@ -464,37 +466,38 @@ std::int32_t TChromiumEngine::EvaluateInteger(const std::string& what, const std
         // A script that never yields keeps the page from answering: end it so the page can be used again.
         if (FBrowser->Running() && !FSessionId.empty())
             FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
-        throw EEngineError("Reading " + what + " failed: " + e.what());
+        throw EEngineError(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
     }
     if (reply.Params.contains("exceptionDetails"))
-        throw EEngineError("Reading " + what +
-                           " failed: " + Str(Obj(reply.Params, "exceptionDetails"), "text"));
+        throw EEngineError(FormatText(Tr("Reading %1 failed: %2"),
+                                      {what, Str(Obj(reply.Params, "exceptionDetails"), "text")}));
     const json& result = Obj(reply.Params, "result");
     auto value = result.find("value");
     if (value == result.end() || !value->is_number()) {
         if (value != result.end() && value->is_string() && value->get<std::string>() == "no body")
-            throw EEngineError("The document has no body");
-        throw EEngineError(what + " is no number");
+            throw EEngineError(Tr("The document has no body"));
+        throw EEngineError(FormatText(Tr("%1 is no number"), {what}));
     }
     const double v = value->get<double>();
     if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0)
-        throw EEngineError(what + " is out of range");
+        throw EEngineError(FormatText(Tr("%1 is out of range"), {what}));
     return static_cast<std::int32_t>(std::lround(v));
 }
 
 std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
-    if (!IsIdentifier(name)) throw EEngineError("The body has no property \"" + std::string(name) + "\"");
+    if (!IsIdentifier(name)) throw EEngineError(FormatText(Tr("The body has no property \"%1\""), {name}));
     RequireDocument();
     const std::string n(name);
-    return EvaluateInteger("body." + n, "(function(){var b=document.body;if(!b)return 'no body';var v=b['" +
-                                            n + "'];return typeof v==='number'?v:'no number';})()");
+    return EvaluateInteger(FormatText(Tr("body.%1"), {n}),
+                           "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
+                               "'];return typeof v==='number'?v:'no number';})()");
 }
 
 std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
     if (side != "Width" && side != "Height") return 0;
     RequireDocument();
     const std::string s(side);
-    return EvaluateInteger("the document's scroll" + s,
+    return EvaluateInteger(FormatText(Tr("the document's scroll%1"), {s}),
                            "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
                            "return 0;var s=e.scroll" +
                                s + ",c=e.client" + s + ";return s>c?s:0;})()");
@@ -509,7 +512,7 @@ void TChromiumEngine::Resize(int width, int height) {
 
 void TChromiumEngine::SetDeviceScaleFactor(double factor) {
     if (!(factor > 0) || !std::isfinite(factor))
-        throw EEngineError("The device scale factor must be above 0");
+        throw EEngineError(Tr("The device scale factor must be above 0"));
     FScale = factor;
     ApplyMetrics();
 }
@@ -572,7 +575,7 @@ std::vector<std::uint8_t> TChromiumEngine::ReceiveBand(std::int64_t id) {
     auto data = reply.Params.is_object() ? reply.Params.find("data") : reply.Params.end();
     if (data == reply.Params.end() || !data->is_string() ||
         !DecodeBase64(data->get_ref<const std::string&>(), png))
-        throw EEngineError("The browser sent no picture of the page");
+        throw EEngineError(Tr("The browser sent no picture of the page"));
     return png;
 }
 
@@ -683,7 +686,7 @@ std::shared_ptr<const TPageShot> TChromiumEngine::Shoot(int width, int height, c
         shot->Fail(e.what());
         throw;
     } catch (...) {
-        shot->Fail("The browser sent no picture of the page");
+        shot->Fail(Tr("The browser sent no picture of the page"));
         throw;
     }
     return shot;
@@ -696,7 +699,7 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     const int deviceHeight = static_cast<int>(std::lround(height * FScale));
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit || bitmap.Width() < deviceWidth ||
         bitmap.Height() < deviceHeight)
-        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+        throw EEngineError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
     const std::shared_ptr<const TPageShot> shot = Shoot(width, height);
     TRowGate gate(deviceHeight); // nobody reads while it fills
     shot->DrawInto(bitmap.Rows(), gate);

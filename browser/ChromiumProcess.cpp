@@ -1,4 +1,5 @@
 #include "browser/ChromiumProcess.h"
+#include "platform/Translate.h"
 
 #include <atomic>
 #include <cerrno>
@@ -157,7 +158,8 @@ std::vector<std::string> TChromiumProcess::StandardArguments() {
 std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& path,
                                                           const std::vector<std::string>& extraArguments) {
     if (::access(path.c_str(), X_OK) != 0)
-        throw EEngineError("The browser " + path + " cannot be found: install the Debian package chromium");
+        throw EEngineError(
+            FormatText(Tr("The browser %1 cannot be found: install the Debian package chromium"), {path}));
     InstallCleanupOnce();
     std::error_code ec;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
@@ -167,8 +169,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     std::unique_ptr<TChromiumProcess> p(new TChromiumProcess());
     std::string pattern = (temp / (kProfilePrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (!::mkdtemp(pattern.data()))
-        throw EEngineError("No temporary browser profile can be created: " +
-                           std::string(std::strerror(errno)));
+        throw EEngineError(
+            FormatText(Tr("No temporary browser profile can be made: %1"), {std::strerror(errno)}));
     p->FProfileDir = pattern; // removed by the destructor from here on
 
     std::optional<TPipe> commands, replies, status;
@@ -177,8 +179,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
         replies.emplace(O_CLOEXEC);
         status.emplace(O_CLOEXEC);
     } catch (const std::system_error& e) {
-        throw EEngineError(std::string("No pipe for the browser can be made: ") +
-                           std::strerror(e.code().value()));
+        throw EEngineError(
+            FormatText(Tr("No pipe for the browser can be made: %1"), {std::strerror(e.code().value())}));
     }
     // Big screenshot replies pass in fewer, larger reads.
     ::fcntl(replies->Read.Get(), F_SETPIPE_SZ, 1 << 20);
@@ -236,7 +238,7 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     status->Write.Reset();
     devNull.Reset();
     if (pid < 0)
-        throw EEngineError("The browser cannot be started: " + std::string(std::strerror(forkErrno)));
+        throw EEngineError(FormatText(Tr("The browser cannot be started: %1"), {std::strerror(forkErrno)}));
     ::setpgid(pid, pid); // also from this side, so that the group exists before anyone signals it
     p->FPid = pid;
     p->FSlot = Register(pid, p->FProfileDir);
@@ -251,8 +253,9 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     while ((n = ::read(status->Read.Get(), &childErr, sizeof childErr)) < 0 && errno == EINTR) {
     }
     if (n > 0)
-        throw EEngineError("The browser " + path + " cannot be started (" + std::strerror(childErr) +
-                           "): install the Debian package chromium"); // the destructor reaps the child
+        throw EEngineError(
+            FormatText(Tr("The browser %1 cannot be started (%2): install the Debian package chromium"),
+                       {path, std::strerror(childErr)})); // the destructor reaps the child
     return p;
 }
 

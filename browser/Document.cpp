@@ -1,11 +1,12 @@
 #include "browser/Document.h"
+#include "platform/Translate.h"
 
 #include "browser/EngineError.h"
 
 namespace korvane {
 
 void THtmlDocument::CheckCurrent() const {
-    if (FEngine->DocumentId() != FId) throw EEngineError("The document is no longer loaded");
+    if (FEngine->DocumentId() != FId) throw EEngineError(Tr("The document is no longer loaded"));
 }
 
 std::int32_t THtmlDocument::BodyProperty(std::string_view name) const {

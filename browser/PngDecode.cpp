@@ -1,4 +1,5 @@
 #include "browser/PngDecode.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,7 +20,7 @@ struct CtxFree {
 };
 
 [[noreturn]] void Fail(int err) {
-    throw EEngineError(std::string("The engine's screenshot cannot be decoded: ") + spng_strerror(err));
+    throw EEngineError(FormatText(Tr("The engine's screenshot cannot be decoded: %1"), {spng_strerror(err)}));
 }
 
 void RgbToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, int pixels) {
@@ -36,9 +37,11 @@ void RgbToBgr(const std::uint8_t* rgb, std::uint8_t* bgr, int pixels) {
 bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
                    int top, TRowGate* gate) {
     if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
-        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+        throw EEngineError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
     std::unique_ptr<spng_ctx, CtxFree> ctx(spng_ctx_new(0));
-    if (!ctx) throw EEngineError("The engine's screenshot cannot be decoded: out of memory");
+    if (!ctx)
+        throw EEngineError(
+            FormatText(Tr("The engine's screenshot cannot be decoded: %1"), {"out of memory"}));
     // The data comes from our own browser over a private pipe; zlib's checksum still guards the pixels.
     spng_set_crc_action(ctx.get(), SPNG_CRC_USE, SPNG_CRC_USE);
     if (int e = spng_set_png_buffer(ctx.get(), png, size)) Fail(e);
@@ -94,7 +97,7 @@ bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows&
 void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height,
                    int top) {
     if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
-        throw EEngineError("The bitmap to draw into is not a 24-bit bitmap of the drawing's size");
+        throw EEngineError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
     DecodePngInto(png, size, bitmap.Rows(), width, height, top, nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "CaptureSize.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <limits>
@@ -6,15 +7,17 @@
 namespace korvane {
 
 ECaptureSizeError::ECaptureSizeError(std::int32_t width, std::int32_t height)
-    : Error("The capture size " + std::to_string(width) + " x " + std::to_string(height) +
-            " cannot be drawn: each side must be at least 1, the width at most " +
-            std::to_string(kMaxCaptureWidth) + ", the height at most " + std::to_string(kMaxCaptureHeight) +
-            " and the area at most " + std::to_string(kMaxCapturePixels / 1000000) + " million pixels") {}
+    : Error(FormatText(
+          Tr("The capture size %1 x %2 cannot be drawn: each side must be at least 1, the width at "
+             "most %3, the height at most %4 and the area at most %5 million pixels"),
+          {std::to_string(width), std::to_string(height), std::to_string(kMaxCaptureWidth),
+           std::to_string(kMaxCaptureHeight), std::to_string(kMaxCapturePixels / 1000000)})) {}
 
 EFormatLimitError::EFormatLimitError(std::int32_t width, std::int32_t height)
-    : Error("A jpg image can be at most " + std::to_string(kMaxJpegSide) +
-            " pixels wide and high; this capture is " + std::to_string(width) + " x " +
-            std::to_string(height) + ": save it as png or bmp") {}
+    : Error(FormatText(
+          Tr("A jpg image can be at most %1 pixels wide and high; this capture is %2 x %3: save it "
+             "as png or bmp"),
+          {std::to_string(kMaxJpegSide), std::to_string(width), std::to_string(height)})) {}
 
 void CheckJpegSize(std::int32_t width, std::int32_t height) {
     if (width > kMaxJpegSide || height > kMaxJpegSide) throw EFormatLimitError(width, height);

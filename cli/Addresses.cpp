@@ -1,4 +1,5 @@
 #include "Addresses.h"
+#include "platform/Translate.h"
 
 #include "platform/Files.h"
 #include "platform/Text.h"
@@ -43,11 +44,11 @@ std::string PercentEncodePath(const std::string& path) {
 TPageAddress ResolvePageAddress(const std::string& argument) {
     if (auto scheme = SchemeOf(argument)) {
         if (*scheme == "http" || *scheme == "https" || *scheme == "file") return {argument, {}};
-        return {{}, "unsupported address (only http:, https: and file: are captured)"};
+        return {{}, Tr("unsupported address (only http:, https: and file: are captured)")};
     }
     char resolved[PATH_MAX];
     if (!::realpath(argument.c_str(), resolved) || !FileExists(resolved))
-        return {{}, "no such file or address"};
+        return {{}, Tr("no such file or address")};
     return {"file://" + PercentEncodePath(resolved), {}};
 }
 

@@ -1,4 +1,5 @@
 #include "BatchRunner.h"
+#include "platform/Translate.h"
 
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumBrowser.h"
@@ -212,7 +213,8 @@ void TBatchRunner::Finish(std::size_t job, Clock::time_point started, std::strin
     ++FDone;
     // A page given up because the run was told to stop is not a failure of its own.
     if (!result.Captured && FStop.stop_requested()) {
-        result.Reason = "interrupted";
+        result.Interrupted = true;
+        result.Reason = Tr("interrupted");
         return;
     }
     if (OnResult) OnResult(result);
@@ -250,7 +252,7 @@ bool TBatchRunner::MayDraw() const {
 void TBatchRunner::Capture(Slot& slot) {
     TPageResult& result = FResults[slot.Job];
     auto document = slot.Host->Document();
-    if (!document) return Finish(slot, "the page went away before it could be captured");
+    if (!document) return Finish(slot, Tr("the page went away before it could be captured"));
 
     TCaptureSettings settings;
     settings.Width = FOptions.Width;
@@ -293,16 +295,17 @@ void TBatchRunner::Step(Slot& slot) {
         case Slot::State::Loading:
             if (now > slot.Deadline) {
                 slot.Host->Stop();
-                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) +
-                                        " s while loading");
+                return Finish(slot, FormatText(Tr("timed out after %1 s while loading"),
+                                               {std::to_string(FOptions.TimeoutSeconds)}));
             }
             if (slot.Host->ReadyState() != 4) return;
             if (!slot.Host->Document()) {
                 const std::string error = slot.Host->NavigationError();
-                return Finish(slot, error.empty() ? "the page did not load" : error);
+                return Finish(slot, error.empty() ? std::string(Tr("the page did not load")) : error);
             }
             if (const int status = slot.Host->HttpStatus(); status >= 400)
-                result.Warnings.push_back("the server answered HTTP " + std::to_string(status));
+                result.Warnings.push_back(
+                    FormatText(Tr("the server answered HTTP %1"), {std::to_string(status)}));
             if (FOptions.Lazy) {
                 // Pictures that load only when seen are brought in at the width the page is captured at.
                 const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
@@ -323,7 +326,7 @@ void TBatchRunner::Step(Slot& slot) {
             }
             if (now > slot.Deadline) {
                 if (!MayDraw()) return;
-                result.Warnings.push_back("the network was still busy when the time was up");
+                result.Warnings.push_back(Tr("the network was still busy when the time was up"));
                 return Capture(slot);
             }
             if (slot.QuietSince && now - *slot.QuietSince >= kIdleTime) {
@@ -336,7 +339,8 @@ void TBatchRunner::Step(Slot& slot) {
             if (now >= slot.WaitUntil && !MayDraw()) return;
             if (now > slot.Deadline) {
                 slot.Host->Stop();
-                return Finish(slot, "timed out after " + std::to_string(FOptions.TimeoutSeconds) + " s");
+                return Finish(
+                    slot, FormatText(Tr("timed out after %1 s"), {std::to_string(FOptions.TimeoutSeconds)}));
             }
             if (now >= slot.WaitUntil) Capture(slot);
             return;
@@ -373,7 +377,10 @@ void TBatchRunner::Interrupt() {
     FBytesInUse = 0;
     FBrowser->Shutdown();
     for (auto& result : FResults)
-        if (!result.Captured && result.Reason.empty()) result.Reason = "interrupted";
+        if (!result.Captured && result.Reason.empty()) {
+            result.Interrupted = true;
+            result.Reason = Tr("interrupted");
+        }
 }
 
 std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
@@ -382,7 +389,7 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
     FStarted = Clock::now();
     FResults.clear();
     for (const auto& url : FOptions.Urls)
-        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, {}, 0});
+        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, 0});
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {

@@ -24,6 +24,7 @@ struct TPageResult {
     std::string Path; // the written file
     int Width = 0, Height = 0;
     std::string Reason;                // why it failed
+    bool Interrupted = false;          // not done: the run was told to stop
     std::vector<std::string> Warnings; // e.g. an HTTP status of 400 or more
     double Seconds = 0;
 };

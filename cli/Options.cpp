@@ -1,4 +1,5 @@
 #include "Options.h"
+#include "platform/Translate.h"
 
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -16,7 +17,7 @@
 namespace korvane {
 
 const char* UsageText() {
-    return R"(Usage: korvane-capture [options] URL...
+    return Tr(R"(Usage: korvane-capture [options] URL...
 Captures each web page whole as one image file.
 
 URL may be an http:, https: or file: address, or the path of a local file.
@@ -52,7 +53,7 @@ URL may be an http:, https: or file: address, or the path of a local file.
   -h, --help              this text
   -V, --version           the version
 Exit status: 0 all captured, 1 some failed, 2 usage error.
-)";
+)");
 }
 
 int DefaultJobs(unsigned cores) {
@@ -94,8 +95,8 @@ std::optional<std::int64_t> DecimalNumber(const std::string& value) {
 int PositiveNumber(const std::string& option, const std::string& value, int min, int max) {
     auto number = DecimalNumber(value);
     if (!number || *number < min || *number > max)
-        throw EUsageError("invalid value '" + value + "' for " + option + ": expected a whole number from " +
-                          std::to_string(min) + " to " + std::to_string(max));
+        throw EUsageError(FormatText(Tr("invalid value '%1' for %2: expected a whole number from %3 to %4"),
+                                     {value, option, std::to_string(min), std::to_string(max)}));
     return *number;
 }
 
@@ -104,8 +105,9 @@ TSideChoice Side(const std::string& option, const std::string& value, int max) {
     try {
         return TSideChoice::Fixed(PositiveNumber(option, value, 1, max));
     } catch (const EUsageError&) {
-        throw EUsageError("invalid value '" + value + "' for " + option +
-                          ": expected auto or a number of pixels from 1 to " + std::to_string(max));
+        throw EUsageError(
+            FormatText(Tr("invalid value '%1' for %2: expected auto or a number of pixels from 1 to %3"),
+                       {value, option, std::to_string(max)}));
     }
 }
 
@@ -113,7 +115,8 @@ TSaveFormat FormatNamed(const std::string& value) {
     if (value == "bmp") return TSaveFormat::Bmp;
     if (value == "jpg" || value == "jpeg") return TSaveFormat::Jpg;
     if (value == "png") return TSaveFormat::Png;
-    throw EUsageError("invalid value '" + value + "' for --format: expected bmp, jpg or png");
+    throw EUsageError(
+        FormatText(Tr("invalid value '%1' for %2: expected bmp, jpg or png"), {value, "--format"}));
 }
 
 // The window's list items, by stored index.
@@ -126,7 +129,7 @@ TSideChoice StoredSide(const TMemIniFile& ini, const char* indexKey, const char*
 }
 
 void ApplySettingsFile(TCliOptions& o, const std::string& path) {
-    if (!FileExists(path)) throw EUsageError("settings file '" + path + "' does not exist");
+    if (!FileExists(path)) throw EUsageError(FormatText(Tr("settings file '%1' does not exist"), {path}));
     std::optional<TMemIniFile> read;
     try {
         read.emplace(path);
@@ -157,7 +160,8 @@ double ScaleFactor(const std::string& value) {
     double f = 0;
     auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), f);
     if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(f) || f < 0.1 || f > 8)
-        throw EUsageError("invalid value '" + value + "' for --scale: expected a number from 0.1 to 8");
+        throw EUsageError(FormatText(Tr("invalid value '%1' for %2: expected a number from %3 to %4"),
+                                     {value, "--scale", "0.1", "8"}));
     return f;
 }
 
@@ -227,7 +231,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (onlyUrls || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (arg.empty()) throw EUsageError("an empty URL was given");
+            if (arg.empty()) throw EUsageError(Tr("an empty URL was given"));
             o.Urls.push_back(arg);
             continue;
         }
@@ -243,16 +247,17 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             inlineValue = true;
         }
         if (auto f = flags.find(name); f != flags.end()) {
-            if (inlineValue) throw EUsageError("option " + name + " takes no value");
+            if (inlineValue) throw EUsageError(FormatText(Tr("option %1 takes no value"), {name}));
             f->second();
         } else if (auto v = valued.find(name); v != valued.end()) {
             if (!inlineValue) {
-                if (i + 1 >= args.size()) throw EUsageError("option " + name + " needs a value");
+                if (i + 1 >= args.size())
+                    throw EUsageError(FormatText(Tr("option %1 needs a value"), {name}));
                 value = args[++i];
             }
             v->second(value);
         } else {
-            throw EUsageError("unknown option '" + arg + "'");
+            throw EUsageError(FormatText(Tr("unknown option '%1'"), {arg}));
         }
     }
     if (o.Help || o.Version) return o;
@@ -260,9 +265,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (!o.InputFile.empty())
         for (auto& url : ReadUrlList(o.InputFile))
             o.Urls.push_back(std::move(url));
-    if (o.Urls.empty()) throw EUsageError("no URL given");
+    if (o.Urls.empty()) throw EUsageError(Tr("no URL given"));
     if (!o.OutputFile.empty() && o.Urls.size() != 1)
-        throw EUsageError("-o names one file: give exactly one URL");
+        throw EUsageError(Tr("-o names one file: give exactly one URL"));
     if (!o.OutputFile.empty() && !o.OutputDir.empty() && o.OutputFile.find('/') == std::string::npos)
         o.OutputFile = IncludeTrailingPathDelimiter(o.OutputDir) + o.OutputFile;
     if (o.EffectiveFormat() == TSaveFormat::Jpg) {
@@ -277,9 +282,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
                     .what());
     }
     if (!o.OutputDir.empty() && !DirectoryExists(o.OutputDir))
-        throw EUsageError("output folder '" + o.OutputDir + "' does not exist");
+        throw EUsageError(FormatText(Tr("output folder '%1' does not exist"), {o.OutputDir}));
     if (!o.OutputDir.empty() && !IsWritableDirectory(o.OutputDir))
-        throw EUsageError("output folder '" + o.OutputDir + "' is not writable");
+        throw EUsageError(FormatText(Tr("output folder '%1' is not writable"), {o.OutputDir}));
     return o;
 }
 
@@ -288,10 +293,10 @@ std::vector<std::string> ReadUrlList(const std::string& path) {
     try {
         text = ReadWholeFile(path);
     } catch (const Error&) {
-        throw EUsageError("cannot read the URL list '" + path + "'");
+        throw EUsageError(FormatText(Tr("cannot read the URL list '%1'"), {path}));
     }
     if (text.find('\0') != std::string::npos)
-        throw EUsageError("the URL list '" + path + "' is not a text file");
+        throw EUsageError(FormatText(Tr("the URL list '%1' is not a text file"), {path}));
     std::vector<std::string> urls;
     std::size_t pos = 0;
     while (pos < text.size()) {

@@ -3,6 +3,7 @@
 #include "cli/BatchRunner.h"
 #include "cli/Options.h"
 #include "platform/Signals.h"
+#include "platform/Translate.h"
 
 #include <cstdio>
 #include <iostream>
@@ -44,6 +45,12 @@ private:
     std::thread FThread;
 };
 
+std::string OneDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
 void PrintProgress(const TBatchProgress& p) {
     std::fprintf(stderr, "\r\033[K[%zu/%zu] %.1f s  %s", p.Done, p.Total, p.Elapsed, p.Current.c_str());
     std::fflush(stderr);
@@ -52,11 +59,12 @@ void PrintProgress(const TBatchProgress& p) {
 } // namespace
 
 int main(int argc, char** argv) {
+    SetUpTranslations();
     TCliOptions options;
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EUsageError& e) {
-        std::cerr << "korvane-capture: " << e.what() << "\nTry 'korvane-capture --help'.\n";
+        std::cerr << "korvane-capture: " << e.what() << "\n" << Tr("Try 'korvane-capture --help'.") << "\n";
         return 2;
     }
     if (options.Help) {
@@ -74,8 +82,10 @@ int main(int argc, char** argv) {
     for (auto& url : options.Urls)
         if (seen.insert(url).second) unique.push_back(url);
     if (unique.size() < options.Urls.size())
-        std::cerr << "korvane-capture: skipping " << options.Urls.size() - unique.size()
-                  << " repeated URLs\n";
+        std::cerr << "korvane-capture: "
+                  << FormatText(Tr("skipping %1 repeated URLs"),
+                                {std::to_string(options.Urls.size() - unique.size())})
+                  << "\n";
     options.Urls = std::move(unique);
 
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
@@ -84,7 +94,7 @@ int main(int argc, char** argv) {
     runner.OnResult = [&](const TPageResult& r) {
         if (progress) std::fprintf(stderr, "\r\033[K");
         for (const auto& warning : r.Warnings)
-            std::cerr << "korvane-capture: warning: " << r.Argument << ": " << warning << "\n";
+            std::cerr << "korvane-capture: " << Tr("warning: ") << r.Argument << ": " << warning << "\n";
         if (r.Captured)
             std::cout << r.Path << std::endl;
         else
@@ -104,18 +114,24 @@ int main(int argc, char** argv) {
     std::size_t captured = 0, interrupted = 0;
     for (const auto& r : results) {
         captured += r.Captured;
-        interrupted += !r.Captured && r.Reason == "interrupted";
+        interrupted += r.Interrupted;
     }
     if (progress) std::fprintf(stderr, "\r\033[K");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (runner.Interrupted()) {
-        std::fprintf(stderr, "korvane-capture: interrupted: captured %zu, failed %zu, not done %zu, %.1f s\n",
-                     captured, results.size() - captured - interrupted, interrupted, seconds);
+        std::cerr << "korvane-capture: "
+                  << FormatText(Tr("interrupted: captured %1, failed %2, not done %3, %4 s"),
+                                {std::to_string(captured),
+                                 std::to_string(results.size() - captured - interrupted),
+                                 std::to_string(interrupted), OneDecimal(seconds)})
+                  << std::endl;
         RaiseDefault(TerminationSignal());
         return 1;
     }
     if (!options.Quiet)
-        std::fprintf(stderr, "captured %zu, failed %zu, %.1f s\n", captured, results.size() - captured,
-                     seconds);
+        std::cerr << FormatText(Tr("captured %1, failed %2, %3 s"),
+                                {std::to_string(captured), std::to_string(results.size() - captured),
+                                 OneDecimal(seconds)})
+                  << std::endl;
     return captured == results.size() ? 0 : 1;
 }

@@ -1,4 +1,5 @@
 #include "imaging/Bitmap.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,9 +39,9 @@ int StorageBits(TPixelFormat format) {
 }
 
 [[noreturn]] void NoMemory(int width, int height, TPixelFormat format) {
-    throw EOutOfResources("Not enough memory for a bitmap of " + std::to_string(width) + " x " +
-                          std::to_string(height) + " pixels at " + std::to_string(PixelFormatBits(format)) +
-                          " bits per pixel");
+    throw EOutOfResources(
+        FormatText(Tr("Not enough memory for a bitmap of %1 x %2 pixels at %3 bits per pixel"),
+                   {std::to_string(width), std::to_string(height), std::to_string(PixelFormatBits(format))}));
 }
 
 } // namespace

@@ -1,10 +1,15 @@
 #include "imaging/Graphic.h"
 
+#include "imaging/GraphicErrors.h"
+#include "platform/Translate.h"
+
 namespace korvane {
+
+EIncompletePicture::EIncompletePicture() : EInvalidGraphic(Tr("The picture was not drawn completely")) {}
 
 void TPersistent::AssignError(const TPersistent* source) const {
     const std::string from = source ? source->ClassName() : std::string("nil");
-    throw EConvertError("Cannot assign a " + from + " to a " + ClassName());
+    throw EConvertError(FormatText(Tr("Cannot assign a %1 to a %2"), {from, ClassName()}));
 }
 
 void TGraphic::SetTransparent(bool value) {

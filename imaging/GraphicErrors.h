@@ -15,7 +15,7 @@ public:
 // Rows of a picture that another thread was still drawing never came: that drawing failed or was stopped.
 class EIncompletePicture : public EInvalidGraphic {
 public:
-    EIncompletePicture() : EInvalidGraphic("The picture was not drawn completely") {}
+    EIncompletePicture();
 };
 
 // Pixel memory of the requested size cannot be had (or its byte count does not fit in memory at all).

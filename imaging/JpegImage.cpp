@@ -1,4 +1,5 @@
 #include "imaging/JpegImage.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -141,7 +142,8 @@ struct FreeDeleter {
 
 } // namespace
 
-EJPEG::EJPEG(int code) : EInvalidGraphic("JPEG エラー #" + std::to_string(code)), FCode(code) {}
+EJPEG::EJPEG(int code)
+    : EInvalidGraphic(FormatText(Tr("JPEG error #%1"), {std::to_string(code)})), FCode(code) {}
 
 void TJPEGImage::Discard() {
     FData.clear();

@@ -1,4 +1,5 @@
 #include "imaging/PngWriteStream.h"
+#include "platform/Translate.h"
 
 #include <chrono>
 #include <cmath>
@@ -114,7 +115,7 @@ TPngWriteStream::TPngWriteStream() = default;
 TPngWriteStream::~TPngWriteStream() = default;
 
 void TPngWriteStream::SetIDATSize(int value) {
-    if (value < 256 || value > 100000) throw EPngError(IDATSizeErrorText);
+    if (value < 256 || value > 100000) throw EPngError(Tr(IDATSizeErrorText));
     FIdatSize = value;
 }
 
@@ -398,7 +399,7 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
                     selector.Select(raw, prior, rawLength, chosen, candidate);
                     std::swap(raw, prior);
                 }
-                if (!deflater.Write(chosen, rawLength + 1)) throw EPngError(WriteErrorText);
+                if (!deflater.Write(chosen, rawLength + 1)) throw EPngError(Tr(WriteErrorText));
                 if (rowCounter % 4 == 2 || layout.height < 4) StepProgress(rowCounter);
                 ++rowCounter;
                 if (Stopped()) {

@@ -1,6 +1,7 @@
 #pragma once
 // The PNG encoder: writes one bitmap as a PNG stream (signature, header and ancillary chunks, image data
 // compressed as one zlib stream over IDAT chunks, IEND) through the buffered graphic write stream.
+#include "platform/Translate.h"
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -39,8 +40,10 @@ using TPngRowWriteEvent = std::function<void(TPngWriteStream& sender, std::uint8
 class TPngWriteStream : public TCustomGraphicWriteStream {
 public:
     static constexpr const char* SoftwareName = "KRVPNG ver 3.4";
-    static constexpr const char* IDATSizeErrorText = "Write PNG Param: Err IDAT Size(min:256  max:100000)";
-    static constexpr const char* WriteErrorText = "Write Image (PNG): Write Error";
+    // The English texts; the errors carry them in the user's language.
+    static constexpr const char* IDATSizeErrorText =
+        TrNoop("Write PNG Param: Err IDAT Size(min:256  max:100000)");
+    static constexpr const char* WriteErrorText = TrNoop("Write Image (PNG): Write Error");
 
     TPngWriteStream();
     ~TPngWriteStream() override;

@@ -15,7 +15,7 @@ class AtomicFile;
 class TStream {
 public:
     virtual ~TStream() = default;
-    // Writes all count bytes or throws EWriteError ("ストリームへの書き込みエラー").
+    // Writes all count bytes or throws EWriteError ("Error writing to the stream").
     virtual void WriteBuffer(const void* data, std::size_t count) = 0;
 
 protected:
@@ -29,7 +29,7 @@ protected:
 // as it was.
 class TFileStream : public TStream {
 public:
-    explicit TFileStream(const std::string& path); // EFCreateError "ファイル %s を作成できません"
+    explicit TFileStream(const std::string& path); // EFCreateError "Cannot create the file %1"
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;

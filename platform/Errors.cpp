@@ -1,20 +1,17 @@
 #include "Errors.h"
 
+#include "Translate.h"
+
 namespace korvane {
 
-std::string FormatMessage(const std::string& pattern, const std::string& arg) {
-    std::string text = pattern;
-    if (auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, arg);
-    return text;
-}
-
-EFOpenError::EFOpenError(const std::string& path) : Error(FormatMessage("ファイル %s は開けません", path)) {}
+EFOpenError::EFOpenError(const std::string& path)
+    : Error(FormatText(Tr("Cannot open the file %1"), {path})) {}
 
 EFCreateError::EFCreateError(const std::string& path)
-    : Error(FormatMessage("ファイル %s を作成できません", path)) {}
+    : Error(FormatText(Tr("Cannot create the file %1"), {path})) {}
 
-EWriteError::EWriteError() : Error("ストリームへの書き込みエラー") {}
+EWriteError::EWriteError() : Error(Tr("Error writing to the stream")) {}
 
-EIntfCastError::EIntfCastError() : Error("Interface はサポートされていません") {}
+EIntfCastError::EIntfCastError() : Error(Tr("Interface not supported")) {}
 
 } // namespace korvane

@@ -1,6 +1,6 @@
 #pragma once
-// Exceptions of the file, stream and interface layers. Their texts are the program's own messages and are
-// shown to the user as they stand.
+// Exceptions of the file, stream and interface layers. Their texts are the program's own messages, in the
+// user's language (platform/Translate.h), and are shown to the user as they stand.
 #include <stdexcept>
 #include <string>
 
@@ -11,9 +11,6 @@ class Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// Replaces the first "%s" of a message pattern by an argument.
-std::string FormatMessage(const std::string& pattern, const std::string& arg);
 
 // A file that exists but cannot be opened for reading.
 class EFOpenError : public Error {

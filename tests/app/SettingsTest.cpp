@@ -148,7 +148,7 @@ private slots:
         ::mkfifo(Paths().SettingsFile.c_str(), 0644);
         auto w = Open();
         QCOMPARE(desktop->errors,
-                 QStringList{QString::fromStdString("ファイル " + Paths().SettingsFile + " は開けません")});
+                 QStringList{QString::fromStdString("Cannot open the file " + Paths().SettingsFile)});
         QCOMPARE(w->cbCapWidth->currentIndex(), -1); // designed: no selection
         QCOMPARE(w->EditOutput->text(), QString());
         QCOMPARE(w->pos(), QPoint(253, 210));
@@ -161,7 +161,7 @@ private slots:
         QVERIFY(desktop->errors.isEmpty());
         w.reset();
         QCOMPARE(desktop->errors,
-                 QStringList{QString::fromStdString("ファイル " + paths.SettingsFile + " を作成できません")});
+                 QStringList{QString::fromStdString("Cannot create the file " + paths.SettingsFile)});
     }
 };
 

@@ -81,7 +81,7 @@ protected:
 
     // Starts the tool with its output in files of the test folder (outside the output folder `dir`), with
     // the default action for every signal whatever this process ignores.
-    pid_t Start(std::vector<std::string> args) const {
+    pid_t Start(std::vector<std::string> args, const std::vector<std::string>& environment = {}) const {
         args.insert(args.begin(), KORVANE_CAPTURE_PATH);
         std::vector<char*> argv;
         for (auto& a : args)
@@ -100,7 +100,21 @@ protected:
         posix_spawnattr_setsigdefault(&attributes, &all);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
         pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+        // The environment with the given NAME=value entries in place of those of the same name.
+        std::vector<std::string> entries;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            bool replaced = false;
+            for (const auto& given : environment)
+                replaced |= entry.substr(0, entry.find('=') + 1) == given.substr(0, given.find('=') + 1);
+            if (!replaced) entries.push_back(entry);
+        }
+        entries.insert(entries.end(), environment.begin(), environment.end());
+        std::vector<char*> envp;
+        for (auto& e : entries)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         return pid;
@@ -115,7 +129,9 @@ protected:
         o.err = Slurp(StderrPath());
         return o;
     }
-    Outcome Run(std::vector<std::string> args) const { return Wait(Start(std::move(args))); }
+    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& environment = {}) const {
+        return Wait(Start(std::move(args), environment));
+    }
     std::string StdoutPath() const { return logs.Path("stdout.txt"); }
     std::string StderrPath() const { return logs.Path("stderr.txt"); }
     std::string Url(const std::string& path) const { return server->Url(path); }
@@ -248,7 +264,7 @@ TEST_F(CaptureTool, AnUnwritableTargetFailsWithoutAPartialFile) {
     fs::create_directories(folderInTheWay); // the file name is taken by a folder
     const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/blue.html")});
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("を作成できません"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("Cannot create the file"), std::string::npos) << o.err;
     EXPECT_EQ(Images(), std::vector<std::string>{folderInTheWay.filename().string()});
 }
 
@@ -464,4 +480,18 @@ TEST_F(CaptureTool, JpegTooTallIsRefusedBeforeItIsDrawn) {
     EXPECT_NE(page.err.find("at most 65500 pixels"), std::string::npos) << page.err;
     EXPECT_NE(page.err.find("png or bmp"), std::string::npos) << page.err;
     EXPECT_TRUE(Images().empty());
+}
+
+// The tool speaks the locale's language: English by default, the Japanese catalogue's texts in Japanese.
+TEST_F(CaptureTool, MessagesInTheLocalesLanguage) {
+    const std::string missing = (dir / "no-such-folder" / "shot.png").string();
+    const std::vector<std::string> args{"--delay", "0", "-o", missing, Url("/red.html")};
+    const Outcome english = Run(args, {"LANG=C.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="});
+    EXPECT_EQ(english.status, 1);
+    EXPECT_NE(english.err.find("Cannot create the file " + missing), std::string::npos) << english.err;
+    const Outcome japanese = Run(
+        args, {"LANG=ja_JP.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE=", "LOCPATH=" KORVANE_TEST_LOCALES});
+    EXPECT_EQ(japanese.status, 1);
+    EXPECT_NE(japanese.err.find("ファイル " + missing + " を作成できません"), std::string::npos)
+        << japanese.err;
 }

@@ -151,7 +151,7 @@ TEST(BmpWriter, EmptyBitmapGivesZeroLengthFileAndSecondSaveReplacesTheFirst) {
         empty.SaveToFile(folder.Path("no/such/x.bmp"));
         FAIL();
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + folder.Path("no/such/x.bmp") + " を作成できません");
+        EXPECT_EQ(std::string(e.what()), "Cannot create the file " + folder.Path("no/such/x.bmp"));
     }
 }
 

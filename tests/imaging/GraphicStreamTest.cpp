@@ -137,7 +137,7 @@ TEST(GraphicStream, TargetFailurePassesThroughAndPendingBytesAreLost) {
         stream.FinishWrite();
         FAIL() << "no error";
     } catch (const EWriteError& e) {
-        EXPECT_STREQ(e.what(), "ストリームへの書き込みエラー");
+        EXPECT_STREQ(e.what(), "Error writing to the stream");
     }
     EXPECT_EQ(stream.BytesWritten(), 0);
 }

@@ -279,7 +279,7 @@ TEST(JpegImage, LibjpegErrorsCarryTheirCodeAndLeaveNoFile) {
         jpeg.SaveToFile(path);
         FAIL();
     } catch (const EJPEG& e) {
-        EXPECT_EQ(std::string(e.what()), "JPEG エラー #" + std::to_string(JERR_IMAGE_TOO_BIG));
+        EXPECT_EQ(std::string(e.what()), "JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
         EXPECT_EQ(e.Code(), JERR_IMAGE_TOO_BIG);
     }
     EXPECT_EQ(ReadBytes(path), (Bytes{7, 7, 7}));

@@ -243,7 +243,7 @@ TEST(PngGraphic, WritingOverAnExistingFileReplacesItCompletely) {
     try {
         png.WriteToFile(folder.Path("missing/page.png"));
     } catch (const EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + folder.Path("missing/page.png") + " を作成できません");
+        EXPECT_EQ(std::string(e.what()), "Cannot create the file " + folder.Path("missing/page.png"));
     }
 }
 

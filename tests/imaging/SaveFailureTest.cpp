@@ -40,7 +40,7 @@ int SaveUnderFileSizeLimit(rlim_t limit, const std::function<void()>& save) {
         try {
             save();
         } catch (const EWriteError& e) {
-            code = std::string(e.what()) == "ストリームへの書き込みエラー" ? 0 : 2;
+            code = std::string(e.what()) == "Error writing to the stream" ? 0 : 2;
         } catch (...) {
             code = 2;
         }

@@ -125,7 +125,7 @@ TEST(IniFile, FileRoundTripAndFailures) {
         onFolder.UpdateFile();
         FAIL() << "writing over a folder must fail";
     } catch (const korvane::EFCreateError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + folder + " を作成できません");
+        EXPECT_EQ(std::string(e.what()), "Cannot create the file " + folder);
     }
 }
 
@@ -159,6 +159,6 @@ TEST(IniFile, SomethingThatIsNoPlainFileCannotBeOpened) {
         TMemIniFile ini(fifo); // must neither block on the pipe nor read it as settings
         FAIL() << "a pipe must not open as a settings file";
     } catch (const korvane::EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()), "ファイル " + fifo + " は開けません");
+        EXPECT_EQ(std::string(e.what()), "Cannot open the file " + fifo);
     }
 }
