@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 clang-format gettext locales
+  clang libclang-rt-14-dev
 )
 
 preset=default
@@ -68,6 +69,13 @@ case "${1:-}" in
   test)
     shift; deps; build
     ctest --preset "$preset" -j2 "$@"
+    # The readers of dragged data, their tests and the fuzzer, under the sanitizers (not when only some
+    # tests were asked for).
+    if [ $# -eq 0 ]; then
+      [ -f build-asan/build.ninja ] || cmake --preset asan
+      flock build/.lock cmake --build --preset asan
+      ctest --preset asan
+    fi
     ;;
   run)
     deps; build

@@ -140,6 +140,7 @@ void TPngGraphic::WriteToStream(TStream& target) {
     encoder.Interlace = Interlace;
     SetEncoderValues(encoder);
     encoder.UseCurrentTime = UseCurrentTime;
+    encoder.Clock = Clock;
     encoder.OnRowWrite = OnRowWrite;
     if (HasAlpha) encoder.AlphaBitmap = &Mask();
     ProgressRedirect redirect(image, OnProgress);

@@ -75,6 +75,7 @@ public:
     std::uint8_t PhysUnit = 0;
     int PhysX = 0, PhysY = 0;
     bool UseCurrentTime = true;
+    TClock Clock;            // what "current" means; empty: the system clock
     TPngTimeStamp TimeStamp; // the clock's UTC time at construction
     TPngChromaticities Chromaticities{};
     TPngGifControl GifControl{};

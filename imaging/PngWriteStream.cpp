@@ -81,8 +81,8 @@ private:
 
 } // namespace
 
-TPngTimeStamp CurrentUtcTimeStamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+TPngTimeStamp CurrentUtcTimeStamp(std::chrono::system_clock::time_point when) {
+    const std::time_t now = std::chrono::system_clock::to_time_t(when);
     std::tm utc{};
     gmtime_r(&now, &utc);
     TPngTimeStamp t;
@@ -208,7 +208,7 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
     TPngTimeStamp time;
     bool haveTime = false;
     if (UseCurrentTime) {
-        time = CurrentUtcTimeStamp();
+        time = Clock ? CurrentUtcTimeStamp(Clock()) : CurrentUtcTimeStamp();
         haveTime = true;
     } else if (TimeStamp != nullptr) {
         time = *TimeStamp;

@@ -3,6 +3,7 @@
 // compressed as one zlib stream over IDAT chunks, IEND) through the buffered graphic write stream.
 #include "platform/Translate.h"
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,8 +26,11 @@ struct TPngTimeStamp {
     std::uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
     friend bool operator==(const TPngTimeStamp&, const TPngTimeStamp&) = default;
 };
-// The clock's date and time in UTC now.
-TPngTimeStamp CurrentUtcTimeStamp();
+// A moment's date and time in UTC; by default the clock's now.
+TPngTimeStamp
+CurrentUtcTimeStamp(std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
+// Where the encoders read the time from; tests put a clock of their own in its place.
+using TClock = std::function<std::chrono::system_clock::time_point()>;
 
 // White x, white y, red x, red y, green x, green y, blue x, blue y, each scaled by 100,000.
 using TPngChromaticities = std::array<std::uint32_t, 8>;
@@ -64,6 +68,7 @@ public:
     int PhysUnit = 0;        // 0 unknown, 1 per metre, 2 per inch (written per metre)
     int PhysX = 0, PhysY = 0;
     bool UseCurrentTime = true;
+    TClock Clock; // empty: the system clock
     const TPngTimeStamp* TimeStamp = nullptr;
     const TPngChromaticities* Chromaticities = nullptr;
     const TPngGifControl* GifControl = nullptr;

@@ -62,9 +62,6 @@ protected:
         }
         return true;
     }
-    static void PumpFor(std::chrono::milliseconds time) {
-        PumpUntil([] { return false; }, time);
-    }
     // Navigates and waits until the load has ended; true when it ended with a document.
     bool Load(TBrowserHost& h, const std::string& url) {
         h.Navigate(url);

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <stop_token>
+
+#include <poll.h>
+
+#include <thread>
+
 #include <array>
 #include <cstring>
 #include <fcntl.h>
@@ -250,6 +256,32 @@ TEST_F(PipeFixture, AwaitedCommandsTakeTheirOwnRepliesInAnyOrderAndForgottenOnes
     close(toBrowser);
     toBrowser = -1;
     EXPECT_THROW(browser.Await(orphan, "Test.orphan", std::chrono::seconds(5)), EEngineError);
+}
+
+// A stop ends a call that waits for its answer, from another thread, at once; a stopped token ends every
+// later wait before it begins; a fresh token lets calls wait again.
+TEST_F(PipeFixture, AStopEndsTheWaitsOfCallsAndAFreshTokenLetsThemWaitAgain) {
+    using namespace std::string_view_literals;
+    std::stop_source stop;
+    browser.SetStopToken(stop.get_token());
+    std::thread stopper([&] {
+        // Once the command has reached the browser, the call is waiting for an answer that never comes.
+        pollfd command{fromBrowser, POLLIN, 0};
+        ASSERT_EQ(poll(&command, 1, 30000), 1);
+        stop.request_stop();
+    });
+    EXPECT_THROW(browser.Call("Test.waits", nlohmann::json::object(), {}, std::chrono::seconds(60)),
+                 EEngineStopped);
+    stopper.join();
+    EXPECT_TRUE(browser.Running()); // the browser itself is not lost
+    EXPECT_THROW(browser.Call("Test.later", nlohmann::json::object(), {}, std::chrono::seconds(60)),
+                 EEngineStopped);
+    EXPECT_FALSE(browser.WaitIncoming(std::chrono::seconds(60)));
+
+    browser.SetStopToken({});
+    Write("{\"id\":3,\"result\":{\"ok\":true}}\0"sv);
+    EXPECT_TRUE(
+        browser.Call("Test.again", nlohmann::json::object(), {}, std::chrono::seconds(5)).Params["ok"]);
 }
 
 TEST_F(PipeFixture, AnExtraWakeFdRunsItsHandlerInsideCallsAndWaits) {

@@ -12,12 +12,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
+#include <stop_token>
 #include <thread>
 #include <unistd.h>
 
 #include "browser/Engine.h"
 #include "imaging/Bitmap.h"
+#include "imaging/GraphicErrors.h"
 #include "imaging/RowGate.h"
 #include "tests/support/ImageFiles.h"
 
@@ -48,6 +51,7 @@ public:
                 line[x * 3 + 2] = (c >> 16) & 0xFF;
             }
             if (y % 32 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (OnRow) OnRow(y);
             if (!gate.Publish(y + 1)) {
                 StoppedAt = y + 1;
                 return;
@@ -55,6 +59,7 @@ public:
         }
     }
     mutable std::atomic<int> StoppedAt{-1};
+    std::function<void(int)> OnRow; // called with each row before it is published
 
 private:
     int FWidth, FHeight, FFailAt;
@@ -116,6 +121,31 @@ TEST(DevelopAndWrite, AFileThatCannotBeMadeStopsTheDecodingEarly) {
     EXPECT_GT(shot.StoppedAt.load(), 0);
     EXPECT_LT(shot.StoppedAt.load(), 20000);
     EXPECT_EQ(folder.Count(), 0u);
+}
+
+// A stop while the picture comes in, or once it is all in and only the encoder still works, ends the write
+// early: no file, the old one kept, no temporary left.
+TEST(DevelopAndWrite, AStopGivesTheFileUpAtAnyRow) {
+    TFolder folder;
+    for (auto format : {TSaveFormat::Png, TSaveFormat::Bmp, TSaveFormat::Jpg}) {
+        for (const int stopAt : {100, 1999}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(format)) + " at " + std::to_string(stopAt));
+            const std::string path = folder.File("stopped" + std::to_string(static_cast<int>(format)));
+            std::ofstream(path) << "old";
+            std::stop_source stop;
+            TSlowShot shot(300, 2000);
+            shot.OnRow = [&](int y) {
+                if (y == stopAt) stop.request_stop();
+            };
+            TBitmap bitmap;
+            EXPECT_THROW(DevelopAndWrite(shot, bitmap, format, path, stop.get_token()), EIncompletePicture);
+            EXPECT_EQ(ReadWholeFile(path), "old");
+            if (stopAt < 1999) {
+                EXPECT_LE(shot.StoppedAt.load(), stopAt + 1);
+            }
+        }
+    }
+    EXPECT_EQ(folder.Count(), 3u);
 }
 
 } // namespace

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -31,6 +33,18 @@ struct Outcome {
 std::string Slurp(const fs::path& p) {
     return korvane::ReadWholeFile(p.string());
 }
+
+// Answers that wait until the test opens the gate.
+struct TGate {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Open = true;
+    void Set(bool open) {
+        std::lock_guard lock(Mutex);
+        Open = open;
+        Changed.notify_all();
+    }
+} slowGate, lazyGate;
 
 class CaptureTool : public ::testing::Test {
 protected:
@@ -61,8 +75,11 @@ protected:
             MakeResponse(200, "image/svg+xml",
                          "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
                          "<rect width='200' height='200' fill='#ff0000'/></svg>");
-        picture.Delay = std::chrono::milliseconds(600);
-        server->Route("/lazy.svg", picture);
+        server->Route("/lazy.svg", [picture](const THttpRequest&) {
+            std::unique_lock lock(lazyGate.Mutex);
+            lazyGate.Changed.wait_for(lock, std::chrono::seconds(30), [] { return lazyGate.Open; });
+            return picture;
+        });
 
         // A page that fills itself in once three slow requests have come back, a second after its load event.
         server->Route("/late.html",
@@ -72,10 +89,15 @@ protected:
                                    "return fetch('/slow'+i)})).then(function(){var d=document."
                                    "createElement('div');d.style.cssText='height:100px;background:#00ff00';"
                                    "document.body.appendChild(d)})}</script></body>"));
-        THttpResponse slow = MakeResponse(200, "text/plain", "ok");
-        slow.Delay = std::chrono::milliseconds(1000);
+        // Held until the test lets them go, then slow.
         for (const char* path : {"/slow1", "/slow2", "/slow3"})
-            server->Route(path, slow);
+            server->Route(path, [](const THttpRequest&) {
+                std::unique_lock lock(slowGate.Mutex);
+                slowGate.Changed.wait_for(lock, std::chrono::seconds(30), [] { return slowGate.Open; });
+                THttpResponse slow = MakeResponse(200, "text/plain", "ok");
+                slow.Delay = std::chrono::milliseconds(1000);
+                return slow;
+            });
     }
     static void TearDownTestSuite() { server.reset(); }
 
@@ -306,12 +328,16 @@ TEST_F(CaptureTool, LazyBringsInPicturesThatLoadOnlyWhenSeen) {
         EXPECT_EQ(o.status, 0) << o.err;
         return DecodeImageFile((dir / "lazy.bmp").string());
     };
+    // Without scrolling the picture is asked for only when the view takes the page's whole height for the
+    // picture; held back, its answer comes too late for it.
+    lazyGate.Set(false);
     const auto without = capture(false);
+    lazyGate.Set(true);
     ASSERT_TRUE(without.Ok()) << without.Error;
-    EXPECT_NE(without.Pixel(100, 6100), 0xFF0000u)
-        << "the picture came in without scrolling: the test proves nothing";
+    EXPECT_NE(without.Pixel(100, 6100), 0xFF0000u);
     const auto with = capture(true);
     ASSERT_TRUE(with.Ok()) << with.Error;
+    EXPECT_FALSE(server->RequestsFor("/lazy.svg").empty());
     EXPECT_EQ(with.Pixel(100, 6100), 0xFF0000u);
 }
 
@@ -324,7 +350,9 @@ TEST_F(CaptureTool, WaitIdleCapturesWhatAScriptAddsAfterTheLoad) {
         EXPECT_EQ(o.status, 0) << o.err;
         return DecodeImageFile((dir / "late.png").string());
     };
+    slowGate.Set(false); // the script's requests get no answer before the first capture is done
     const auto early = capture(false);
+    slowGate.Set(true);
     ASSERT_TRUE(early.Ok()) << early.Error;
     EXPECT_EQ(early.Height, 230);
     const auto settled = capture(true);

@@ -55,17 +55,24 @@ TEST(PngGraphic, EachSaveTakesTheClockNotTheConstructionTime) {
     const TBitmap capture = Capture(2, 2);
     TPngGraphic png;
     png.CopyFrom(capture);
-    TMemoryStream first, second;
+    // 2026-12-09 04:05:06 UTC, then one second and one day later.
+    std::chrono::system_clock::time_point now{std::chrono::seconds(1796789106)};
+    png.Clock = [&] { return now; };
+    TMemoryStream first, second, third;
     png.WriteToStream(first);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    now += std::chrono::seconds(1);
     png.WriteToStream(second);
-    EXPECT_NE(ChunkData(first.Bytes(), "tIME"), ChunkData(second.Bytes(), "tIME"));
+    now += std::chrono::hours(24);
+    png.WriteToStream(third);
+    EXPECT_EQ(ChunkData(first.Bytes(), "tIME"), (Bytes{0x07, 0xEA, 12, 9, 4, 5, 6}));
+    EXPECT_EQ(ChunkData(second.Bytes(), "tIME"), (Bytes{0x07, 0xEA, 12, 9, 4, 5, 7}));
+    EXPECT_EQ(ChunkData(third.Bytes(), "tIME"), (Bytes{0x07, 0xEA, 12, 10, 4, 5, 7}));
 
     // With the clock off the construction-time stamp is written.
     png.UseCurrentTime = false;
-    TMemoryStream third;
-    png.WriteToStream(third);
-    const Bytes t = ChunkData(third.Bytes(), "tIME");
+    TMemoryStream fixed;
+    png.WriteToStream(fixed);
+    const Bytes t = ChunkData(fixed.Bytes(), "tIME");
     ASSERT_EQ(t.size(), 7u);
     EXPECT_EQ(BE16(&t[0]), png.TimeStamp.year);
     EXPECT_EQ(t[6], png.TimeStamp.second);
