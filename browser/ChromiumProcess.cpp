@@ -41,17 +41,22 @@ struct TSlot {
 TSlot gSlots[kSlots];
 std::mutex gSlotMutex;
 
-// A signal ends the program at once: SIGKILL to each browser's group and reap it (both async-signal-safe).
-// The profile folders stay behind; the next start removes them (RemoveStaleProfiles).
-void KillAllFromSignal() noexcept {
-    for (auto& slot : gSlots) {
-        pid_t pid = slot.Pid.exchange(0);
-        if (pid <= 0) continue;
-        ::kill(-pid, SIGKILL);
-        int status;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+// SIGKILL to the browser's group, and the browser reaped (both async-signal-safe). False for a free slot.
+bool KillSlot(TSlot& slot) noexcept {
+    const pid_t pid = slot.Pid.exchange(0);
+    if (pid <= 0) return false;
+    ::kill(-pid, SIGKILL);
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    return true;
+}
+
+// A signal ends the program at once: every browser is killed. The profile folders stay behind; the next
+// start removes them (RemoveStaleProfiles).
+void KillAllFromSignal() noexcept {
+    for (auto& slot : gSlots)
+        KillSlot(slot);
 }
 
 void InstallCleanupOnce() {
@@ -92,12 +97,7 @@ constexpr const char* kProfilePrefix = "korvane-chromium-";
 
 void KillAllBrowsers() noexcept {
     for (auto& slot : gSlots) {
-        pid_t pid = slot.Pid.exchange(0);
-        if (pid <= 0) continue;
-        ::kill(-pid, SIGKILL);
-        int status;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        if (!KillSlot(slot)) continue;
         std::error_code ec;
         if (slot.Profile[0] == '/') std::filesystem::remove_all(slot.Profile, ec);
     }

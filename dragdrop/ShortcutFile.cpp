@@ -1,5 +1,7 @@
 #include "dragdrop/ShortcutFile.h"
 
+#include "platform/Text.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,21 +10,6 @@
 namespace korvane {
 
 namespace {
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    return true;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -50,7 +37,7 @@ std::string LowerExtension(std::string_view path) {
 // The index of the first line that equals header (ignoring case), scanning all lines but the last.
 std::optional<std::size_t> FindSection(const std::vector<std::string>& lines, std::string_view header) {
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
-        if (EqualsIgnoringCase(lines[i], header)) return i;
+        if (EqualsIgnoringAsciiCase(lines[i], header)) return i;
     return std::nullopt;
 }
 
@@ -125,7 +112,7 @@ std::optional<std::string> ReadInternetShortcut(std::string_view text) {
     if (!header) return std::nullopt;
     for (std::size_t i = *header + 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
-        if (StartsWithIgnoringCase(line, "URL=")) return line.substr(4);
+        if (StartsWithIgnoringAsciiCase(line, "URL=")) return line.substr(4);
         if (!line.empty() && line.front() == '[') break;
     }
     return std::nullopt;
@@ -146,7 +133,7 @@ std::optional<std::string> ReadDesktopLink(std::string_view text) {
         const std::string_view value = TrimBlanks(line.substr(eq + 1));
         if (key == "Type")
             isLink = value == "Link";
-        else if (!url && (EqualsIgnoringCase(key, "URL") || EqualsIgnoringCase(key, "URL[$e]")))
+        else if (!url && (EqualsIgnoringAsciiCase(key, "URL") || EqualsIgnoringAsciiCase(key, "URL[$e]")))
             url = std::string(value);
     }
     if (!isLink || !url || url->empty()) return std::nullopt;
