@@ -1,5 +1,6 @@
 #include "dragdrop/ShortcutFile.h"
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -28,10 +29,7 @@ std::string LowerExtension(std::string_view path) {
     const std::string_view name = FileName(path);
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos) return {};
-    std::string ext(name.substr(dot));
-    for (char& c : ext)
-        c = AsciiLower(c);
-    return ext;
+    return AsciiLower(name.substr(dot));
 }
 
 // The index of the first line that equals header (ignoring case), scanning all lines but the last.
@@ -39,32 +37,6 @@ std::optional<std::size_t> FindSection(const std::vector<std::string>& lines, st
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
         if (EqualsIgnoringAsciiCase(lines[i], header)) return i;
     return std::nullopt;
-}
-
-// Reads a whole regular file of at most limit bytes without blocking on special files.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > limit)
-        return std::nullopt;
-    std::string text;
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > limit) return std::nullopt;
-    }
-    return text;
 }
 
 } // namespace
@@ -144,11 +116,10 @@ std::optional<std::string> ReadShortcutFile(const std::string& path) noexcept {
     try {
         const TShortcutKind kind = ShortcutKindOf(path);
         if (kind == TShortcutKind::None) return std::nullopt;
-        const std::optional<std::string> text = ReadSmallFile(path, MaxShortcutFileSize);
-        if (!text) return std::nullopt;
-        return kind == TShortcutKind::InternetShortcut ? ReadInternetShortcut(*text) : ReadDesktopLink(*text);
+        const std::string text = ReadWholeFile(path, MaxShortcutFileSize);
+        return kind == TShortcutKind::InternetShortcut ? ReadInternetShortcut(text) : ReadDesktopLink(text);
     } catch (...) {
-        return std::nullopt; // out of memory while reading: no URL, as for an unreadable file
+        return std::nullopt; // unreadable, too large, or no memory to read it: no URL
     }
 }
 

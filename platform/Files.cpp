@@ -1,6 +1,7 @@
 #include "Files.h"
 
 #include "Errors.h"
+#include "ScopedFd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -106,30 +107,27 @@ std::string DefaultOutputFolder() {
     return IncludeTrailingPathDelimiter(HomeFolder());
 }
 
-std::string ReadWholeFile(const std::string& path) {
+std::string ReadWholeFile(const std::string& path, std::size_t limit) {
     // Non-blocking, so that a pipe or device in the file's place cannot stall the program; only plain
     // files are read.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw EFOpenError(path);
+    const TScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid()) throw EFOpenError(path);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > limit)
         throw EFOpenError(path);
-    }
     std::string bytes;
     if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buf[1 << 16];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
             throw EFOpenError(path);
         }
         bytes.append(buf, static_cast<std::size_t>(n));
+        if (bytes.size() > limit) throw EFOpenError(path); // it grew while read
     }
-    ::close(fd);
     return bytes;
 }
 

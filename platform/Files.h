@@ -28,7 +28,9 @@ std::string SettingsFilePath();
 // otherwise the user's pictures folder, otherwise the home folder. Ends in "/".
 std::string DefaultOutputFolder();
 
-std::string ReadWholeFile(const std::string& path); // throws EFOpenError
+// The bytes of a plain file (never a pipe or a device, which could block); throws EFOpenError for anything
+// else, or for a file of more than `limit` bytes.
+std::string ReadWholeFile(const std::string& path, std::size_t limit = static_cast<std::size_t>(-1));
 
 // A file written under a temporary name in the target's folder and renamed over the target by Commit().
 // Until then the target is untouched; an uncommitted file is removed when the object goes. The new file is
