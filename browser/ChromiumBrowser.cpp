@@ -117,6 +117,7 @@ void TChromiumBrowser::Start() {
     if (Running()) return;
     FProcess = TChromiumProcess::Start(FOptions.Path, FOptions.ExtraArguments);
     FReader.Reset();
+    FLastHeard = Clock::now();
     FReadFd = FProcess->ReadFd();
     FWriteFd = FProcess->WriteFd();
     ++FGeneration;
@@ -134,6 +135,20 @@ void TChromiumBrowser::Start() {
     } catch (const EEngineError& e) {
         Shutdown();
         throw EEngineError(FormatText(Tr("The browser started but does not answer: %1"), {e.what()}));
+    }
+}
+
+bool TChromiumBrowser::Answers(std::chrono::milliseconds timeout) {
+    if (!Running()) return false;
+    const auto deadline = FCallDeadline;
+    FCallDeadline.reset(); // the page's time is not the browser's
+    try {
+        Call("Browser.getVersion", nlohmann::json::object(), {}, timeout);
+        FCallDeadline = deadline;
+        return true;
+    } catch (const EEngineError&) {
+        FCallDeadline = deadline;
+        return false;
     }
 }
 
@@ -256,7 +271,7 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
         if (left == 0 || !Running()) {
             Forget(id);
             if (!Running()) throw EEngineError(Tr("The browser ended unexpectedly"));
-            throw EEngineError(
+            throw EEngineTimeout(
                 cut ? FormatText(Tr("The browser gave no answer to %1 before the page's time was up"),
                                  {method})
                     : FormatText(Tr("The browser gave no answer to %1 within %2"),
@@ -284,6 +299,7 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
 void TChromiumBrowser::ReadAndDispatch() {
     if (!Running()) return;
     auto result = FReader.ReadFrom(FReadFd);
+    FLastHeard = Clock::now();
     FReader.Drain([this](std::string_view m) { Dispatch(m); });
     if (FReader.Oversized()) {
         FMalformed += FReader.Oversized();

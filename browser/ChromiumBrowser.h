@@ -77,6 +77,12 @@ public:
     void Shutdown();
     pid_t ProcessId() const;
     std::string ProfileDir() const;
+    // When the browser last sent anything (a reply, an event); the start for a browser that has sent
+    // nothing yet.
+    std::chrono::steady_clock::time_point LastHeard() const { return FLastHeard; }
+    // Whether the browser itself answers a command of its own within `timeout` (a page busy with a script
+    // does not keep it from answering; a browser that hangs does not answer). Waits on the pipe meanwhile.
+    bool Answers(std::chrono::milliseconds timeout);
     // The browser's own user agent, read at start.
     const std::string& UserAgent() const { return FUserAgent; }
     // The page the browser opened at start, the first time it is asked for (later: empty, make a new page).
@@ -150,6 +156,7 @@ private:
     std::deque<std::function<void()>> FQueued;
     std::function<void()> FPipeChanged, FWake, FExtraWake;
     int FExtraWakeFd = -1;
+    std::chrono::steady_clock::time_point FLastHeard = std::chrono::steady_clock::now();
     std::stop_token FStop;
     int FStopFd = -1; // an eventfd, readable once FStop is stopped
     std::optional<std::stop_callback<std::function<void()>>> FOnStop;

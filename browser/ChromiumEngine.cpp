@@ -524,8 +524,8 @@ void TChromiumEngine::ApplyMetrics() {
         {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
 }
 
-void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
-                                    std::chrono::steady_clock::time_point until) {
+bool TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
+                                    std::chrono::steady_clock::time_point until, int maxHeight) {
     RequireDocument();
     const int width = FViewWidth, height = FViewHeight;
     viewHeight = std::max(1, viewHeight);
@@ -541,7 +541,9 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
         "Math.max(document.documentElement?document.documentElement.scrollHeight:0,"
         "document.body?document.body.scrollHeight:0)";
     // The page may grow while it is scrolled (more content loads): its height is read at every step.
-    for (int top = 0, steps = 0; steps < 1000 && std::chrono::steady_clock::now() < until; ++steps) {
+    bool cut = true;
+    for (int top = 0, steps = 0; steps < 1000 && top < maxHeight && std::chrono::steady_clock::now() < until;
+         ++steps) {
         evaluate("window.scrollTo(0," + std::to_string(top) + ");0");
         const auto resume = std::min(until, std::chrono::steady_clock::now() + pause);
         while (std::chrono::steady_clock::now() < resume) {
@@ -550,10 +552,14 @@ void TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
                 resume - std::chrono::steady_clock::now()));
         }
         top += viewHeight;
-        if (top >= evaluate(pageHeight)) break;
+        if (top >= evaluate(pageHeight)) {
+            cut = false;
+            break;
+        }
     }
     evaluate("window.scrollTo(0,0);0");
     Resize(width, height);
+    return cut;
 }
 
 std::int64_t TChromiumEngine::RequestBand(const TBand& band, int width) {

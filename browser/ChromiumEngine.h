@@ -67,10 +67,13 @@ public:
     // With the view at viewWidth x viewHeight, scrolls through the page one view height at a time, pausing
     // at each step while the pipe is served, then back to the top, and gives the view its size back: pictures
     // that load only when seen are then loaded or loading.
-    // Scrolling stops early at `until`.
-    void
+    // Scrolling stops early at `until`, or once it has come `maxHeight` pixels down a page that keeps
+    // growing;
+    // true when it stopped before the page's end.
+    bool
     ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
-                  std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max());
+                  std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max(),
+                  int maxHeight = 1 << 30);
     // The most device rows one screenshot may have; taller drawings are made of bands of this height.
     void SetMaxBandRows(int rows) { FMaxBandRows = rows > 0 ? rows : kDefaultMaxBandRows; }
     static constexpr int kDefaultMaxBandRows = 65536;

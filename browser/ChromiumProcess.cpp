@@ -1,6 +1,7 @@
 #include "browser/ChromiumProcess.h"
 #include "platform/Translate.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -86,6 +87,30 @@ void Unregister(int slot) {
 }
 
 constexpr const char* kProfilePrefix = "korvane-chromium-";
+
+// The program's environment, with the browser's home, configuration, cache and temporary folders inside its
+// profile: whatever it writes there (crash reports, caches, its own temporary files) goes with the profile.
+std::vector<std::string> BrowserEnvironment(const std::string& profile) {
+    const std::vector<std::pair<std::string, std::string>> own = {
+        {"HOME", profile + "/home"},
+        {"XDG_CONFIG_HOME", profile + "/home/.config"},
+        {"XDG_CACHE_HOME", profile + "/home/.cache"},
+        {"XDG_DATA_HOME", profile + "/home/.local/share"},
+        {"TMPDIR", profile + "/tmp"}};
+    std::error_code ec;
+    for (const auto& [name, folder] : own)
+        std::filesystem::create_directories(folder, ec);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (std::none_of(own.begin(), own.end(), [&](const auto& o) { return o.first == name; }))
+            environment.push_back(entry);
+    }
+    for (const auto& [name, folder] : own)
+        environment.push_back(name + "=" + folder);
+    return environment;
+}
 
 [[noreturn]] void ChildFail(int statusFd, int err) {
     ssize_t ignored = ::write(statusFd, &err, sizeof err);
@@ -198,6 +223,11 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = BrowserEnvironment(p->FProfileDir);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     const int commandsIn = commands->Read.Get(), repliesOut = replies->Write.Get();
     const int statusOut = status->Write.Get(), nullFd = devNull.Get();
@@ -229,7 +259,7 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
             ::dup2(nullFd, 2);
         }
         ::syscall(SYS_close_range, 6u, ~0u, 0u);
-        ::execve(path.c_str(), argv.data(), environ);
+        ::execve(path.c_str(), argv.data(), envp.data());
         ChildFail(report, errno);
     }
     const int forkErrno = errno;

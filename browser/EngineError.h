@@ -10,6 +10,13 @@ public:
     using Error::Error;
 };
 
+// The browser gave no answer to a command within its time (a page busy with a script, or a browser that
+// hangs: the caller may ask the browser itself to tell them apart).
+class EEngineTimeout : public EEngineError {
+public:
+    using EEngineError::EEngineError;
+};
+
 // The caller asked the engine to stop waiting (Abort, Close, a signal): what was under way was given up.
 class EEngineStopped : public EEngineError {
 public:

@@ -82,11 +82,17 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
         height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
                                                                      document.DocumentScrollSize("Height"))
                                            : settings.Height.Pixels;
-        // The first height comes from the narrow resting layout and is not the capture's: only the last
-        // counts.
-        const std::int32_t checkedHeight = pass == 0 ? 1 : height;
-        CheckCaptureSize(width, checkedHeight);
-        CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(checkedHeight, settings.Scale));
+        if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
+            height = std::min(height, settings.MaxAutoHeight);
+        // The first height comes from the narrow resting layout and is not the capture's: only the width is
+        // checked before the view takes it, the whole size once it is the capture's.
+        if (pass == 0) {
+            CheckCaptureWidth(width);
+            CheckCaptureWidth(ScaledSide(width, settings.Scale));
+        } else {
+            CheckCaptureSize(width, height);
+            CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
+        }
         host.SetWidth(width);
     }
     TCapturePicture picture;

@@ -21,11 +21,12 @@ struct TCaptureSettings {
     TSideChoice Width = TSideChoice::Fixed(1024);
     TSideChoice Height = TSideChoice::Auto();
     TSaveFormat Format = TSaveFormat::Bmp;
-    std::string Address;        // as typed: the file name is made from it
-    std::string OutputFolder;   // the chosen folder, used when it exists
-    std::string FallbackFolder; // otherwise this one (ends in "/")
-    std::string OutputFile;     // when not empty, the exact path to write instead
-    double Scale = 1.0;         // device pixels per page pixel: the image is the capture size times this
+    std::string Address;            // as typed: the file name is made from it
+    std::string OutputFolder;       // the chosen folder, used when it exists
+    std::string FallbackFolder;     // otherwise this one (ends in "/")
+    std::string OutputFile;         // when not empty, the exact path to write instead
+    double Scale = 1.0;             // device pixels per page pixel: the image is the capture size times this
+    std::int32_t MaxAutoHeight = 0; // an automatic height above this is cut to it (0: no cut)
 };
 
 struct TCaptureOutcome {

@@ -29,6 +29,14 @@ std::int32_t TSideChoice::Resolve(std::int32_t bodyScrollSize, std::int32_t docu
     return static_cast<std::int32_t>(std::min<std::int64_t>(side, std::numeric_limits<std::int32_t>::max()));
 }
 
+ECaptureSizeError::ECaptureSizeError(std::int32_t width)
+    : Error(FormatText(Tr("The capture width %1 cannot be drawn: it must be from 1 to %2"),
+                       {std::to_string(width), std::to_string(kMaxCaptureWidth)})) {}
+
+void CheckCaptureWidth(std::int32_t width) {
+    if (width < 1 || width > kMaxCaptureWidth) throw ECaptureSizeError(width);
+}
+
 void CheckCaptureSize(std::int32_t width, std::int32_t height) {
     if (width < 1 || height < 1 || width > kMaxCaptureWidth || height > kMaxCaptureHeight ||
         static_cast<std::int64_t>(width) * height > kMaxCapturePixels)

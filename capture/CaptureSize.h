@@ -28,10 +28,13 @@ inline constexpr std::int64_t kMaxCapturePixels = 400ll * 1000 * 1000;
 class ECaptureSizeError : public Error {
 public:
     ECaptureSizeError(std::int32_t width, std::int32_t height);
+    explicit ECaptureSizeError(std::int32_t width); // the width alone is out of bounds
 };
 
 // Throws ECaptureSizeError for a side below 1, a side above its limit, or too many pixels in all.
 void CheckCaptureSize(std::int32_t width, std::int32_t height);
+// Throws ECaptureSizeError for a width below 1 or above its limit.
+void CheckCaptureWidth(std::int32_t width);
 
 // The largest side a JPEG file can have (its header holds 16 bits; libjpeg takes up to this).
 inline constexpr std::int32_t kMaxJpegSide = 65500;

@@ -5,6 +5,10 @@
 
 namespace korvane {
 
+namespace {
+constexpr std::size_t kMaxStemBytes = 100;
+} // namespace
+
 std::string UrlToFileName(std::string_view address) {
     std::string stem(address);
     for (char reserved : {'/', '\\', '"', '*', '?', '<', '>', ':', '|'})
@@ -17,9 +21,8 @@ std::string UrlToFileName(std::string_view address) {
 }
 
 std::string LimitStem(std::string stem) {
-    constexpr std::size_t kMaxBytes = 100;
-    if (stem.size() <= kMaxBytes) return stem;
-    return std::string(CutUtf8(stem, kMaxBytes)) + "~";
+    if (stem.size() <= kMaxStemBytes) return stem;
+    return std::string(CutUtf8(stem, kMaxStemBytes)) + "~";
 }
 
 std::string OutputFolder(const std::string& chosen, const std::string& fallback) {
@@ -39,8 +42,15 @@ const char* ExtensionOf(TSaveFormat format) {
 }
 
 std::string CapturePath(std::string_view address, const std::string& chosenFolder,
-                        const std::string& fallback, TSaveFormat format) {
-    return OutputFolder(chosenFolder, fallback) + LimitStem(UrlToFileName(address)) + ExtensionOf(format);
+                        const std::string& fallback, TSaveFormat format, int number) {
+    std::string stem = UrlToFileName(address);
+    if (number < 2) {
+        stem = LimitStem(std::move(stem));
+    } else {
+        const std::string suffix = "~" + std::to_string(number);
+        stem = std::string(CutUtf8(stem, kMaxStemBytes - suffix.size())) + suffix;
+    }
+    return OutputFolder(chosenFolder, fallback) + stem + ExtensionOf(format);
 }
 
 } // namespace korvane

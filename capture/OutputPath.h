@@ -19,8 +19,10 @@ std::string OutputFolder(const std::string& chosen, const std::string& fallback)
 
 const char* ExtensionOf(TSaveFormat format);
 
-// folder + limited stem of the address + extension.
+// folder + limited stem of the address + extension. A `number` of 2 or more gives the name of that number for
+// an address whose name is already taken by another: the stem ends in "~<number>", cut first so that it stays
+// within the 100-byte limit.
 std::string CapturePath(std::string_view address, const std::string& chosenFolder,
-                        const std::string& fallback, TSaveFormat format);
+                        const std::string& fallback, TSaveFormat format, int number = 1);
 
 } // namespace korvane

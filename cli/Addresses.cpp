@@ -47,8 +47,9 @@ TPageAddress ResolvePageAddress(const std::string& argument) {
         return {{}, Tr("unsupported address (only http:, https: and file: are captured)")};
     }
     char resolved[PATH_MAX];
-    if (!::realpath(argument.c_str(), resolved) || !FileExists(resolved))
-        return {{}, Tr("no such file or address")};
+    if (!::realpath(argument.c_str(), resolved)) return {{}, Tr("no such file or address")};
+    if (DirectoryExists(resolved)) return {{}, Tr("is a folder, not a page")};
+    if (!FileExists(resolved)) return {{}, Tr("no such file or address")};
     return {"file://" + PercentEncodePath(resolved), {}};
 }
 

@@ -4,10 +4,12 @@
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumBrowser.h"
 #include "browser/ChromiumEngine.h"
+#include "browser/EngineError.h"
 #include "capture/CapturePipeline.h"
 #include "capture/DownloadRestrictions.h"
 #include "cli/Addresses.h"
 #include "imaging/Bitmap.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Spawn.h"
 
@@ -73,11 +75,26 @@ struct TBatchRunner::Slot {
     TChromiumEngine* Engine = nullptr;
     State Phase = State::Idle;
     std::size_t Job = 0;
-    Clock::time_point Started, Deadline, WaitUntil;
-    std::optional<Clock::time_point> QuietSince; // the network has been almost idle since then
+    // A page's whole time, from its start to its file: it loads, settles and waits its delay until CaptureBy,
+    // and is measured and drawn by Deadline.
+    Clock::time_point Started, CaptureBy, Deadline, WaitUntil;
+    std::optional<Clock::time_point> QuietSince;     // the network has been almost idle since then
+    std::optional<Clock::time_point> WaitingForRoom; // ready to be drawn, waiting for memory or slots
+    bool ScrollingCut = false;
 };
 
-std::string OutputPathFor(const TCliOptions& options, const std::string& url) {
+namespace {
+// Of a page's time, the part kept for measuring and drawing it: a quarter, at least a second.
+std::chrono::milliseconds DrawingReserve(int timeoutSeconds) {
+    return std::max(std::chrono::milliseconds(1000), std::chrono::milliseconds(timeoutSeconds * 250));
+}
+// A browser that has sent nothing this long while pages load is asked whether it still answers; one that
+// does not answer within its time hangs (it is stopped, or starved) and is replaced.
+constexpr auto kQuietBeforeProbe = std::chrono::seconds(2);
+constexpr auto kProbeTime = std::chrono::seconds(3);
+} // namespace
+
+std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number) {
     if (!options.OutputFile.empty()) return options.OutputFile;
     std::string folder = options.OutputDir;
     if (folder.empty()) {
@@ -85,7 +102,21 @@ std::string OutputPathFor(const TCliOptions& options, const std::string& url) {
         folder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
     }
     folder = IncludeTrailingPathDelimiter(folder);
-    return CapturePath(url, folder, folder, options.EffectiveFormat());
+    return CapturePath(url, folder, folder, options.EffectiveFormat(), number);
+}
+
+std::string TBatchRunner::ClaimPath(TPageResult& result) {
+    // Another address of this run that makes the same name keeps it; this one gets the next free number.
+    for (int number = 1;; ++number) {
+        const std::string path = OutputPathFor(FOptions, result.Url, number);
+        const auto [claim, fresh] = FClaimed.emplace(path, result.Url);
+        if (!fresh && claim->second != result.Url) continue;
+        if (number > 1)
+            result.Notes.push_back(
+                FormatText(Tr("%1 gives the same file name as %2: written as %3"),
+                           {result.Url, FClaimed[OutputPathFor(FOptions, result.Url, 1)], path}));
+        return path;
+    }
 }
 
 TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser)
@@ -180,6 +211,9 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     slot.Job = job;
     slot.Started = Clock::now();
     slot.Deadline = slot.Started + std::chrono::seconds(FOptions.TimeoutSeconds);
+    slot.CaptureBy = slot.Deadline - DrawingReserve(FOptions.TimeoutSeconds);
+    slot.WaitingForRoom.reset();
+    slot.ScrollingCut = false;
     FCurrent = result.Argument;
     const TPageAddress address = ResolvePageAddress(result.Argument);
     if (!address.Error.empty()) return Finish(slot, address.Error);
@@ -194,7 +228,7 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
         ApplyScrollBarOption(*slot.Host, FOptions.HideScrollbars);
         slot.Host->Navigate(address.Url);
     } catch (const std::exception& e) {
-        return Finish(slot, e.what());
+        return Finish(slot, MessageWithCause(e));
     }
     slot.Phase = Slot::State::Loading;
     Report();
@@ -232,7 +266,7 @@ void TBatchRunner::CheckWrites() {
             it->Done.get();
             if (FOptions.View) SpawnDetached({"xdg-open", FResults[it->Job].Path});
         } catch (const std::exception& e) {
-            reason = e.what();
+            reason = MessageWithCause(e);
         }
         Write done = std::move(*it);
         it = FWrites.erase(it);
@@ -260,10 +294,14 @@ void TBatchRunner::Capture(Slot& slot) {
     settings.Format = FOptions.EffectiveFormat();
     settings.Address = result.Url;
     settings.Scale = FOptions.Scale;
-    result.Path = OutputPathFor(FOptions, result.Url);
+    result.Path = ClaimPath(result);
 
-    // Measuring and drawing a page that is ready take at most the page's time again, all calls together.
-    const TCallDeadlineScope bounded(*FBrowser, Clock::now() + std::chrono::seconds(FOptions.TimeoutSeconds));
+    // When scrolling through a page that kept growing was cut, so is the page's picture: at the largest
+    // capture there is.
+    if (slot.ScrollingCut)
+        settings.MaxAutoHeight = static_cast<std::int32_t>(kMaxCaptureHeight / FOptions.Scale);
+    // Measuring and drawing end with the page's time, all calls together.
+    const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
     bool writing = false;
     try {
         ShootDocument(*slot.Host, *document, settings, [&](const TCapturePicture& begun) {
@@ -277,45 +315,136 @@ void TBatchRunner::Capture(Slot& slot) {
             StartPendingWrites();
             writing = true;
         });
+    } catch (const EEngineTimeout& e) {
+        if (!writing && HandleHang(slot)) return;
+        if (!writing) return Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
         // Once the file is being made, the write tells the page's outcome: a picture that did not come whole
         // leaves no file and the write reports why.
-        if (!writing) return Finish(slot, e.what());
+        if (!writing) return Finish(slot, MessageWithCause(e));
     }
     slot.Phase = Slot::State::Idle;
+}
+
+bool TBatchRunner::HandleHang(Slot& slot) {
+    // A page that keeps the browser from answering its page commands is the page's fault, unless the browser
+    // itself does not answer either.
+    if (!FBrowser->Running() || FBrowser->Answers(kProbeTime)) return false;
+    (void)slot; // it is among the pages under way, which ReplaceBrowser begins again or fails
+    ReplaceBrowser();
+    return true;
+}
+
+void TBatchRunner::ReplaceBrowser() {
+    FProbeSent.reset();
+    // The pages under way start again, each once, in a new browser; a page that was already begun again
+    // once fails.
+    for (auto& slot : FSlots) {
+        if (slot->Phase == Slot::State::Idle) continue;
+        TPageResult& result = FResults[slot->Job];
+        slot->Phase = Slot::State::Idle;
+        if (result.Attempts >= 2) {
+            Finish(slot->Job, slot->Started,
+                   Tr("the browser stopped answering, also when the page was tried again"));
+            continue;
+        }
+        result.Notes.push_back(Tr("the browser stopped answering: tried again in a new browser"));
+        FRetry.push_back(slot->Job);
+    }
+    FBrowser->Shutdown(); // a new one starts with the next page
+    ++FBrowserReplaced;
+}
+
+void TBatchRunner::WatchBrowser() {
+    const auto now = Clock::now();
+    const bool busy = std::any_of(FSlots.begin(), FSlots.end(),
+                                  [](const auto& s) { return s->Phase != Slot::State::Idle; });
+    if (!busy || !FBrowser->Running()) {
+        FProbeSent.reset();
+        return;
+    }
+    if (FProbeSent) {
+        if (now - *FProbeSent > kProbeTime) ReplaceBrowser();
+        return;
+    }
+    if (now - FBrowser->LastHeard() < kQuietBeforeProbe) return;
+    FProbeSent = now;
+    const std::uint64_t generation = FBrowser->Generation();
+    FBrowser->Send("Browser.getVersion", nlohmann::json::object(), {},
+                   [this, generation](TDevToolsMessage& reply) {
+                       if (!reply.Error && generation == FBrowser->Generation()) FProbeSent.reset();
+                   });
+}
+
+void TBatchRunner::Loaded(Slot& slot) {
+    TPageResult& result = FResults[slot.Job];
+    if (const int status = slot.Host->HttpStatus(); status >= 400)
+        result.Warnings.push_back(FormatText(Tr("the server answered HTTP %1"), {std::to_string(status)}));
+    if (FOptions.Lazy) {
+        // Pictures that load only when seen are brought in at the width the page is captured at. A page that
+        // keeps growing as it is scrolled is scrolled for half the time left and no further than the largest
+        // capture; the rest of the time is the picture's.
+        const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
+        const auto until = Clock::now() + (slot.CaptureBy - Clock::now()) / 2;
+        const TCallDeadlineScope bounded(*FBrowser, slot.CaptureBy);
+        slot.ScrollingCut = slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause, until,
+                                                       static_cast<int>(kMaxCaptureHeight / FOptions.Scale));
+        if (slot.ScrollingCut)
+            result.Notes.push_back(FormatText(
+                Tr("%1: the page kept growing as it was scrolled: scrolling was cut"), {result.Url}));
+    }
+    slot.QuietSince.reset();
+    slot.Phase = FOptions.WaitIdle ? Slot::State::Settling : Slot::State::Delaying;
+    slot.WaitUntil = std::min(slot.CaptureBy, Clock::now() + std::chrono::seconds(FOptions.Delay));
+}
+
+bool TBatchRunner::ReadyToDraw(Slot& slot) {
+    // The page is ready: the time it waits for memory or a free slot is not the page's.
+    const auto now = Clock::now();
+    if (!MayDraw()) {
+        if (!slot.WaitingForRoom) slot.WaitingForRoom = now;
+        return false;
+    }
+    if (slot.WaitingForRoom) {
+        const auto waited = now - *std::exchange(slot.WaitingForRoom, std::nullopt);
+        slot.CaptureBy += waited;
+        slot.Deadline += waited;
+    }
+    return true;
 }
 
 void TBatchRunner::Step(Slot& slot) {
     const auto now = Clock::now();
     TPageResult& result = FResults[slot.Job];
+    const std::string seconds = std::to_string(FOptions.TimeoutSeconds);
     try {
         switch (slot.Phase) {
         case Slot::State::Idle:
             return;
         case Slot::State::Loading:
-            if (now > slot.Deadline) {
+            if (slot.Host->ReadyState() == READYSTATE_COMPLETE) {
+                if (!slot.Host->Document()) {
+                    const std::string error = slot.Host->NavigationError();
+                    return Finish(slot, error.empty() ? std::string(Tr("the page did not load")) : error);
+                }
+                return Loaded(slot);
+            }
+            if (now < slot.CaptureBy) return;
+            // Time is up. A page whose document has come is drawn as it is (a picture that never comes keeps
+            // no page from its capture), unless --strict asks for complete pages only.
+            if (FOptions.Strict || slot.Host->ReadyState() < READYSTATE_INTERACTIVE) {
                 slot.Host->Stop();
-                return Finish(slot, FormatText(Tr("timed out after %1 s while loading"),
-                                               {std::to_string(FOptions.TimeoutSeconds)}));
+                return Finish(slot, FormatText(Tr("timed out after %1 s while loading"), {seconds}));
             }
-            if (slot.Host->ReadyState() != 4) return;
-            if (!slot.Host->Document()) {
-                const std::string error = slot.Host->NavigationError();
-                return Finish(slot, error.empty() ? std::string(Tr("the page did not load")) : error);
-            }
-            if (const int status = slot.Host->HttpStatus(); status >= 400)
-                result.Warnings.push_back(
-                    FormatText(Tr("the server answered HTTP %1"), {std::to_string(status)}));
-            if (FOptions.Lazy) {
-                // Pictures that load only when seen are brought in at the width the page is captured at.
-                const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
-                const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
-                slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause, slot.Deadline);
-            }
-            slot.QuietSince.reset();
-            slot.Phase = FOptions.WaitIdle ? Slot::State::Settling : Slot::State::Delaying;
-            slot.WaitUntil = Clock::now() + std::chrono::seconds(FOptions.Delay);
-            return;
+            slot.Host->Stop();
+            result.Warnings.push_back(
+                FormatText(Tr("not complete after %1 s: captured as it was"),
+                           {std::to_string(
+                               std::chrono::duration_cast<std::chrono::seconds>(slot.CaptureBy - slot.Started)
+                                   .count())}));
+            slot.Phase = Slot::State::Delaying;
+            slot.WaitUntil = now;
+            return Step(slot);
         case Slot::State::Settling:
             // At most two requests in flight for half a second; a page that never settles is captured as it
             // is when its time is up.
@@ -324,29 +453,24 @@ void TBatchRunner::Step(Slot& slot) {
             } else if (!slot.QuietSince) {
                 slot.QuietSince = std::max(now, slot.Engine->LastNetworkChange());
             }
-            if (now > slot.Deadline) {
-                if (!MayDraw()) return;
+            if (now >= slot.CaptureBy) {
+                if (!ReadyToDraw(slot)) return;
                 result.Warnings.push_back(Tr("the network was still busy when the time was up"));
                 return Capture(slot);
             }
             if (slot.QuietSince && now - *slot.QuietSince >= kIdleTime) {
                 slot.Phase = Slot::State::Delaying;
-                slot.WaitUntil = now + std::chrono::seconds(FOptions.Delay);
+                slot.WaitUntil = std::min(slot.CaptureBy, now + std::chrono::seconds(FOptions.Delay));
             }
             return;
         case Slot::State::Delaying:
-            // The page is ready: the time spent waiting for this slot's files is not the page's.
-            if (now >= slot.WaitUntil && !MayDraw()) return;
-            if (now > slot.Deadline) {
-                slot.Host->Stop();
-                return Finish(
-                    slot, FormatText(Tr("timed out after %1 s"), {std::to_string(FOptions.TimeoutSeconds)}));
-            }
-            if (now >= slot.WaitUntil) Capture(slot);
-            return;
+            if (now < slot.WaitUntil || !ReadyToDraw(slot)) return;
+            return Capture(slot);
         }
+    } catch (const EEngineTimeout& e) {
+        if (!HandleHang(slot)) Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
-        Finish(slot, e.what());
+        Finish(slot, MessageWithCause(e));
     }
 }
 
@@ -362,7 +486,12 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
             wait = std::min(wait, std::max(ms, std::chrono::milliseconds(0)));
         };
         if (slot->Phase == Slot::State::Delaying) until(slot->WaitUntil);
-        if (slot->Phase != Slot::State::Idle) until(slot->Deadline);
+        if (slot->Phase != Slot::State::Idle) until(slot->CaptureBy);
+    }
+    if (std::any_of(FSlots.begin(), FSlots.end(),
+                    [](const auto& s) { return s->Phase != Slot::State::Idle; })) {
+        // The browser's silence is looked at now and then.
+        wait = std::min(wait, std::chrono::milliseconds(500));
     }
     return wait;
 }
@@ -384,12 +513,15 @@ void TBatchRunner::Interrupt() {
 }
 
 std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
+    // What an earlier run that was killed left half written in the folder this one writes to.
+    const std::string folder = ExtractFilePath(OutputPathFor(FOptions, "page"));
+    RemoveStalePartFiles(folder.empty() ? "." : folder);
     FStop = stop;
     FBrowser->SetStopToken(stop);
     FStarted = Clock::now();
     FResults.clear();
     for (const auto& url : FOptions.Urls)
-        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, 0});
+        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, {}, 0, 0});
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {
@@ -400,12 +532,21 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
         CheckWrites();
         // A slot loads and draws its next page while its last file is written.
         for (auto& slot : FSlots)
-            while (slot->Phase == Slot::State::Idle && FNext < FResults.size())
-                Start(*slot, FNext++);
+            while (slot->Phase == Slot::State::Idle && (!FRetry.empty() || FNext < FResults.size())) {
+                std::size_t job = FNext;
+                if (!FRetry.empty()) {
+                    job = FRetry.front();
+                    FRetry.pop_front();
+                } else {
+                    ++FNext;
+                }
+                ++FResults[job].Attempts;
+                Start(*slot, job);
+            }
         if (FDone >= FResults.size()) break;
         // Once every page is drawn the browser has nothing left to do: it goes while the last files are
         // written, and its own clearing up no longer takes the processors from them.
-        if (FNext == FResults.size() && FBrowser->Running() &&
+        if (FNext == FResults.size() && FRetry.empty() && FBrowser->Running() &&
             std::all_of(FSlots.begin(), FSlots.end(),
                         [](const auto& s) { return s->Phase == Slot::State::Idle; }))
             FBrowser->Shutdown();
@@ -416,6 +557,7 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
             if (::poll(&wake, FWakeFd >= 0 ? 1 : 0, static_cast<int>(NextWait().count())) > 0)
                 TakeWrittenFiles();
         }
+        WatchBrowser();
         for (auto& slot : FSlots)
             Step(*slot);
     }

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
+
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -26,7 +29,9 @@ struct TPageResult {
     std::string Reason;                // why it failed
     bool Interrupted = false;          // not done: the run was told to stop
     std::vector<std::string> Warnings; // e.g. an HTTP status of 400 or more
+    std::vector<std::string> Notes;    // e.g. the file got a numbered name
     double Seconds = 0;
+    int Attempts = 0; // 2 when it was begun again in a new browser
 };
 
 struct TBatchProgress {
@@ -57,6 +62,14 @@ private:
     void StartWrite(Pending pending);
     void StartPendingWrites();
     void Interrupt();
+    std::string ClaimPath(TPageResult& result);
+    void Loaded(Slot& slot);
+    bool ReadyToDraw(Slot& slot);
+    // After a page command found no answer: true when the browser hung and was replaced (the page then
+    // starts again), false when the page alone is to blame.
+    bool HandleHang(Slot& slot);
+    void ReplaceBrowser();
+    void WatchBrowser();
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
@@ -72,9 +85,13 @@ private:
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::vector<std::unique_ptr<Slot>> FSlots;
     std::vector<Write> FWrites;
-    std::deque<Pending> FPending; // pictures taken, waiting for room in memory to be developed
-    std::int64_t FBytesInUse = 0; // of the pictures being developed and written
+    std::map<std::string, std::string> FClaimed; // file names of this run -> the address that has each
+    std::deque<Pending> FPending;                // pictures taken, waiting for room in memory to be developed
+    std::int64_t FBytesInUse = 0;                // of the pictures being developed and written
     std::stop_token FStop;
+    std::deque<std::size_t> FRetry; // pages to begin again, before any new one
+    std::optional<std::chrono::steady_clock::time_point> FProbeSent; // a question to a silent browser
+    int FBrowserReplaced = 0;
     bool FInterrupted = false;
     std::vector<TPageResult> FResults;
     std::size_t FNext = 0, FDone = 0;
@@ -83,7 +100,8 @@ private:
     int FWakeFd = -1; // an eventfd each finished write signals
 };
 
-// The file name of a page: the -o file for a single page, else made from the URL in the output folder.
-std::string OutputPathFor(const TCliOptions& options, const std::string& url);
+// The file name of a page: the -o file for a single page, else made from the URL in the output folder (with
+// its number, when another address of the run took the name first).
+std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number = 1);
 
 } // namespace korvane

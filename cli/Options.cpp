@@ -3,12 +3,15 @@
 
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "platform/IntegerText.h"
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <thread>
@@ -22,7 +25,8 @@ Captures each web page whole as one image file.
 
 URL may be an http:, https: or file: address, or the path of a local file.
 
-  -i, --input FILE        read more URLs from FILE, one a line ("#" comments)
+  -i, --input FILE        read more URLs from FILE (- for standard input), one a
+                          line ("#" comments)
   -o FILE                 write the image of a single URL to FILE
       --output DIR        write images into DIR (default: the current folder)
       --format FMT        bmp, jpg or png (default: by the -o extension, else png)
@@ -32,7 +36,10 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --scale F           device scale factor; the image is the page size times F (default 1)
       --wait-idle         after loading, wait until the network is idle
       --lazy              scroll through the page first so that lazy images load
-      --timeout SECONDS   give up on a page after this long (default 60)
+      --timeout SECONDS   a page's whole time, its delay included (default 60); a page
+                          that has not loaded completely by three quarters of it is
+                          captured as it is, with a warning
+      --strict            a page that has not loaded completely in its time fails
       --jobs N            capture N pages at once (default: the number of cores, at most 8)
       --memory MB         keep the pictures in memory below MB megabytes; a page
                           waits for room rather than fail (default: a quarter of the
@@ -81,6 +88,8 @@ TSaveFormat TCliOptions::EffectiveFormat() const {
 
 namespace {
 
+constexpr int kMaxDelaySeconds = 3600;
+
 // Options take plain decimal numbers: no sign, no blanks, no hexadecimal prefix.
 std::optional<std::int64_t> DecimalNumber(const std::string& value) {
     std::int64_t number = 0;
@@ -119,13 +128,40 @@ TSaveFormat FormatNamed(const std::string& value) {
         FormatText(Tr("invalid value '%1' for %2: expected bmp, jpg or png"), {value, "--format"}));
 }
 
-// The window's list items, by stored index.
-TSideChoice StoredSide(const TMemIniFile& ini, const char* indexKey, const char* anyKey,
-                       std::int32_t defIndex, const int (&items)[5]) {
-    const std::int32_t index = ini.ReadInteger("option", indexKey, defIndex);
-    if (index == 1) return TSideChoice::Fixed(ini.ReadInteger("option", anyKey, 2000));
-    if (index >= 2 && index <= 6) return TSideChoice::Fixed(items[index - 2]);
-    return TSideChoice::Auto(); // "auto", or no item selected
+// The values of a settings file of the window, each checked as the option it stands for is: a value the
+// window would never write is a usage error that names its key.
+class TStoredSettings {
+public:
+    TStoredSettings(const TMemIniFile& ini, std::string path) : FIni(ini), FPath(std::move(path)) {}
+
+    // An integer from min to max, the default when the key is absent.
+    std::int32_t Integer(const char* section, const char* key, std::int32_t def, std::int32_t min,
+                         std::int32_t max) const {
+        if (!FIni.ValueExists(section, key)) return def;
+        const std::string text = FIni.ReadString(section, key, "");
+        const auto value = ParseIntegerText(text); // the window's own rule for stored numbers
+        if (!value || *value < min || *value > max)
+            throw EUsageError(FormatText(Tr("settings file '%1': %2=%3 is not a whole number from %4 to %5"),
+                                         {FPath, key, text, std::to_string(min), std::to_string(max)}));
+        return *value;
+    }
+    bool Boolean(const char* section, const char* key, bool def) const {
+        return Integer(section, key, def ? 1 : 0, std::numeric_limits<std::int32_t>::min(),
+                       std::numeric_limits<std::int32_t>::max()) != 0;
+    }
+
+private:
+    const TMemIniFile& FIni;
+    std::string FPath;
+};
+
+// The window's list items, by stored index; -1 (no item selected) counts as "auto".
+TSideChoice StoredSide(const TStoredSettings& stored, const char* indexKey, const char* anyKey,
+                       std::int32_t defIndex, const int (&items)[5], std::int32_t maxPixels) {
+    const std::int32_t index = stored.Integer("option", indexKey, defIndex, -1, 6);
+    if (index == 1) return TSideChoice::Fixed(stored.Integer("option", anyKey, 2000, 1, maxPixels));
+    if (index >= 2) return TSideChoice::Fixed(items[index - 2]);
+    return TSideChoice::Auto();
 }
 
 void ApplySettingsFile(TCliOptions& o, const std::string& path) {
@@ -137,23 +173,29 @@ void ApplySettingsFile(TCliOptions& o, const std::string& path) {
         throw EUsageError(e.what());
     }
     const TMemIniFile& ini = *read;
+    // A file of some other program (or none at all) would only give the defaults, as if they were chosen.
+    if (!ini.SectionExists("option"))
+        throw EUsageError(
+            FormatText(Tr("settings file '%1' has no [option] section: it is no settings file of "
+                          "the window"),
+                       {path}));
+    const TStoredSettings stored(ini, path);
     static const int widths[5] = {640, 800, 1024, 1280, 1600};
     static const int heights[5] = {480, 600, 768, 960, 1200};
-    o.Width = StoredSide(ini, "capturewith", "capanywidth", 4, widths);
-    o.Height = StoredSide(ini, "captureheight", "capanyheight", 0, heights);
-    o.View = ini.ReadBool("option", "capandview", true);
-    o.HideScrollbars = ini.ReadBool("option", "hidescrollbar", false);
-    const std::int32_t format = ini.ReadInteger("option", "saveformat", 0);
-    o.Format = static_cast<std::uint32_t>(format) < 3 ? static_cast<TSaveFormat>(format) : TSaveFormat::Bmp;
-    o.Delay = std::max(0, ini.ReadInteger("option", "delay", 1));
+    o.Width = StoredSide(stored, "capturewith", "capanywidth", 4, widths, kMaxCaptureWidth);
+    o.Height = StoredSide(stored, "captureheight", "capanyheight", 0, heights, kMaxCaptureHeight);
+    o.View = stored.Boolean("option", "capandview", true);
+    o.HideScrollbars = stored.Boolean("option", "hidescrollbar", false);
+    o.Format = static_cast<TSaveFormat>(stored.Integer("option", "saveformat", 0, 0, 2));
+    o.Delay = stored.Integer("option", "delay", 1, 0, kMaxDelaySeconds);
     const std::string folder = ini.ReadString("option", "outputpath", "");
     if (DirectoryExists(folder)) o.OutputDir = folder;
-    o.Security.Image = ini.ReadBool("security", "image", true);
-    o.Security.Video = ini.ReadBool("security", "video", true);
-    o.Security.Script = ini.ReadBool("security", "script", true);
-    o.Security.Java = ini.ReadBool("security", "java", true);
-    o.Security.ActiveX = ini.ReadBool("security", "activex", true);
-    o.Security.ActiveXDownload = ini.ReadBool("security", "axdl", false);
+    o.Security.Image = stored.Boolean("security", "image", true);
+    o.Security.Video = stored.Boolean("security", "video", true);
+    o.Security.Script = stored.Boolean("security", "script", true);
+    o.Security.Java = stored.Boolean("security", "java", true);
+    o.Security.ActiveX = stored.Boolean("security", "activex", true);
+    o.Security.ActiveXDownload = stored.Boolean("security", "axdl", false);
 }
 
 double ScaleFactor(const std::string& value) {
@@ -190,6 +232,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--view", [&] { o.View = true; }},
         {"--wait-idle", [&] { o.WaitIdle = true; }},
         {"--lazy", [&] { o.Lazy = true; }},
+        {"--strict", [&] { o.Strict = true; }},
         {"--quiet", [&] { o.Quiet = true; }},
         {"-q", [&] { o.Quiet = true; }},
         {"--help", [&] { o.Help = true; }},
@@ -205,7 +248,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--format", [&](const std::string& v) { o.Format = FormatNamed(v); }},
         {"--width", [&](const std::string& v) { o.Width = Side("--width", v, kMaxCaptureWidth); }},
         {"--height", [&](const std::string& v) { o.Height = Side("--height", v, kMaxCaptureHeight); }},
-        {"--delay", [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, 3600); }},
+        {"--delay",
+         [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, kMaxDelaySeconds); }},
         {"--scale", [&](const std::string& v) { o.Scale = ScaleFactor(v); }},
         {"--timeout",
          [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
@@ -270,6 +314,22 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError(Tr("-o names one file: give exactly one URL"));
     if (!o.OutputFile.empty() && !o.OutputDir.empty() && o.OutputFile.find('/') == std::string::npos)
         o.OutputFile = IncludeTrailingPathDelimiter(o.OutputDir) + o.OutputFile;
+    if (!o.OutputFile.empty()) {
+        // Known before any page loads: the file cannot be made where -o says.
+        const std::string folder =
+            ExtractFilePath(o.OutputFile).empty() ? "." : ExtractFilePath(o.OutputFile);
+        if (DirectoryExists(o.OutputFile))
+            throw EUsageError(FormatText(Tr("-o names the folder '%1': give a file name"), {o.OutputFile}));
+        if (!DirectoryExists(folder))
+            throw EUsageError(FormatText(Tr("the folder of '%1' does not exist"), {o.OutputFile}));
+        if (!IsWritableDirectory(folder))
+            throw EUsageError(FormatText(Tr("the folder of '%1' is not writable"), {o.OutputFile}));
+    }
+    if (o.Delay >= o.TimeoutSeconds)
+        throw EUsageError(
+            FormatText(Tr("--delay %1 leaves no time of --timeout %2 for the page: give a longer "
+                          "--timeout"),
+                       {std::to_string(o.Delay), std::to_string(o.TimeoutSeconds)}));
     if (o.EffectiveFormat() == TSaveFormat::Jpg) {
         // A size that is known now and that JPEG cannot hold is refused before any page loads.
         const auto device = [&](const TSideChoice& side) {
@@ -288,22 +348,49 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     return o;
 }
 
+namespace {
+
+// Everything on standard input (a pipe, a terminal, a file), up to a bound that no list of addresses reaches.
+std::string ReadStandardInput() {
+    constexpr std::size_t kLimit = 256u << 20;
+    std::string text;
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n == 0) return text;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EUsageError(FormatText(Tr("cannot read the URL list '%1'"), {"-"}));
+        }
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > kLimit) throw EUsageError(FormatText(Tr("the URL list '%1' is too large"), {"-"}));
+    }
+}
+
+} // namespace
+
 std::vector<std::string> ReadUrlList(const std::string& path) {
     std::string text;
-    try {
-        text = ReadWholeFile(path);
-    } catch (const Error&) {
-        throw EUsageError(FormatText(Tr("cannot read the URL list '%1'"), {path}));
+    if (path == "-") {
+        text = ReadStandardInput();
+    } else {
+        try {
+            text = ReadWholeFile(path);
+        } catch (const Error&) {
+            throw EUsageError(FormatText(Tr("cannot read the URL list '%1'"), {path}));
+        }
     }
     if (text.find('\0') != std::string::npos)
         throw EUsageError(FormatText(Tr("the URL list '%1' is not a text file"), {path}));
+    // Lines end in LF, CR LF or CR alone.
     std::vector<std::string> urls;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
+        std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
         std::string_view line = TrimText(std::string_view(text).substr(pos, end - pos));
         pos = end + 1;
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++pos;
         if (line.empty() || line.front() == '#') continue;
         urls.emplace_back(line);
     }

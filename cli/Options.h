@@ -32,6 +32,7 @@ struct TCliOptions {
     double Scale = 1.0;
     bool WaitIdle = false;
     bool Lazy = false;
+    bool Strict = false; // a page that has not loaded completely in its time fails
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

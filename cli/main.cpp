@@ -3,8 +3,10 @@
 #include "cli/BatchRunner.h"
 #include "cli/Options.h"
 #include "platform/Signals.h"
+#include "platform/Text.h"
 #include "platform/Translate.h"
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <poll.h>
@@ -13,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace korvane;
 
@@ -45,26 +48,53 @@ private:
     std::thread FThread;
 };
 
+// Lines for the terminal or a pipe: control characters escaped (URLs come from anywhere); a stream whose
+// reader has gone (EPIPE, `| head -1`) gets no more lines, and the run goes on.
+class TConsole {
+public:
+    void Out(const std::string& line) { Put(std::cout, FOutOpen, EscapeControlCharacters(line) + "\n"); }
+    void Err(const std::string& line) {
+        Put(std::cerr, FErrOpen,
+            ClearProgress() + "korvane-capture: " + EscapeControlCharacters(line) + "\n");
+    }
+    // The summary line, without the program's name.
+    void Summary(const std::string& line) { Put(std::cerr, FErrOpen, ClearProgress() + line + "\n"); }
+    void Progress(const TBatchProgress& p) {
+        char head[64];
+        std::snprintf(head, sizeof head, "[%zu/%zu] %.1f s  ", p.Done, p.Total, p.Elapsed);
+        Put(std::cerr, FErrOpen, "\r\033[K" + std::string(head) + EscapeControlCharacters(p.Current));
+        FProgressShown = true;
+    }
+
+private:
+    std::string ClearProgress() { return std::exchange(FProgressShown, false) ? "\r\033[K" : ""; }
+    static void Put(std::ostream& stream, bool& open, const std::string& text) {
+        if (!open) return;
+        stream << text << std::flush;
+        if (!stream) open = false;
+    }
+    bool FOutOpen = true, FErrOpen = true, FProgressShown = false;
+};
+
 std::string OneDecimal(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
     return text;
 }
 
-void PrintProgress(const TBatchProgress& p) {
-    std::fprintf(stderr, "\r\033[K[%zu/%zu] %.1f s  %s", p.Done, p.Total, p.Elapsed, p.Current.c_str());
-    std::fflush(stderr);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     SetUpTranslations();
+    // A reader that went away is seen as a failed write (EPIPE), not as the end of the run.
+    ::signal(SIGPIPE, SIG_IGN);
+    TConsole console;
     TCliOptions options;
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EUsageError& e) {
-        std::cerr << "korvane-capture: " << e.what() << "\n" << Tr("Try 'korvane-capture --help'.") << "\n";
+        console.Err(e.what());
+        console.Summary(Tr("Try 'korvane-capture --help'."));
         return 2;
     }
     if (options.Help) {
@@ -75,6 +105,8 @@ int main(int argc, char** argv) {
         std::cout << "korvane-capture 0.1.1\n";
         return 0;
     }
+    if (::geteuid() == 0 && !options.Quiet)
+        console.Err(Tr("warning: running as root: the browser runs without its sandbox"));
 
     // The same page twice would only write the same file twice.
     std::set<std::string> seen;
@@ -82,23 +114,22 @@ int main(int argc, char** argv) {
     for (auto& url : options.Urls)
         if (seen.insert(url).second) unique.push_back(url);
     if (unique.size() < options.Urls.size())
-        std::cerr << "korvane-capture: "
-                  << FormatText(Tr("skipping %1 repeated URLs"),
-                                {std::to_string(options.Urls.size() - unique.size())})
-                  << "\n";
+        console.Err(FormatText(Tr("skipping %1 repeated URLs"),
+                               {std::to_string(options.Urls.size() - unique.size())}));
     options.Urls = std::move(unique);
 
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
     TBatchRunner runner(options, TChromiumBrowser::Shared());
-    if (progress) runner.OnProgress = PrintProgress;
+    if (progress) runner.OnProgress = [&](const TBatchProgress& p) { console.Progress(p); };
     runner.OnResult = [&](const TPageResult& r) {
-        if (progress) std::fprintf(stderr, "\r\033[K");
+        for (const auto& note : r.Notes)
+            console.Err(Tr("note: ") + note);
         for (const auto& warning : r.Warnings)
-            std::cerr << "korvane-capture: " << Tr("warning: ") << r.Argument << ": " << warning << "\n";
+            console.Err(Tr("warning: ") + r.Argument + ": " + warning);
         if (r.Captured)
-            std::cout << r.Path << std::endl;
+            console.Out(r.Path);
         else
-            std::cerr << "korvane-capture: " << r.Argument << ": " << r.Reason << "\n";
+            console.Err(r.Argument + ": " + r.Reason);
     };
     const auto started = std::chrono::steady_clock::now();
     std::vector<TPageResult> results;
@@ -107,7 +138,7 @@ int main(int argc, char** argv) {
         try {
             results = runner.Run(signals.Token());
         } catch (const std::exception& e) {
-            std::cerr << "korvane-capture: " << e.what() << "\n";
+            console.Err(e.what());
             return 1;
         }
     }
@@ -116,22 +147,18 @@ int main(int argc, char** argv) {
         captured += r.Captured;
         interrupted += r.Interrupted;
     }
-    if (progress) std::fprintf(stderr, "\r\033[K");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (runner.Interrupted()) {
-        std::cerr << "korvane-capture: "
-                  << FormatText(Tr("interrupted: captured %1, failed %2, not done %3, %4 s"),
-                                {std::to_string(captured),
-                                 std::to_string(results.size() - captured - interrupted),
-                                 std::to_string(interrupted), OneDecimal(seconds)})
-                  << std::endl;
+        console.Err(
+            FormatText(Tr("interrupted: captured %1, failed %2, not done %3, %4 s"),
+                       {std::to_string(captured), std::to_string(results.size() - captured - interrupted),
+                        std::to_string(interrupted), OneDecimal(seconds)}));
         RaiseDefault(TerminationSignal());
         return 1;
     }
     if (!options.Quiet)
-        std::cerr << FormatText(Tr("captured %1, failed %2, %3 s"),
-                                {std::to_string(captured), std::to_string(results.size() - captured),
-                                 OneDecimal(seconds)})
-                  << std::endl;
+        console.Summary(FormatText(
+            Tr("captured %1, failed %2, %3 s"),
+            {std::to_string(captured), std::to_string(results.size() - captured), OneDecimal(seconds)}));
     return captured == results.size() ? 0 : 1;
 }

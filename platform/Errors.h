@@ -12,23 +12,37 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A file that exists but cannot be opened for reading.
-class EFOpenError : public Error {
+// A failure of the file layer; Cause() is the system's error number behind it (0 when there is none), which
+// a caller may add to the message (the message itself stays the layer's own).
+class EFileError : public Error {
 public:
-    explicit EFOpenError(const std::string& path);
+    EFileError(const std::string& text, int cause) : Error(text), FCause(cause) {}
+    int Cause() const { return FCause; }
+
+private:
+    int FCause;
+};
+
+// A file that exists but cannot be opened for reading.
+class EFOpenError : public EFileError {
+public:
+    explicit EFOpenError(const std::string& path, int cause = 0);
 };
 
 // A file that cannot be created or replaced.
-class EFCreateError : public Error {
+class EFCreateError : public EFileError {
 public:
-    explicit EFCreateError(const std::string& path);
+    explicit EFCreateError(const std::string& path, int cause = 0);
 };
 
 // A write to a target stream that did not take all bytes.
-class EWriteError : public Error {
+class EWriteError : public EFileError {
 public:
-    EWriteError();
+    explicit EWriteError(int cause = 0);
 };
+
+// The error's text, with the system's reason after it when it is a file error that has one.
+std::string MessageWithCause(const std::exception& error);
 
 // An interface that an object does not offer.
 class EIntfCastError : public Error {

@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <limits.h>
 #include <random>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,7 +114,7 @@ std::string ReadWholeFile(const std::string& path, std::size_t limit) {
     // Non-blocking, so that a pipe or device in the file's place cannot stall the program; only plain
     // files are read.
     const TScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd.Valid()) throw EFOpenError(path);
+    if (!fd.Valid()) throw EFOpenError(path, errno);
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > limit)
         throw EFOpenError(path);
@@ -161,11 +164,12 @@ void SyncFolder(const std::string& folder) {
 AtomicFile::AtomicFile(std::string target) : FTarget(ThroughLinks(target)) {
     // A link stays a link: the file it names is the one replaced. The name in errors is the one given.
     FShownName = std::move(target);
-    if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget)) throw EFCreateError(FShownName);
+    if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget))
+        throw EFCreateError(FShownName, EISDIR);
     // An existing file that may not be written is not replaced behind the user's back.
     struct stat existing {};
     const bool exists = ::stat(FTarget.c_str(), &existing) == 0;
-    if (exists && ::access(FTarget.c_str(), W_OK) != 0) throw EFCreateError(FShownName);
+    if (exists && ::access(FTarget.c_str(), W_OK) != 0) throw EFCreateError(FShownName, errno);
 
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
@@ -177,7 +181,7 @@ AtomicFile::AtomicFile(std::string target) : FTarget(ThroughLinks(target)) {
         FFd = ::open(FTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (FFd < 0 && errno != EEXIST) break;
     }
-    if (FFd < 0) throw EFCreateError(FShownName);
+    if (FFd < 0) throw EFCreateError(FShownName, errno);
     // The file that replaces an existing one keeps its permissions.
     if (exists) ::fchmod(FFd, existing.st_mode & 07777);
 }
@@ -198,7 +202,7 @@ void AtomicFile::Write(const void* data, std::size_t count) {
     while (count > 0) {
         ssize_t n = ::write(FFd, p, count);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw EWriteError();
+        if (n <= 0) throw EWriteError(n < 0 ? errno : ENOSPC);
         p += n;
         count -= static_cast<std::size_t>(n);
         FWritten += static_cast<std::uint64_t>(n);
@@ -211,17 +215,39 @@ void AtomicFile::Commit() {
     int fd = FFd;
     FFd = -1;
     // On the disk before it takes the target's place, so that a crash leaves the old file or the new one.
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    if (::close(fd) != 0 || !synced) {
+    int failure = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) {
         Discard();
-        throw EWriteError();
+        throw EWriteError(failure);
     }
     if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
+        failure = errno;
         Discard();
-        throw EFCreateError(FShownName);
+        throw EFCreateError(FShownName, failure);
     }
     FCommitted = true;
     SyncFolder(ExtractFilePath(FTarget));
+}
+
+std::size_t RemoveStalePartFiles(const std::string& folder) {
+    // ".<name>.<pid>-<count>-<random>.part", as AtomicFile names them.
+    static const std::regex partName(R"(^\..+\.([0-9]+)-[0-9]+-[0-9]+\.part$)");
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        std::smatch match;
+        if (!std::regex_match(name, match, partName)) continue;
+        const long pid = std::strtol(match[1].str().c_str(), nullptr, 10);
+        if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (::unlink(entry.path().c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

@@ -64,6 +64,10 @@ private:
     bool FCommitted = false;
 };
 
+// Removes the temporary files that AtomicFiles of processes no longer running left in `folder` (a program
+// killed at once cannot remove its own); returns how many.
+std::size_t RemoveStalePartFiles(const std::string& folder);
+
 // Writes the bytes to path through an AtomicFile.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 

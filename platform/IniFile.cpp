@@ -108,6 +108,11 @@ bool TMemIniFile::SectionExists(std::string_view section) const {
     return FindSection(section) != nullptr;
 }
 
+bool TMemIniFile::ValueExists(std::string_view section, std::string_view key) const {
+    const Section* s = FindSection(section);
+    return s && FindEntry(*s, key) != nullptr;
+}
+
 std::vector<std::string> TMemIniFile::SectionNames() const {
     std::vector<std::string> names;
     for (const auto& s : FSections)
@@ -137,8 +142,8 @@ std::string TMemIniFile::Text() const {
 void TMemIniFile::UpdateFile() const {
     try {
         WriteFileAtomically(FFileName, Text());
-    } catch (const EWriteError&) {
-        throw EFCreateError(FFileName);
+    } catch (const EWriteError& e) {
+        throw EFCreateError(FFileName, e.Cause());
     }
 }
 

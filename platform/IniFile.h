@@ -30,6 +30,7 @@ public:
     void WriteBool(std::string_view section, std::string_view key, bool value);
 
     bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
     std::vector<std::string> SectionNames() const;
 
     std::string Text() const;

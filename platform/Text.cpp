@@ -40,6 +40,29 @@ std::string_view TrimText(std::string_view text) {
     return text.substr(b, e - b);
 }
 
+std::string EscapeControlCharacters(std::string_view text) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            const auto c1 = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += hex[c1 >> 4];
+            out += hex[c1 & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string_view CutUtf8(std::string_view text, std::size_t limit) {
     if (text.size() <= limit) return text;
     std::size_t end = limit;

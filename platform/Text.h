@@ -17,6 +17,10 @@ bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
 // Trims leading and trailing blanks and control characters (every byte up to and including " ").
 std::string_view TrimText(std::string_view text);
 
+// The text with its control characters (C0, DEL and the C1 range of UTF-8) written as \xNN or \u00NN, so
+// that it can be shown on a terminal as it is: an address cannot move the cursor or change the colours.
+std::string EscapeControlCharacters(std::string_view text);
+
 // True for the second to last byte of a UTF-8 sequence.
 inline bool IsUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;

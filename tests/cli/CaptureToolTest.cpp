@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -30,8 +32,9 @@ struct Outcome {
     std::string out, err;
 };
 
+// The file's bytes; nothing for a file that was never made.
 std::string Slurp(const fs::path& p) {
-    return korvane::ReadWholeFile(p.string());
+    return fs::exists(p) ? korvane::ReadWholeFile(p.string()) : std::string();
 }
 
 // Answers that wait until the test opens the gate.
@@ -103,7 +106,10 @@ protected:
 
     // Starts the tool with its output in files of the test folder (outside the output folder `dir`), with
     // the default action for every signal whatever this process ignores.
-    pid_t Start(std::vector<std::string> args, const std::vector<std::string>& environment = {}) const {
+    // `input` is the file for standard input (none: the test's own); `output`, when 0 or more, is the
+    // descriptor standard output goes to instead of the log file.
+    pid_t Start(std::vector<std::string> args, const std::vector<std::string>& environment = {},
+                const std::string& input = {}, int output = -1) const {
         args.insert(args.begin(), KORVANE_CAPTURE_PATH);
         std::vector<char*> argv;
         for (auto& a : args)
@@ -111,8 +117,12 @@ protected:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, StdoutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        if (output >= 0)
+            posix_spawn_file_actions_adddup2(&actions, output, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, StdoutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0644);
+        if (!input.empty()) posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, StderrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawnattr_t attributes;
@@ -151,8 +161,9 @@ protected:
         o.err = Slurp(StderrPath());
         return o;
     }
-    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& environment = {}) const {
-        return Wait(Start(std::move(args), environment));
+    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& environment = {},
+                const std::string& input = {}) const {
+        return Wait(Start(std::move(args), environment, input));
     }
     std::string StdoutPath() const { return logs.Path("stdout.txt"); }
     std::string StderrPath() const { return logs.Path("stderr.txt"); }
@@ -512,8 +523,9 @@ TEST_F(CaptureTool, JpegTooTallIsRefusedBeforeItIsDrawn) {
 
 // The tool speaks the locale's language: English by default, the Japanese catalogue's texts in Japanese.
 TEST_F(CaptureTool, MessagesInTheLocalesLanguage) {
-    const std::string missing = (dir / "no-such-folder" / "shot.png").string();
-    const std::vector<std::string> args{"--delay", "0", "-o", missing, Url("/red.html")};
+    const std::string missing = (dir / (Stem("/red.html") + ".png")).string();
+    std::filesystem::create_directories(missing); // the file's name is taken by a folder
+    const std::vector<std::string> args{"--delay", "0", "--output", dir.string(), Url("/red.html")};
     const Outcome english = Run(args, {"LANG=C.UTF-8", "LC_ALL=", "LC_MESSAGES=", "LANGUAGE="});
     EXPECT_EQ(english.status, 1);
     EXPECT_NE(english.err.find("Cannot create the file " + missing), std::string::npos) << english.err;
@@ -522,4 +534,233 @@ TEST_F(CaptureTool, MessagesInTheLocalesLanguage) {
     EXPECT_EQ(japanese.status, 1);
     EXPECT_NE(japanese.err.find("ファイル " + missing + " を作成できません"), std::string::npos)
         << japanese.err;
+}
+
+// ---- Names: distinct addresses never write over each other's file in one run.
+
+TEST_F(CaptureTool, AddressesThatMakeOneNameGetNumberedFiles) {
+    const std::string longer = "/" + std::string(120, 'n');
+    const Outcome o = Run({"--delay", "0", "--jobs", "1", "--format", "bmp", "--output", dir.string(),
+                           Url("/s?a"), Url("/s_a"), Url("/s:a"), Url(longer + "?1"), Url(longer + "?2")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string stem = Stem("/s_a");
+    const std::string cut = (Stem(longer + "?1")).substr(0, 100);
+    EXPECT_EQ(Images(), (std::vector<std::string>{cut + "~.bmp", cut.substr(0, 98) + "~2.bmp", stem + ".bmp",
+                                                  stem + "~2.bmp", stem + "~3.bmp"}));
+    for (const auto& name : Images())
+        EXPECT_LE(name.size() - 4, 101u) << name;
+    // Each numbered file says whose name it would have had.
+    EXPECT_NE(o.err.find(Url("/s_a") + " gives the same file name as " + Url("/s?a")), std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find(Url("/s:a") + " gives the same file name as " + Url("/s?a")), std::string::npos)
+        << o.err;
+    EXPECT_NE(o.out.find(stem + "~3.bmp"), std::string::npos) << o.out;
+}
+
+// ---- Sizes: every scale the help allows.
+
+TEST_F(CaptureTool, EveryScaleTheHelpAllowsWorks) {
+    for (const char* scale : {"0.1", "0.25", "0.4", "1.5"}) {
+        const Outcome o = Run({"--delay", "0", "--scale", scale, "--width", "400", "--format", "png", "-o",
+                               (dir / "scaled.png").string(), Url("/red.html")});
+        ASSERT_EQ(o.status, 0) << scale << ": " << o.err;
+        const auto image = DecodeImageFile((dir / "scaled.png").string());
+        ASSERT_TRUE(image.Ok()) << image.Error;
+        EXPECT_EQ(image.Width, static_cast<int>(std::lround(400 * std::stod(scale)))) << scale;
+        EXPECT_EQ(image.Height, static_cast<int>(std::lround(730 * std::stod(scale)))) << scale;
+    }
+}
+
+// ---- Browser faults: a browser that hangs is replaced, the pages it held are begun again.
+
+namespace {
+// The browser of the tool `tool`: its child whose command line has the DevTools pipe.
+pid_t BrowserOf(pid_t tool) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat, cmdline;
+        try {
+            stat = korvane::ReadWholeFile(entry.path().string() + "/stat");
+            cmdline = korvane::ReadWholeFile(entry.path().string() + "/cmdline");
+        } catch (...) {
+            continue;
+        }
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = 0;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == tool && cmdline.find("--remote-debugging-pipe") != std::string::npos)
+            return static_cast<pid_t>(std::stol(name));
+    }
+    return -1;
+}
+} // namespace
+
+TEST_F(CaptureTool, AStoppedBrowserIsReplacedAndItsPagesTriedAgain) {
+    std::vector<std::string> args{"--delay", "1",        "--jobs", "1",        "--timeout",
+                                  "40",      "--format", "bmp",    "--output", dir.string()};
+    for (int i = 0; i < 4; ++i)
+        args.push_back(Url("/blue.html?" + std::to_string(i)));
+    const pid_t tool = Start(args);
+    ASSERT_GT(tool, 0);
+    // Once the first file is out, the browser is stopped (SIGSTOP) in the middle of the next page.
+    for (int i = 0; i < 6000 && korvane::ReadWholeFile(StdoutPath()).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const pid_t browser = BrowserOf(tool);
+    ASSERT_GT(browser, 0);
+    ASSERT_EQ(::kill(browser, SIGSTOP), 0);
+    const Outcome o = Wait(tool);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Images().size(), 4u);
+    EXPECT_NE(o.err.find("the browser stopped answering: tried again in a new browser"), std::string::npos)
+        << o.err;
+    ::kill(browser, SIGKILL); // gone already with the tool's process group; in case it is not
+}
+
+// ---- Pages that do not finish: drawn as they are, unless --strict.
+
+TEST_F(CaptureTool, APageWithAStalledPictureIsCapturedAsItWas) {
+    THttpResponse never = MakeResponse(200, "image/png", "");
+    never.NeverFinish = true;
+    server->Route("/stalled.png", never);
+    server->Route("/stalled.html",
+                  MakeResponse(200, "text/html",
+                               "<!DOCTYPE html><body style='margin:0;background:#0f0'>"
+                               "<div style='height:300px'></div><img src='/stalled.png'></body>"));
+    for (bool waitIdle : {false, true}) {
+        std::vector<std::string> args{"--delay",           "0",   "--timeout", "4",
+                                      "--format",          "bmp", "-o",        (dir / "stalled.bmp").string(),
+                                      Url("/stalled.html")};
+        if (waitIdle) args.insert(args.begin(), "--wait-idle");
+        const Outcome o = Run(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(o.err.find("not complete after 3 s: captured as it was"), std::string::npos) << o.err;
+        const auto image = DecodeImageFile((dir / "stalled.bmp").string());
+        ASSERT_TRUE(image.Ok()) << image.Error;
+        EXPECT_EQ(image.Pixel(10, 10), 0x00FF00u);
+        fs::remove(dir / "stalled.bmp");
+    }
+    const Outcome strict =
+        Run({"--strict", "--delay", "0", "--timeout", "4", "--output", dir.string(), Url("/stalled.html")});
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_NE(strict.err.find("timed out after 4 s while loading"), std::string::npos) << strict.err;
+    EXPECT_TRUE(Images().empty());
+}
+
+TEST_F(CaptureTool, LazyOnAPageThatKeepsGrowingCutsTheScrollingAndCaptures) {
+    server->Route(
+        "/endless.html",
+        MakeResponse(200, "text/html",
+                     "<!DOCTYPE html><body style='margin:0'><script>function more(){var d=document."
+                     "createElement('div');d.style.cssText='height:3000px;background:#30c060';"
+                     "document.body.appendChild(d)}more();addEventListener('scroll',function(){if(scrollY+"
+                     "innerHeight>document.body.scrollHeight-1000)more()})</script></body>"));
+    const Outcome o = Run({"--lazy", "--delay", "0", "--timeout", "12", "--format", "png", "-o",
+                           (dir / "endless.png").string(), Url("/endless.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("scrolling was cut"), std::string::npos) << o.err;
+    const auto image = DecodeImageFile((dir / "endless.png").string());
+    ASSERT_TRUE(image.Ok()) << image.Error;
+    EXPECT_GT(image.Height, 6000);
+    EXPECT_LE(image.Height, 131072);
+    EXPECT_EQ(image.Pixel(10, image.Height / 2), 0x30C060u);
+}
+
+// ---- Pipes and leftovers: a reader that goes away ends nothing; what a killed run left goes.
+
+TEST_F(CaptureTool, AReaderThatGoesAwayStopsTheLinesNotTheRun) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    std::vector<std::string> args{"--delay", "0", "--jobs", "1", "--output", dir.string()};
+    for (int i = 0; i < 3; ++i)
+        args.push_back(Url("/red.html?" + std::to_string(i)));
+    const pid_t tool = Start(args, {}, {}, pipeFds[1]);
+    ::close(pipeFds[1]);
+    ::close(pipeFds[0]); // as `| head -0` would: every line the tool writes now meets EPIPE
+    const Outcome o = Wait(tool);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Images().size(), 3u);
+    const std::string profilePrefix = "korvane-chromium-" + std::to_string(tool) + "-";
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+        EXPECT_NE(entry.path().filename().string().rfind(profilePrefix, 0), 0u) << entry.path();
+}
+
+TEST_F(CaptureTool, PartFilesOfProcessesThatAreGoneAreRemoved) {
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    const std::string stale = "." + Stem("/red.html") + ".png." + std::to_string(dead) + "-0-1.part";
+    const std::string alive = ".other.png." + std::to_string(getpid()) + "-0-1.part";
+    folder.Put(stale, "half");
+    folder.Put(alive, "being written");
+    const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/red.html")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Images(), (std::vector<std::string>{alive, Stem("/red.html") + ".png"}));
+}
+
+TEST_F(CaptureTool, NothingIsLeftOutsideTheOutputFolder) {
+    korvane::testing::TempFolder home("korvane-home"), temp("korvane-tmp");
+    const Outcome o = Run({"--delay", "0", "--output", dir.string(), Url("/red.html"), Url("/blue.html")},
+                          {"HOME=" + home.Path(), "TMPDIR=" + temp.Path(),
+                           "XDG_CONFIG_HOME=", "XDG_CACHE_HOME=", "XDG_DATA_HOME="});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Images().size(), 2u);
+    EXPECT_TRUE(home.Files().empty()) << home.Files().front();
+    EXPECT_TRUE(temp.Files().empty()) << temp.Files().front();
+}
+
+// ---- Terminal: control characters of an address reach neither the terminal nor a name raw.
+
+TEST_F(CaptureTool, ControlCharactersOfAddressesAreEscapedInEveryLine) {
+    const std::string nasty = Url("/esc\x1b[31mred\x07.html");
+    const Outcome missing = Run({"--delay", "0", "--output", dir.string(), "/nonexistent\x1b[2Jfile"});
+    EXPECT_EQ(missing.err.find('\x1b'), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("\\x1b[2J"), std::string::npos) << missing.err;
+    const Outcome page = Run({"--delay", "0", "--output", dir.string(), nasty});
+    EXPECT_EQ(page.out.find('\x1b'), std::string::npos) << page.out;
+    EXPECT_EQ(page.out.find('\x07'), std::string::npos) << page.out;
+    for (const auto& name : Images()) {
+        EXPECT_EQ(name.find('\x1b'), std::string::npos);
+        EXPECT_EQ(name.find('\x07'), std::string::npos);
+    }
+}
+
+// ---- Input: every line ending, and standard input.
+
+TEST_F(CaptureTool, ListsOfEveryLineEndingAndFromStandardInput) {
+    const std::string list =
+        logs.Put("list.txt", Url("/red.html?cr") + "\r" + Url("/red.html?crlf") + "\r\n" +
+                                 Url("/red.html?lf") + "\n" + Url("/red.html?last"));
+    const Outcome o =
+        Run({"--delay", "0", "--format", "bmp", "--output", dir.string(), "--input", "-"}, {}, list);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Images().size(), 4u);
+}
+
+// ---- Up-front checks: what cannot work is said before any page loads.
+
+TEST_F(CaptureTool, WhatCannotWorkIsSaidBeforeAnyPageLoads) {
+    server->ClearRequests();
+    const Outcome folderAsFile = Run({"-o", dir.string(), Url("/red.html")});
+    EXPECT_EQ(folderAsFile.status, 2);
+    EXPECT_NE(folderAsFile.err.find("names the folder"), std::string::npos) << folderAsFile.err;
+    const Outcome missingFolder = Run({"-o", (dir / "no" / "x.png").string(), Url("/red.html")});
+    EXPECT_EQ(missingFolder.status, 2);
+    EXPECT_NE(missingFolder.err.find("does not exist"), std::string::npos) << missingFolder.err;
+    const Outcome delay = Run({"--delay", "5", "--timeout", "5", Url("/red.html")});
+    EXPECT_EQ(delay.status, 2);
+    EXPECT_NE(delay.err.find("--timeout"), std::string::npos) << delay.err;
+    EXPECT_TRUE(server->RequestsFor("/red.html").empty());
+    const Outcome folderAsPage = Run({"--delay", "0", "--output", dir.string(), dir.string()});
+    EXPECT_EQ(folderAsPage.status, 1);
+    EXPECT_NE(folderAsPage.err.find("is a folder"), std::string::npos) << folderAsPage.err;
+    if (::geteuid() == 0) {
+        const Outcome asRoot = Run({"--delay", "0", "--output", dir.string(), Url("/red.html")});
+        const auto first = asRoot.err.find("running as root");
+        EXPECT_NE(first, std::string::npos) << asRoot.err;
+        EXPECT_EQ(asRoot.err.find("running as root", first + 1), std::string::npos) << asRoot.err;
+    }
 }

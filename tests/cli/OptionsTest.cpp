@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -78,11 +79,18 @@ TEST(CliOptions, ValuesInBothSpellingsAndSwitches) {
 }
 
 TEST(CliOptions, FormatFollowsTheOutputNameUnlessGiven) {
+    auto format = [](const char* file, std::optional<TSaveFormat> given = std::nullopt) {
+        TCliOptions o;
+        o.OutputFile = file;
+        o.Format = given;
+        return o.EffectiveFormat();
+    };
+    EXPECT_EQ(format("/tmp/x.BMP"), TSaveFormat::Bmp);
+    EXPECT_EQ(format("/tmp/x.jpeg"), TSaveFormat::Jpg);
+    EXPECT_EQ(format("/tmp/x"), TSaveFormat::Png);
+    EXPECT_EQ(format("/tmp.d/x"), TSaveFormat::Png);
+    EXPECT_EQ(format("/tmp/x.bmp", TSaveFormat::Png), TSaveFormat::Png);
     EXPECT_EQ(Parse({"-o", "/tmp/x.BMP", "u"}).EffectiveFormat(), TSaveFormat::Bmp);
-    EXPECT_EQ(Parse({"-o", "/tmp/x.jpeg", "u"}).EffectiveFormat(), TSaveFormat::Jpg);
-    EXPECT_EQ(Parse({"-o", "/tmp/x", "u"}).EffectiveFormat(), TSaveFormat::Png);
-    EXPECT_EQ(Parse({"-o", "/tmp.d/x", "u"}).EffectiveFormat(), TSaveFormat::Png);
-    EXPECT_EQ(Parse({"-o", "/tmp/x.bmp", "--format", "png", "u"}).EffectiveFormat(), TSaveFormat::Png);
 }
 
 TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
@@ -181,8 +189,33 @@ TEST(CliOptions, SettingsFileGivesDefaultsThatOptionsOverride) {
     o = Parse({"--width", "800", "--format", "png", "u", "--settings=" + ini});
     EXPECT_EQ(o.Width, TSideChoice::Fixed(800));
     EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Png);
-    // Out-of-range stored indexes count as "auto".
-    o = Parse({"--settings", s.Put("bad.ini", "[option]\r\ncapturewith=9\r\nsaveformat=5\r\n"), "u"});
+    // No item selected (-1, as the window writes it) counts as "auto".
+    o = Parse({"--settings", s.Put("none.ini", "[option]\r\ncapturewith=-1\r\n"), "u"});
     EXPECT_EQ(o.Width, TSideChoice::Auto());
-    EXPECT_EQ(o.EffectiveFormat(), TSaveFormat::Bmp);
+}
+
+// A settings file is checked as the options are: a value no option takes is an error that names its key, and
+// a file without an [option] section (another program's, or random bytes) is no settings file.
+TEST(CliOptions, SettingsFilesAreCheckedLikeOptions) {
+    Scratch s;
+    auto message = [&](const std::string& text) {
+        try {
+            ParseCommandLine({"--settings", s.Put("checked.ini", text), "u"});
+        } catch (const EUsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(message("[option]\r\ndelay=2147483647\r\n").find("delay=2147483647"), std::string::npos);
+    EXPECT_NE(message("[option]\r\ncapturewith=9\r\n").find("capturewith=9"), std::string::npos);
+    EXPECT_NE(message("[option]\r\nsaveformat=5\r\n").find("saveformat=5"), std::string::npos);
+    EXPECT_NE(message("[option]\r\ncapturewith=1\r\ncapanywidth=0\r\n").find("capanywidth=0"),
+              std::string::npos);
+    EXPECT_NE(message("[option]\r\ncapandview=yes\r\n").find("capandview=yes"), std::string::npos);
+    EXPECT_NE(message("[security]\r\nimage=x\r\n").find("[option]"), std::string::npos);
+    EXPECT_NE(message(std::string("\x7f\x45\x4c\x46\x02\x01\x01\0garbage", 16)).find("[option]"),
+              std::string::npos);
+    EXPECT_EQ(message("[option]\r\ndelay=0x0A\r\ncapturewith=1\r\ncapanywidth=16384\r\n"), "accepted");
+    // Unused values are not looked at: the "any" width of a list set to a fixed item.
+    EXPECT_EQ(message("[option]\r\ncapturewith=4\r\ncapanywidth=0\r\n"), "accepted");
 }
