@@ -617,7 +617,6 @@ TEST_F(CaptureTool, AStoppedBrowserIsReplacedAndItsPagesTriedAgain) {
     EXPECT_EQ(Images().size(), 4u);
     EXPECT_NE(o.err.find("the browser stopped answering: tried again in a new browser"), std::string::npos)
         << o.err;
-    ::kill(browser, SIGKILL); // gone already with the tool's process group; in case it is not
 }
 
 // ---- Pages that do not finish: drawn as they are, unless --strict.
