@@ -190,6 +190,7 @@ void TBatchRunner::StartPendingWrites() {
 }
 
 TBatchRunner::~TBatchRunner() {
+    FAlive.reset();
     FBrowser->SetExtraWake(-1, {});
     for (auto& write : FWrites)
         write.Worker.join();
@@ -215,6 +216,7 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     slot.WaitingForRoom.reset();
     slot.ScrollingCut = false;
     FCurrent = result.Argument;
+    result.Warnings.clear(); // of an attempt before, in a browser that hung
     const TPageAddress address = ResolvePageAddress(result.Argument);
     if (!address.Error.empty()) return Finish(slot, address.Error);
     result.Url = address.Url;
@@ -352,7 +354,6 @@ void TBatchRunner::ReplaceBrowser() {
         FRetry.push_back(slot->Job);
     }
     FBrowser->Shutdown(); // a new one starts with the next page
-    ++FBrowserReplaced;
 }
 
 void TBatchRunner::WatchBrowser() {
@@ -370,8 +371,10 @@ void TBatchRunner::WatchBrowser() {
     if (now - FBrowser->LastHeard() < kQuietBeforeProbe) return;
     FProbeSent = now;
     const std::uint64_t generation = FBrowser->Generation();
+    std::weak_ptr<bool> alive = FAlive; // the answer may come after this runner has gone
     FBrowser->Send("Browser.getVersion", nlohmann::json::object(), {},
-                   [this, generation](TDevToolsMessage& reply) {
+                   [this, alive, generation](TDevToolsMessage& reply) {
+                       if (alive.expired()) return;
                        if (!reply.Error && generation == FBrowser->Generation()) FProbeSent.reset();
                    });
 }

@@ -91,7 +91,7 @@ private:
     std::stop_token FStop;
     std::deque<std::size_t> FRetry; // pages to begin again, before any new one
     std::optional<std::chrono::steady_clock::time_point> FProbeSent; // a question to a silent browser
-    int FBrowserReplaced = 0;
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     bool FInterrupted = false;
     std::vector<TPageResult> FResults;
     std::size_t FNext = 0, FDone = 0;
