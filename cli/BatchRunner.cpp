@@ -114,7 +114,7 @@ std::string TBatchRunner::ClaimPath(TPageResult& result) {
         if (number > 1)
             result.Notes.push_back(
                 FormatText(Tr("%1 gives the same file name as %2: written as %3"),
-                           {result.Url, FClaimed[OutputPathFor(FOptions, result.Url, 1)], path}));
+                           {result.Url, FClaimed.at(OutputPathFor(FOptions, result.Url, 1)), path}));
         return path;
     }
 }
@@ -318,7 +318,7 @@ void TBatchRunner::Capture(Slot& slot) {
             writing = true;
         });
     } catch (const EEngineTimeout& e) {
-        if (!writing && HandleHang(slot)) return;
+        if (!writing && ReplaceBrowserIfHung()) return;
         if (!writing) return Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
         // Once the file is being made, the write tells the page's outcome: a picture that did not come whole
@@ -328,11 +328,10 @@ void TBatchRunner::Capture(Slot& slot) {
     slot.Phase = Slot::State::Idle;
 }
 
-bool TBatchRunner::HandleHang(Slot& slot) {
+bool TBatchRunner::ReplaceBrowserIfHung() {
     // A page that keeps the browser from answering its page commands is the page's fault, unless the browser
     // itself does not answer either.
     if (!FBrowser->Running() || FBrowser->Answers(kProbeTime)) return false;
-    (void)slot; // it is among the pages under way, which ReplaceBrowser begins again or fails
     ReplaceBrowser();
     return true;
 }
@@ -471,7 +470,7 @@ void TBatchRunner::Step(Slot& slot) {
             return Capture(slot);
         }
     } catch (const EEngineTimeout& e) {
-        if (!HandleHang(slot)) Finish(slot, MessageWithCause(e));
+        if (!ReplaceBrowserIfHung()) Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
         Finish(slot, MessageWithCause(e));
     }

@@ -65,9 +65,9 @@ private:
     std::string ClaimPath(TPageResult& result);
     void Loaded(Slot& slot);
     bool ReadyToDraw(Slot& slot);
-    // After a page command found no answer: true when the browser hung and was replaced (the page then
-    // starts again), false when the page alone is to blame.
-    bool HandleHang(Slot& slot);
+    // After a page command found no answer: true when the browser hung and was replaced (the pages under way,
+    // this one among them, then start again), false when the page alone is to blame.
+    bool ReplaceBrowserIfHung();
     void ReplaceBrowser();
     void WatchBrowser();
     void Start(Slot& slot, std::size_t job);

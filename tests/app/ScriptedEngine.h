@@ -111,7 +111,7 @@ public:
     }
     std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started) override {
         auto shot = TEngine::Shoot(width, height, {});
-        if (HoldDeveloping) shot = std::make_shared<THeldShot>(std::move(shot), Holding);
+        if (HoldDeveloping) shot = std::make_shared<THeldShot>(std::move(shot), Holding, FStop);
         if (started) started(shot);
         return shot;
     }
@@ -122,26 +122,30 @@ public:
     ~TScriptedEngine() override { *FAlive = false; }
 
 private:
-    // Develops the upper half of the picture, then waits until its reader gives up on it.
+    // Develops the upper half of the picture, then waits until the job is stopped (which also makes its
+    // reader give up on it).
     class THeldShot final : public TPageShot {
     public:
-        THeldShot(std::shared_ptr<const TPageShot> shot, std::atomic<bool>& holding)
-            : FShot(std::move(shot)), FHolding(holding) {}
+        THeldShot(std::shared_ptr<const TPageShot> shot, std::atomic<bool>& holding, std::stop_token stop)
+            : FShot(std::move(shot)), FHolding(holding), FStop(std::move(stop)) {}
         int Width() const override { return FShot->Width(); }
         int Height() const override { return FShot->Height(); }
         void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
             TRowGate half(rows.Height);
             FShot->DrawInto(rows, half);
             gate.Publish(rows.Height / 2);
+            std::mutex mutex;
+            std::condition_variable_any stopped;
+            std::unique_lock lock(mutex);
             FHolding = true;
-            for (int i = 0; i < 60000 && !gate.Abandoned(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            stopped.wait_for(lock, FStop, std::chrono::seconds(60), [] { return false; });
             FHolding = false;
         }
 
     private:
         std::shared_ptr<const TPageShot> FShot;
         std::atomic<bool>& FHolding;
+        std::stop_token FStop;
     };
 
     std::stop_token FStop;

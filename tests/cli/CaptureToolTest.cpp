@@ -1,5 +1,6 @@
 // korvane-capture run as a program against pages served on 127.0.0.1.
 #include "platform/Files.h"
+#include "tests/support/FolderWatch.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestHttpServer.h"
@@ -466,9 +467,7 @@ TEST_F(CaptureTool, SignalsEndTheRunWithoutPartFilesOrBrowser) {
                 if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) return true;
             return false;
         };
-        for (int i = 0; i < 6000 && !writing(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(writing()) << "no file was being written";
+        ASSERT_TRUE(korvane::testing::WaitForFolder(dir.string(), writing)) << "no file was being written";
         ::kill(pid, sig);
         const Outcome o = Wait(pid);
         EXPECT_EQ(o.status, 128 + sig) << o.err;
@@ -607,8 +606,7 @@ TEST_F(CaptureTool, AStoppedBrowserIsReplacedAndItsPagesTriedAgain) {
     const pid_t tool = Start(args);
     ASSERT_GT(tool, 0);
     // Once the first file is out, the browser is stopped (SIGSTOP) in the middle of the next page.
-    for (int i = 0; i < 6000 && korvane::ReadWholeFile(StdoutPath()).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(korvane::testing::WaitForFolder(logs.Path(), [&] { return !Slurp(StdoutPath()).empty(); }));
     const pid_t browser = BrowserOf(tool);
     ASSERT_GT(browser, 0);
     ASSERT_EQ(::kill(browser, SIGSTOP), 0);
