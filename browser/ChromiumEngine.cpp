@@ -11,6 +11,7 @@
 
 #include "browser/Base64.h"
 #include "browser/EngineError.h"
+#include "browser/JsonFields.h"
 #include "browser/PngDecode.h"
 #include "browser/ServedHeaders.h"
 #include "imaging/Bitmap.h"
@@ -23,19 +24,6 @@ namespace {
 using nlohmann::json;
 
 std::atomic<std::uint64_t> gDocumentIds{0};
-
-std::string Str(const json& j, const char* key) {
-    if (!j.is_object()) return {};
-    auto it = j.find(key);
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-const json& Obj(const json& j, const char* key) {
-    static const json empty = json::object();
-    if (!j.is_object()) return empty;
-    auto it = j.find(key);
-    return it != j.end() && it->is_object() ? *it : empty;
-}
 
 bool IsIdentifier(std::string_view name) {
     if (name.empty() || name.size() > 64) return false;
@@ -59,7 +47,50 @@ constexpr std::chrono::milliseconds kBusyProbeTimeout{500};
 // Object and embed elements are kept from loading by the document's policy.
 constexpr const char* kNoPluginsPolicy = "object-src 'none'";
 
+// The parameters of Fetch.enable for what is to be blocked, guarded or answered; null when nothing is.
+json FetchParams(const TEngineSettings& s, const TPageOptions& page) {
+    json patterns = json::array();
+    // Credentials are answered only for requests that pass through here: then every request does.
+    if (page.Credentials) patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
+    if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
+    if (s.BlockVideo || s.BlockAudio)
+        patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
+    if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
+    if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
+    if (patterns.empty()) return nullptr;
+    return {{"patterns", patterns}, {"handleAuthRequests", page.Credentials.has_value()}};
+}
+
+// The text of what a script threw: the first line of an error's description ("Error: message"), else the
+// thrown value, else the browser's summary.
+std::string ExceptionText(const json& details) {
+    const json& exception = Obj(details, "exception");
+    std::string text = Str(exception, "description");
+    if (text.empty()) {
+        auto value = exception.find("value");
+        if (value != exception.end() && !value->is_null())
+            text = value->is_string() ? value->get<std::string>() : value->dump();
+    }
+    if (text.empty()) text = Str(details, "text");
+    return text.substr(0, text.find('\n'));
+}
+
 } // namespace
+
+TScriptResult ScriptResultOf(const TDevToolsMessage& reply) {
+    TScriptResult result;
+    if (reply.Error) {
+        result.Error = *reply.Error;
+    } else if (reply.Params.contains("exceptionDetails")) {
+        result.Error = ExceptionText(Obj(reply.Params, "exceptionDetails"));
+        if (result.Error.empty()) result.Error = Tr("the script failed");
+    } else {
+        result.Ok = true;
+        const json& value = Obj(reply.Params, "result");
+        if (auto it = value.find("value"); it != value.end()) result.Value = *it;
+    }
+    return result;
+}
 
 TChromiumEngine::TChromiumEngine(std::shared_ptr<TChromiumBrowser> browser) : FBrowser(std::move(browser)) {}
 
@@ -117,6 +148,8 @@ void TChromiumEngine::EnsurePage() {
     if (!FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
     DropPage();
     FApplied.reset();
+    FAppliedPage.reset();
+    FAgent.clear();
     // The browser's first page is used before any other is made: making a page costs a new window.
     FTargetId = FBrowser->TakeFirstPage();
     if (FTargetId.empty())
@@ -151,20 +184,10 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
     };
     std::vector<std::pair<const char*, json>> calls;
 
-    if (changed(&TEngineSettings::BlockImages, false) || changed(&TEngineSettings::BlockVideo, false) ||
-        changed(&TEngineSettings::BlockAudio, false) || changed(&TEngineSettings::NoFrames, false) ||
-        changed(&TEngineSettings::NoPlugins, false)) {
-        json patterns = json::array();
-        if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
-        if (s.BlockVideo || s.BlockAudio)
-            patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
-        if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
-        if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
-        if (patterns.empty())
-            calls.emplace_back("Fetch.disable", json::object());
-        else
-            calls.emplace_back("Fetch.enable", json{{"patterns", patterns}});
-    }
+    const json fetch = FetchParams(s, FPageOptions);
+    if (fetch != (all ? json(nullptr) : FetchParams(old, FAppliedPage.value_or(TPageOptions{}))))
+        calls.emplace_back(fetch.is_null() ? "Fetch.disable" : "Fetch.enable",
+                           fetch.is_null() ? json::object() : fetch);
     if (changed(&TEngineSettings::NoScripts, false))
         calls.emplace_back("Emulation.setScriptExecutionDisabled", json{{"value", s.NoScripts}});
     // A bypassed cache also sends "Pragma: no-cache" and "Cache-Control: no-cache" with every request.
@@ -172,11 +195,13 @@ void TChromiumEngine::ApplySettings(const TEngineSettings& s) {
         calls.emplace_back("Network.setCacheDisabled", json{{"cacheDisabled", s.NoCache}});
     if (changed(&TEngineSettings::HideScrollbars, false))
         calls.emplace_back("Emulation.setScrollbarsHidden", json{{"hidden", s.HideScrollbars}});
-    if (changed(&TEngineSettings::UserAgentToken, std::string())) {
-        std::string agent = FBrowser->UserAgent();
-        if (!s.UserAgentToken.empty()) agent += " " + s.UserAgentToken;
-        calls.emplace_back("Network.setUserAgentOverride", json{{"userAgent", agent}});
-    }
+    std::string agent = FPageOptions.UserAgent;
+    if (agent.empty() && !s.UserAgentToken.empty()) agent = FBrowser->UserAgent() + " " + s.UserAgentToken;
+    if (all ? !agent.empty() : agent != FAgent)
+        calls.emplace_back("Network.setUserAgentOverride",
+                           json{{"userAgent", agent.empty() ? FBrowser->UserAgent() : agent}});
+    FAgent = agent;
+    ApplyPageOptions(calls);
     PageCalls(std::move(calls));
     if (changed(&TEngineSettings::Offline, false)) {
         json conditions = {
@@ -217,6 +242,9 @@ void TChromiumEngine::Navigate(const std::string& url) {
         token = FSite->UserAgentToken();
     }
     ApplySettings(SettingsFromWords(downloadControl, hostFlags, token));
+    SetCookiesFor(url);
+    FAuthOrigin = FPageOptions.Credentials ? OriginOf(url) : std::string();
+    FAuthAnswered.clear();
 
     const std::uint64_t navigation = ++FNavigation;
     FLoadEnded = false;
@@ -309,6 +337,8 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
                        {{"accept", true}, {"promptText", Str(p, "defaultPrompt")}}, FSessionId);
     } else if (m == "Fetch.requestPaused") {
         OnRequestPaused(p);
+    } else if (m == "Fetch.authRequired") {
+        OnAuthRequired(p);
     } else if (m == "Network.requestWillBeSent") {
         const std::string id = Str(p, "requestId");
         if (FInflight.insert(id).second) FLastNetworkChange = std::chrono::steady_clock::now();
@@ -562,14 +592,15 @@ bool TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::
     return cut;
 }
 
-std::int64_t TChromiumEngine::RequestBand(const TBand& band, int width) {
-    json clip = {{"x", 0}, {"y", band.Top}, {"width", width}, {"height", band.Height}, {"scale", 1}};
-    json params = {
-        {"format", "png"},
-        {"optimizeForSpeed", true},
-        {"fromSurface", true},
-        {"captureBeyondViewport", width > FViewWidth || band.Top + band.Height > FViewHeight || band.Top > 0},
-        {"clip", clip}};
+std::int64_t TChromiumEngine::RequestBand(const TBand& band, int left, int top, int width) {
+    const int y = top + band.Top;
+    json clip = {{"x", left}, {"y", y}, {"width", width}, {"height", band.Height}, {"scale", 1}};
+    json params = {{"format", "png"},
+                   {"optimizeForSpeed", true},
+                   {"fromSurface", true},
+                   {"captureBeyondViewport",
+                    left > 0 || left + width > FViewWidth || y + band.Height > FViewHeight || y > 0},
+                   {"clip", clip}};
     return FBrowser->SendAwaited("Page.captureScreenshot", std::move(params), FSessionId);
 }
 
@@ -665,6 +696,11 @@ private:
 } // namespace
 
 std::shared_ptr<const TPageShot> TChromiumEngine::Shoot(int width, int height, const TShotStarted& started) {
+    return ShootArea(0, 0, width, height, started);
+}
+
+std::shared_ptr<const TPageShot> TChromiumEngine::ShootArea(int left, int top, int width, int height,
+                                                            const TShotStarted& started) {
     RequireDocument();
     const int deviceWidth = static_cast<int>(std::lround(std::max(width, 0) * FScale));
     const int deviceHeight = static_cast<int>(std::lround(std::max(height, 0) * FScale));
@@ -684,7 +720,7 @@ std::shared_ptr<const TPageShot> TChromiumEngine::Shoot(int width, int height, c
     try {
         if (started) started(shot);
         for (const TBand& band : bands) {
-            asked = RequestBand(band, width);
+            asked = RequestBand(band, left, top, width);
             std::vector<std::uint8_t> png = ReceiveBand(std::exchange(asked, 0));
             shot->Add({std::move(png), band.DeviceTop, band.DeviceHeight});
         }

@@ -17,8 +17,18 @@
 #include "browser/ChromiumBrowser.h"
 #include "browser/DownloadControl.h"
 #include "browser/Engine.h"
+#include "browser/PageOptions.h"
 
 namespace korvane {
+
+// What a script run in the page gave.
+struct TScriptResult {
+    bool Ok = false;
+    nlohmann::json Value; // its value, when Ok
+    std::string Error;    // what it threw (the first line of the error's text), or why it could not run
+};
+// The result of a Runtime.evaluate reply.
+TScriptResult ScriptResultOf(const TDevToolsMessage& reply);
 
 class TChromiumEngine : public TEngine, private IDevToolsSessionListener {
 public:
@@ -45,6 +55,21 @@ public:
     // The drawing's screenshots as the browser sent them; they are decoded when the picture is put into a
     // bitmap.
     std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {}) override;
+    std::shared_ptr<const TPageShot> ShootArea(int left, int top, int width, int height,
+                                               const TShotStarted& started = {}) override;
+    std::optional<TElementBox> ElementBox(const std::string& selector) override;
+
+    // Headers, user agent, cookies, credentials and media of the following navigations.
+    void SetPageOptions(TPageOptions options) { FPageOptions = std::move(options); }
+    // Runs the script in the loaded page (also when the page's own scripts are kept from running) and hands
+    // its completion value to `done`, once a promise it gives has settled when `awaitPromise`. Never blocks;
+    // the answer comes while the pipe is served, also after the engine has navigated elsewhere (the caller
+    // tells its loads apart). Throws EEngineError without a document.
+    void Evaluate(const std::string& script, bool awaitPromise, std::function<void(TScriptResult)> done);
+    // Runs the script and waits for its value (not for a promise).
+    TScriptResult EvaluateNow(const std::string& script);
+    // The selectors the browser cannot parse, each checked on its own; the page is made when there is none.
+    std::vector<std::string> InvalidSelectors(const std::vector<std::string>& selectors);
 
     TChromiumBrowser& Browser() { return *FBrowser; }
     const std::shared_ptr<TChromiumBrowser>& SharedBrowser() const { return FBrowser; }
@@ -104,7 +129,11 @@ private:
         int DeviceTop, DeviceHeight; // rows of the bitmap
     };
     std::vector<TBand> Bands(int height, int deviceWidth, int deviceHeight) const;
-    std::int64_t RequestBand(const TBand& band, int width);
+    std::int64_t RequestBand(const TBand& band, int left, int top, int width);
+    void ApplyPageOptions(std::vector<std::pair<const char*, nlohmann::json>>& calls);
+
+    void SetCookiesFor(const std::string& url);
+    void OnAuthRequired(const nlohmann::json& params);
     std::vector<std::uint8_t> ReceiveBand(std::int64_t id);
     void ApplyMetrics();
     TDevToolsMessage PageCall(const char* method, nlohmann::json params,
@@ -120,6 +149,11 @@ private:
     std::uint64_t FGeneration = 0;
     bool FPageLost = false; // the renderer crashed: a new page is made at the next navigation
     std::optional<TEngineSettings> FApplied;
+    TPageOptions FPageOptions;
+    std::optional<TPageOptions> FAppliedPage;
+    std::string FAgent;                  // the user agent set on the page; empty: the browser's own
+    std::string FAuthOrigin;             // the server of the load under way, which credentials are for
+    std::set<std::string> FAuthAnswered; // requests that were given the credentials once
     int FViewWidth = 100, FViewHeight = 100;
     std::chrono::milliseconds FDrawTimeout{0};
     int FAmbientChanges = 0;

@@ -30,4 +30,15 @@ std::shared_ptr<const TPageShot> THtmlDocument::Shoot(int width, int height,
     return FEngine->Shoot(width, height, started);
 }
 
+std::shared_ptr<const TPageShot> THtmlDocument::ShootArea(int left, int top, int width, int height,
+                                                          const TShotStarted& started) const {
+    CheckCurrent();
+    return FEngine->ShootArea(left, top, width, height, started);
+}
+
+std::optional<TElementBox> THtmlDocument::ElementBox(const std::string& selector) const {
+    CheckCurrent();
+    return FEngine->ElementBox(selector);
+}
+
 } // namespace korvane

@@ -21,6 +21,10 @@ public:
     void Draw(TBitmap& bitmap, int width, int height) const;
     // The picture Draw would paint, to be put into a bitmap apart from the engine (TEngine::Shoot).
     std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {}) const;
+    // TEngine::ShootArea and TEngine::ElementBox.
+    std::shared_ptr<const TPageShot> ShootArea(int left, int top, int width, int height,
+                                               const TShotStarted& started = {}) const;
+    std::optional<TElementBox> ElementBox(const std::string& selector) const;
 
 private:
     void CheckCurrent() const;

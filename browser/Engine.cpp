@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "browser/EngineError.h"
 #include "imaging/Bitmap.h"
+#include "platform/Translate.h"
 
 namespace korvane {
 namespace {
@@ -37,6 +39,16 @@ std::shared_ptr<const TPageShot> TEngine::Shoot(int width, int height, const TSh
     auto shot = std::make_shared<const TDrawnShot>(std::move(bitmap));
     if (started) started(shot);
     return shot;
+}
+
+std::shared_ptr<const TPageShot> TEngine::ShootArea(int left, int top, int width, int height,
+                                                    const TShotStarted& started) {
+    if (left != 0 || top != 0) throw EEngineError(Tr("This engine draws its view only from the top left"));
+    return Shoot(width, height, started);
+}
+
+std::optional<TElementBox> TEngine::ElementBox(const std::string&) {
+    throw EEngineError(Tr("This engine cannot look elements up"));
 }
 
 } // namespace korvane

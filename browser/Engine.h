@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ public:
 
 // Called with a picture as soon as the engine has begun to take it.
 using TShotStarted = std::function<void(const std::shared_ptr<const TPageShot>&)>;
+
+// An element's border box in page pixels, relative to the document's top left.
+struct TElementBox {
+    double Left = 0, Top = 0, Width = 0, Height = 0;
+};
 
 inline constexpr int READYSTATE_UNINITIALIZED = 0;
 inline constexpr int READYSTATE_LOADING = 1;
@@ -106,6 +112,13 @@ public:
     // when Shoot returns. When taking it fails, Shoot throws and the picture's DrawInto throws the same. By
     // default the picture is drawn at once into a bitmap that it keeps.
     virtual std::shared_ptr<const TPageShot> Shoot(int width, int height, const TShotStarted& started = {});
+    // The picture of (left, top, width, height) of the view, as Shoot takes it. Engines that can only draw
+    // from the view's top left throw EEngineError for any other origin.
+    virtual std::shared_ptr<const TPageShot> ShootArea(int left, int top, int width, int height,
+                                                       const TShotStarted& started = {});
+    // The box of the first element that matches the CSS selector; none when nothing matches. Throws
+    // EEngineError without a document, or for an engine that cannot look elements up.
+    virtual std::optional<TElementBox> ElementBox(const std::string& selector);
 };
 
 } // namespace korvane

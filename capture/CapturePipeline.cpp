@@ -6,7 +6,9 @@
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
 #include "imaging/RowGate.h"
+#include "platform/Translate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <future>
@@ -43,6 +45,29 @@ std::int32_t ScaledSide(std::int32_t pixels, double scale) {
     const double device = std::round(pixels * scale);
     return device > 2147483647.0 ? std::numeric_limits<std::int32_t>::max()
                                  : static_cast<std::int32_t>(device);
+}
+
+struct TArea {
+    int Left, Top, Width, Height;
+};
+
+// The element's box with its padding, in whole page pixels that hold all of it, cut to the page.
+TArea ElementArea(const THtmlDocument& document, const TCaptureSettings& settings, int pageWidth,
+                  int pageHeight) {
+    const std::optional<TElementBox> box = document.ElementBox(settings.Selector);
+    if (!box) throw ENoElementError(FormatText(Tr("no element matched %1"), {settings.Selector}));
+    const double pad = settings.Padding;
+    const auto clamp = [](double v, int limit) {
+        return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+    };
+    const int left = clamp(std::floor(box->Left - pad), pageWidth);
+    const int top = clamp(std::floor(box->Top - pad), pageHeight);
+    const int right = clamp(std::ceil(box->Left + box->Width + pad), pageWidth);
+    const int bottom = clamp(std::ceil(box->Top + box->Height + pad), pageHeight);
+    if (right <= left || bottom <= top || box->Width <= 0 || box->Height <= 0)
+        throw ENoElementError(
+            FormatText(Tr("the element %1 matched has no box on the page"), {settings.Selector}));
+    return {left, top, right - left, bottom - top};
 }
 
 } // namespace
@@ -95,16 +120,21 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
         }
         host.SetWidth(width);
     }
-    TCapturePicture picture;
-    picture.Outcome.Width = ScaledSide(width, settings.Scale);
-    picture.Outcome.Height = ScaledSide(height, settings.Scale);
-    if (settings.Format == TSaveFormat::Jpg) CheckJpegSize(picture.Outcome.Width, picture.Outcome.Height);
     host.SetHeight(height);
-    picture.Shot = document.Shoot(width, height, [&](const std::shared_ptr<const TPageShot>& shot) {
+    const TArea area = settings.Selector.empty() ? TArea{0, 0, width, height}
+                                                 : ElementArea(document, settings, width, height);
+    TCapturePicture picture;
+    picture.Outcome.Width = ScaledSide(area.Width, settings.Scale);
+    picture.Outcome.Height = ScaledSide(area.Height, settings.Scale);
+    if (settings.Format == TSaveFormat::Jpg) CheckJpegSize(picture.Outcome.Width, picture.Outcome.Height);
+    const auto begin = [&](const std::shared_ptr<const TPageShot>& shot) {
         if (!started) return;
         TCapturePicture begun{picture.Outcome, shot};
         started(begun);
-    });
+    };
+    picture.Shot = settings.Selector.empty()
+                       ? document.Shoot(width, height, begin)
+                       : document.ShootArea(area.Left, area.Top, area.Width, area.Height, begin);
     RestViewSize(host);
     return picture;
 }

@@ -27,6 +27,16 @@ struct TCaptureSettings {
     std::string OutputFile;         // when not empty, the exact path to write instead
     double Scale = 1.0;             // device pixels per page pixel: the image is the capture size times this
     std::int32_t MaxAutoHeight = 0; // an automatic height above this is cut to it (0: no cut)
+    // When not empty, the image is only the first element this CSS selector matches, laid out as the whole
+    // page would be, with Padding page pixels around it (as far as the page goes).
+    std::string Selector;
+    int Padding = 0;
+};
+
+// A page without the element the capture is to show.
+class ENoElementError : public Error {
+public:
+    using Error::Error;
 };
 
 struct TCaptureOutcome {
@@ -47,7 +57,8 @@ using TPictureStarted = std::function<void(const TCapturePicture&)>;
 // Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
 // back to its resting size (also when a step fails). `started` gets the picture as soon as it is begun, so
 // that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
-// size out of bounds, and EFormatLimitError for one the format cannot hold.
+// size out of bounds, EFormatLimitError for one the format cannot hold, and ENoElementError when the
+// settings' selector matches no element with a box on the page.
 TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started = {});
 

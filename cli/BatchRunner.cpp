@@ -8,6 +8,7 @@
 #include "capture/CapturePipeline.h"
 #include "capture/DownloadRestrictions.h"
 #include "cli/Addresses.h"
+#include "cli/PageTweaks.h"
 #include "imaging/Bitmap.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -31,6 +32,8 @@ constexpr int kIdleRequests = 2;
 constexpr auto kIdleTime = std::chrono::milliseconds(500);
 constexpr int kLazyViewHeight = 800;
 constexpr auto kLazyPause = std::chrono::milliseconds(150);
+// How often a page is asked whether the element it is waited for has come.
+constexpr auto kElementPoll = std::chrono::milliseconds(50);
 // Puts the picture into a bitmap and writes the file on a worker thread. The outcome is settled, and the
 // bitmap freed, before the wake fd tells the main thread, so the main thread finds the write done when it
 // looks. A stop gives the file up.
@@ -70,7 +73,7 @@ private:
 } // namespace
 
 struct TBatchRunner::Slot {
-    enum class State { Idle, Loading, Settling, Delaying };
+    enum class State { Idle, Loading, Settling, WaitingFor, Preparing, Delaying };
     std::unique_ptr<TBrowserHost> Host;
     TChromiumEngine* Engine = nullptr;
     State Phase = State::Idle;
@@ -81,6 +84,11 @@ struct TBatchRunner::Slot {
     std::optional<Clock::time_point> QuietSince;     // the network has been almost idle since then
     std::optional<Clock::time_point> WaitingForRoom; // ready to be drawn, waiting for memory or slots
     bool ScrollingCut = false;
+    // A script run in the page: answers of an earlier page (another ticket) are dropped.
+    std::uint64_t Ticket = 0;
+    bool Asked = false;
+    std::optional<TScriptResult> Answer;
+    std::size_t Script = 0; // the next preparation script
 };
 
 namespace {
@@ -129,6 +137,7 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
         auto slot = std::make_unique<Slot>();
         auto engine = std::make_unique<TChromiumEngine>(FBrowser);
         engine->SetDeviceScaleFactor(FOptions.Scale);
+        engine->SetPageOptions(FOptions.Page);
         engine->SetDrawTimeout(pageTime);
         slot->Engine = engine.get();
         slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
@@ -139,6 +148,7 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser
         slot->Host->Loaded();
         FSlots.push_back(std::move(slot));
     }
+    FPreparation = PreparationScripts(FOptions);
     // A written file is taken up at once, even while a page is being drawn.
     FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (FWakeFd >= 0) FBrowser->SetExtraWake(FWakeFd, [this] { TakeWrittenFiles(); });
@@ -215,6 +225,9 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     slot.CaptureBy = slot.Deadline - DrawingReserve(FOptions.TimeoutSeconds);
     slot.WaitingForRoom.reset();
     slot.ScrollingCut = false;
+    ++slot.Ticket;
+    slot.Asked = false;
+    slot.Answer.reset();
     FCurrent = result.Argument;
     result.Warnings.clear(); // of an attempt before, in a browser that hung
     const TPageAddress address = ResolvePageAddress(result.Argument);
@@ -296,6 +309,8 @@ void TBatchRunner::Capture(Slot& slot) {
     settings.Format = FOptions.EffectiveFormat();
     settings.Address = result.Url;
     settings.Scale = FOptions.Scale;
+    settings.Selector = FOptions.Selector;
+    settings.Padding = FOptions.Padding;
     result.Path = ClaimPath(result);
 
     // When scrolling through a page that kept growing was cut, so is the page's picture: at the largest
@@ -306,6 +321,8 @@ void TBatchRunner::Capture(Slot& slot) {
     const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
     bool writing = false;
     try {
+        // Animations that came during the delay are finished too: the picture is the same every time.
+        if (FOptions.Page.ReducedMotion) slot.Engine->EvaluateNow(FinishAnimationsScript());
         ShootDocument(*slot.Host, *document, settings, [&](const TCapturePicture& begun) {
             result.Width = begun.Outcome.Width;
             result.Height = begun.Outcome.Height;
@@ -380,7 +397,12 @@ void TBatchRunner::WatchBrowser() {
 
 void TBatchRunner::Loaded(Slot& slot) {
     TPageResult& result = FResults[slot.Job];
-    if (const int status = slot.Host->HttpStatus(); status >= 400)
+    const int status = slot.Host->HttpStatus();
+    // Credentials the page's server asked for and then did not take fail the page: what it shows is no
+    // page of the site's.
+    if (status == 401 && FOptions.Page.Credentials)
+        return Finish(slot, Tr("the server did not accept the credentials (HTTP 401)"));
+    if (status >= 400)
         result.Warnings.push_back(FormatText(Tr("the server answered HTTP %1"), {std::to_string(status)}));
     if (FOptions.Lazy) {
         // Pictures that load only when seen are brought in at the width the page is captured at. A page that
@@ -396,8 +418,84 @@ void TBatchRunner::Loaded(Slot& slot) {
                 Tr("%1: the page kept growing as it was scrolled: scrolling was cut"), {result.Url}));
     }
     slot.QuietSince.reset();
-    slot.Phase = FOptions.WaitIdle ? Slot::State::Settling : Slot::State::Delaying;
+    if (FOptions.WaitIdle)
+        slot.Phase = Slot::State::Settling;
+    else
+        Settled(slot);
+}
+
+void TBatchRunner::Settled(Slot& slot) {
+    if (!FOptions.WaitFor.empty()) {
+        slot.Phase = Slot::State::WaitingFor;
+        slot.WaitUntil = Clock::now(); // the first question goes at once
+        return;
+    }
+    Prepare(slot);
+}
+
+void TBatchRunner::Prepare(Slot& slot) {
+    slot.Script = 0;
+    if (FPreparation.empty()) return StartDelay(slot);
+    slot.Phase = Slot::State::Preparing;
+    RunPreparation(slot);
+}
+
+void TBatchRunner::StartDelay(Slot& slot) {
+    slot.Phase = Slot::State::Delaying;
     slot.WaitUntil = std::min(slot.CaptureBy, Clock::now() + std::chrono::seconds(FOptions.Delay));
+}
+
+void TBatchRunner::Ask(Slot& slot, const std::string& script, bool awaitPromise) {
+    slot.Asked = true;
+    slot.Answer.reset();
+    std::weak_ptr<bool> alive = FAlive;
+    Slot* asking = &slot;
+    slot.Engine->Evaluate(script, awaitPromise, [alive, asking, ticket = slot.Ticket](TScriptResult answer) {
+        if (!alive.expired() && asking->Ticket == ticket) asking->Answer = std::move(answer);
+    });
+}
+
+void TBatchRunner::WaitForElement(Slot& slot) {
+    const auto now = Clock::now();
+    if (slot.Answer) {
+        // A page that is still changing (its document replaced meanwhile) is asked again.
+        const bool shown = slot.Answer->Ok && slot.Answer->Value == true;
+        slot.Answer.reset();
+        slot.Asked = false;
+        if (shown) return Prepare(slot);
+        slot.WaitUntil = now + kElementPoll;
+    }
+    if (now >= slot.CaptureBy)
+        return Finish(slot, FormatText(Tr("no element matched %1"), {FOptions.WaitFor}));
+    if (!slot.Asked && now >= slot.WaitUntil) Ask(slot, ElementShownScript(FOptions.WaitFor), false);
+}
+
+void TBatchRunner::RunPreparation(Slot& slot) {
+    if (slot.Answer) {
+        if (!slot.Answer->Ok)
+            return Finish(slot, FormatText(Tr("the script failed: %1"), {slot.Answer->Error}));
+        slot.Answer.reset();
+        slot.Asked = false;
+        ++slot.Script;
+    }
+    if (slot.Script >= FPreparation.size()) return StartDelay(slot);
+    if (Clock::now() >= slot.CaptureBy)
+        return Finish(slot, FormatText(Tr("the script did not end within the page's time (%1 s)"),
+                                       {std::to_string(FOptions.TimeoutSeconds)}));
+    if (!slot.Asked) Ask(slot, FPreparation[slot.Script], true);
+}
+
+std::vector<std::pair<std::string, std::string>> TBatchRunner::InvalidSelectors() {
+    const auto given = SelectorsToCheck(FOptions);
+    if (given.empty()) return {};
+    std::vector<std::string> selectors;
+    for (const auto& [option, selector] : given)
+        selectors.push_back(selector);
+    const std::vector<std::string> invalid = FSlots.front()->Engine->InvalidSelectors(selectors);
+    std::vector<std::pair<std::string, std::string>> named;
+    for (const auto& entry : given)
+        if (std::find(invalid.begin(), invalid.end(), entry.second) != invalid.end()) named.push_back(entry);
+    return named;
 }
 
 bool TBatchRunner::ReadyToDraw(Slot& slot) {
@@ -444,8 +542,7 @@ void TBatchRunner::Step(Slot& slot) {
                            {std::to_string(
                                std::chrono::duration_cast<std::chrono::seconds>(slot.CaptureBy - slot.Started)
                                    .count())}));
-            slot.Phase = Slot::State::Delaying;
-            slot.WaitUntil = now;
+            Settled(slot);
             return Step(slot);
         case Slot::State::Settling:
             // At most two requests in flight for half a second; a page that never settles is captured as it
@@ -456,15 +553,16 @@ void TBatchRunner::Step(Slot& slot) {
                 slot.QuietSince = std::max(now, slot.Engine->LastNetworkChange());
             }
             if (now >= slot.CaptureBy) {
-                if (!ReadyToDraw(slot)) return;
                 result.Warnings.push_back(Tr("the network was still busy when the time was up"));
-                return Capture(slot);
+                Settled(slot);
+                return Step(slot);
             }
-            if (slot.QuietSince && now - *slot.QuietSince >= kIdleTime) {
-                slot.Phase = Slot::State::Delaying;
-                slot.WaitUntil = std::min(slot.CaptureBy, now + std::chrono::seconds(FOptions.Delay));
-            }
+            if (slot.QuietSince && now - *slot.QuietSince >= kIdleTime) Settled(slot);
             return;
+        case Slot::State::WaitingFor:
+            return WaitForElement(slot);
+        case Slot::State::Preparing:
+            return RunPreparation(slot);
         case Slot::State::Delaying:
             if (now < slot.WaitUntil || !ReadyToDraw(slot)) return;
             return Capture(slot);
@@ -487,7 +585,8 @@ std::chrono::milliseconds TBatchRunner::NextWait() const {
                 std::chrono::duration_cast<std::chrono::milliseconds>(t - now) + std::chrono::milliseconds(1);
             wait = std::min(wait, std::max(ms, std::chrono::milliseconds(0)));
         };
-        if (slot->Phase == Slot::State::Delaying) until(slot->WaitUntil);
+        if (slot->Phase == Slot::State::Delaying || (slot->Phase == Slot::State::WaitingFor && !slot->Asked))
+            until(slot->WaitUntil);
         if (slot->Phase != Slot::State::Idle) until(slot->CaptureBy);
     }
     if (std::any_of(FSlots.begin(), FSlots.end(),

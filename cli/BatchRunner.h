@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include <memory>
 #include <stop_token>
@@ -53,6 +54,9 @@ public:
     // no page is begun any more, the files being written are given up (no part of them stays) and the
     // browser ends; the pages not done then are reported as interrupted.
     std::vector<TPageResult> Run(std::stop_token stop = {});
+    // The selectors of the options that the browser cannot parse, with the option that gave each; asked of
+    // the browser before any page loads.
+    std::vector<std::pair<std::string, std::string>> InvalidSelectors();
     bool Interrupted() const { return FInterrupted; }
 
 private:
@@ -65,6 +69,12 @@ private:
     std::string ClaimPath(TPageResult& result);
     void Loaded(Slot& slot);
     bool ReadyToDraw(Slot& slot);
+    void Settled(Slot& slot);
+    void Prepare(Slot& slot);
+    void StartDelay(Slot& slot);
+    void Ask(Slot& slot, const std::string& script, bool awaitPromise);
+    void WaitForElement(Slot& slot);
+    void RunPreparation(Slot& slot);
     // After a page command found no answer: true when the browser hung and was replaced (the pages under way,
     // this one among them, then start again), false when the page alone is to blame.
     bool ReplaceBrowserIfHung();
@@ -82,6 +92,7 @@ private:
     void Report();
 
     TCliOptions FOptions;
+    std::vector<std::string> FPreparation; // scripts run in every page before it is measured
     std::shared_ptr<TChromiumBrowser> FBrowser;
     std::vector<std::unique_ptr<Slot>> FSlots;
     std::vector<Write> FWrites;

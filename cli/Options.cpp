@@ -1,6 +1,7 @@
 #include "Options.h"
 #include "platform/Translate.h"
 
+#include "cli/CookiesFile.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/IntegerText.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -53,7 +55,33 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           --activex-download is the same as --plugins)
       --cache             let the pages of one run share what they download (by default,
                           as in the window, every page is fetched fresh while images load)
-      --hide-scrollbars   capture the page without scroll bars
+            --hide-scrollbars   capture the page without scroll bars
+      --hide SELECTOR     make the elements that match invisible; the layout stays
+                          (may be given more than once)
+      --remove SELECTOR   take the elements that match out of the layout
+      --hide-consent      hide the cookie-consent dialogs of the common consent
+                          platforms and undo the scroll lock they leave
+      --style CSS, --style-file FILE
+                          add a style sheet to each page once it has loaded
+      --script JS, --script-file FILE
+                          run a script in each page once it has loaded (also with
+                          --no-scripts); a promise it gives is waited for, an error
+                          it throws fails the page
+      --wait-for SELECTOR wait until an element matches and has a box
+      --selector SELECTOR capture only the first element that matches
+      --padding N         pixels of the page around --selector's element (default 0)
+      --header "NAME: VALUE"
+                          send the header with every request (more than once: more
+                          headers)
+      --user-agent TEXT   the user agent to send instead of the browser's
+      --cookie NAME=VALUE a cookie for each page's own host (more than once: more)
+      --cookies FILE      cookies from a cookies.txt file (Netscape format)
+      --auth USER:PASSWORD
+                          answer the page's own server when it asks for a login
+                          (HTTP basic or digest); never sent to another server
+      --dark              pages see prefers-color-scheme: dark
+      --reduced-motion    pages see prefers-reduced-motion: reduce, and animations
+                          are finished before the picture
       --view              open each image when written
       --settings FILE     take the options from a settings file of the window
   -q, --quiet             no progress line
@@ -198,6 +226,53 @@ void ApplySettingsFile(TCliOptions& o, const std::string& path) {
     o.Security.ActiveXDownload = stored.Boolean("security", "axdl", false);
 }
 
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t') || u == 0x7F;
+    });
+}
+
+std::string Selector(const std::string& option, const std::string& value) {
+    if (TrimText(value).empty()) throw EUsageError(FormatText(Tr("option %1 needs a selector"), {option}));
+    return value;
+}
+
+std::pair<std::string, std::string> Header(const std::string& value) {
+    static constexpr std::string_view kTokenMarks = "!#$%&'*+-.^_`|~";
+    const auto colon = value.find(':');
+    const std::string name(TrimText(std::string_view(value).substr(0, colon)));
+    const bool token = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || kTokenMarks.find(c) != std::string_view::npos;
+    });
+    if (colon == std::string::npos || !token || HasControlCharacter(value))
+        throw EUsageError(
+            FormatText(Tr("invalid value '%1' for %2: expected NAME: VALUE"), {value, "--header"}));
+    return {name, std::string(TrimText(std::string_view(value).substr(colon + 1)))};
+}
+
+std::pair<std::string, std::string> Cookie(const std::string& value) {
+    const auto eq = value.find('=');
+    const std::string name(TrimText(std::string_view(value).substr(0, eq)));
+    const std::string content = eq == std::string::npos
+                                    ? std::string()
+                                    : std::string(TrimText(std::string_view(value).substr(eq + 1)));
+    if (eq == std::string::npos || !IsCookieName(name) || !IsCookieValue(content))
+        throw EUsageError(
+            FormatText(Tr("invalid value '%1' for %2: expected NAME=VALUE"), {value, "--cookie"}));
+    return {name, content};
+}
+
+TCredentials Credentials(const std::string& value) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos || colon == 0 || HasControlCharacter(value))
+        throw EUsageError(
+            FormatText(Tr("invalid value '%1' for %2: expected USER:PASSWORD"), {value, "--auth"}));
+    return {value.substr(0, colon), value.substr(colon + 1)};
+}
+
+constexpr std::size_t kMaxScriptFile = 16u << 20;
+
 double ScaleFactor(const std::string& value) {
     double f = 0;
     auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), f);
@@ -233,6 +308,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--wait-idle", [&] { o.WaitIdle = true; }},
         {"--lazy", [&] { o.Lazy = true; }},
         {"--strict", [&] { o.Strict = true; }},
+        {"--hide-consent", [&] { o.HideConsent = true; }},
+        {"--dark", [&] { o.Page.Dark = true; }},
+        {"--reduced-motion", [&] { o.Page.ReducedMotion = true; }},
         {"--quiet", [&] { o.Quiet = true; }},
         {"-q", [&] { o.Quiet = true; }},
         {"--help", [&] { o.Help = true; }},
@@ -259,6 +337,37 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
              o.MemoryBytes = std::int64_t{PositiveNumber("--memory", v, 64, 1 << 24)} << 20;
          }},
         {"--settings", [&](const std::string&) {}}, // read before everything else
+        {"--hide", [&](const std::string& v) { o.Hide.push_back(Selector("--hide", v)); }},
+        {"--remove", [&](const std::string& v) { o.Remove.push_back(Selector("--remove", v)); }},
+        {"--wait-for", [&](const std::string& v) { o.WaitFor = Selector("--wait-for", v); }},
+        {"--selector", [&](const std::string& v) { o.Selector = Selector("--selector", v); }},
+        {"--padding", [&](const std::string& v) { o.Padding = PositiveNumber("--padding", v, 0, 10000); }},
+        {"--style", [&](const std::string& v) { o.Styles.push_back(v); }},
+        {"--style-file",
+         [&](const std::string& v) {
+             o.Styles.push_back(ReadOptionFile("--style-file", v, kMaxScriptFile));
+         }},
+        {"--script", [&](const std::string& v) { o.Scripts.push_back(v); }},
+        {"--script-file",
+         [&](const std::string& v) {
+             o.Scripts.push_back(ReadOptionFile("--script-file", v, kMaxScriptFile));
+         }},
+        {"--header", [&](const std::string& v) { o.Page.Headers.push_back(Header(v)); }},
+        {"--user-agent",
+         [&](const std::string& v) {
+             if (TrimText(v).empty() || HasControlCharacter(v))
+                 throw EUsageError(
+                     FormatText(Tr("invalid value '%1' for %2: expected the text of a user agent"),
+                                {v, "--user-agent"}));
+             o.Page.UserAgent = v;
+         }},
+        {"--cookie", [&](const std::string& v) { o.Page.HostCookies.push_back(Cookie(v)); }},
+        {"--cookies",
+         [&](const std::string& v) {
+             for (auto& cookie : ReadCookiesFile(v))
+                 o.Page.Cookies.push_back(std::move(cookie));
+         }},
+        {"--auth", [&](const std::string& v) { o.Page.Credentials = Credentials(v); }},
     };
 
     // The settings file goes first so that every option given beside it wins.
@@ -325,6 +434,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         if (!IsWritableDirectory(folder))
             throw EUsageError(FormatText(Tr("the folder of '%1' is not writable"), {o.OutputFile}));
     }
+    if (o.Padding > 0 && o.Selector.empty())
+        throw EUsageError(Tr("--padding is the room around the element of --selector: give --selector"));
     if (o.Delay >= o.TimeoutSeconds)
         throw EUsageError(
             FormatText(Tr("--delay %1 leaves no time of --timeout %2 for the page: give a longer "
@@ -346,6 +457,21 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (!o.OutputDir.empty() && !IsWritableDirectory(o.OutputDir))
         throw EUsageError(FormatText(Tr("output folder '%1' is not writable"), {o.OutputDir}));
     return o;
+}
+
+std::string ReadOptionFile(const std::string& option, const std::string& path, std::size_t limit) {
+    std::string text;
+    try {
+        text = ReadWholeFile(path, limit);
+    } catch (const EFileError& e) {
+        if (e.Cause() != 0)
+            throw EUsageError(
+                FormatText(Tr("cannot read '%1' for %2 (%3)"), {path, option, std::strerror(e.Cause())}));
+        throw EUsageError(FormatText(Tr("cannot read '%1' for %2"), {path, option}));
+    }
+    if (text.find('\0') != std::string::npos)
+        throw EUsageError(FormatText(Tr("'%1' for %2 is not a text file"), {path, option}));
+    return text;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 // The command line of korvane-capture.
+#include "browser/PageOptions.h"
 #include "capture/CaptureSize.h"
 #include "capture/DownloadRestrictions.h"
 #include "capture/OutputPath.h"
@@ -33,6 +34,16 @@ struct TCliOptions {
     bool WaitIdle = false;
     bool Lazy = false;
     bool Strict = false; // a page that has not loaded completely in its time fails
+    // What is done to every page once it has loaded (and settled): wait for an element, add the style sheets
+    // (hidden elements, removed ones, consent dialogs, the given sheets), run the scripts in order.
+    std::string WaitFor;
+    std::vector<std::string> Hide, Remove;
+    bool HideConsent = false;
+    std::vector<std::string> Styles;  // style sheet texts
+    std::vector<std::string> Scripts; // script texts
+    std::string Selector;             // the image is just this element
+    int Padding = 0;
+    TPageOptions Page; // headers, user agent, cookies, credentials, media
     bool Quiet = false;
     bool Help = false;
     bool Version = false;
@@ -59,6 +70,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args);
 // Reads a list of addresses: one a line, "#" starts a comment line, blank lines are skipped. Throws
 // EUsageError for a file that cannot be read or is not text.
 std::vector<std::string> ReadUrlList(const std::string& path);
+
+// The text of a file an option names; throws EUsageError naming the option when it cannot be read or is not
+// text.
+std::string ReadOptionFile(const std::string& option, const std::string& path, std::size_t limit);
 
 const char* UsageText();
 

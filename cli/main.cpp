@@ -120,6 +120,19 @@ int main(int argc, char** argv) {
 
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
     TBatchRunner runner(options, TChromiumBrowser::Shared());
+    // A selector the browser cannot parse would fail every page: the run does not begin.
+    try {
+        const auto invalid = runner.InvalidSelectors();
+        for (const auto& [option, selector] : invalid)
+            console.Err(FormatText(Tr("invalid CSS selector for %1: %2"), {option, selector}));
+        if (!invalid.empty()) {
+            console.Summary(Tr("Try 'korvane-capture --help'."));
+            return 2;
+        }
+    } catch (const std::exception& e) {
+        console.Err(e.what());
+        return 1;
+    }
     if (progress) runner.OnProgress = [&](const TBatchProgress& p) { console.Progress(p); };
     runner.OnResult = [&](const TPageResult& r) {
         for (const auto& note : r.Notes)

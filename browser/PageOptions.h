@@ -1,0 +1,43 @@
+#pragma once
+// What a page is loaded with beyond the host's download-control word: request headers, a user agent of its
+// own, cookies, credentials for the page's server, and emulated media features.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvane {
+
+// A cookie as a cookies file holds it.
+struct TCookie {
+    std::string Name, Value;
+    std::string Domain;   // without a leading dot
+    bool HostOnly = true; // for Domain alone, not for its subdomains
+    std::string Path = "/";
+    bool Secure = false, HttpOnly = false;
+    double Expires = 0; // seconds since 1970; 0: until the browser ends
+    bool operator==(const TCookie&) const = default;
+};
+
+struct TCredentials {
+    std::string User, Password;
+    bool operator==(const TCredentials&) const = default;
+};
+
+struct TPageOptions {
+    std::vector<std::pair<std::string, std::string>> Headers;     // sent with every request of the page
+    std::string UserAgent;                                        // replaces the browser's own when not empty
+    std::vector<std::pair<std::string, std::string>> HostCookies; // name, value: for each page's own host
+    std::vector<TCookie> Cookies;
+    // Answered when the page's own server (its scheme, host and port) asks, once a request; never to another.
+    std::optional<TCredentials> Credentials;
+    bool Dark = false;          // prefers-color-scheme: dark
+    bool ReducedMotion = false; // prefers-reduced-motion: reduce
+    bool operator==(const TPageOptions&) const = default;
+};
+
+// The origin ("scheme://host[:port]", the default port left out) of an http or https address; empty for
+// other addresses.
+std::string OriginOf(const std::string& url);
+
+} // namespace korvane
