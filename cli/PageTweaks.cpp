@@ -67,16 +67,19 @@ std::vector<std::string> PreparationScripts(const TCliOptions& o) {
         std::string script = "(function(css,consent){var s=new CSSStyleSheet();s.replaceSync(css);"
                              "document.adoptedStyleSheets=document.adoptedStyleSheets.concat([s]);";
         if (o.HideConsent)
-            script += "consent.forEach(function(q){try{document.querySelectorAll(q).forEach(function(e){"
-                      "e.style.setProperty('display','none','important')})}catch(x){}});"
+            script += "try{document.querySelectorAll(consent).forEach(function(e){"
+                      "e.style.setProperty('display','none','important')})}catch(x){}"
                       "[document.documentElement,document.body].forEach(function(e){if(!e)return;"
                       "var c=getComputedStyle(e);if(c.overflowY==='hidden'||c.overflowY==='clip')"
                       "e.style.setProperty('overflow-y','visible','important');if(c.position==='fixed'){"
                       "e.style.setProperty('position','static','important');"
                       "e.style.setProperty('top','auto','important')}});";
-        script += "return 0})(" + Quoted(css) + "," +
-                  nlohmann::json(o.HideConsent ? ConsentSelectors() : std::vector<std::string>{}).dump() +
-                  ")";
+        // One look-up for the whole list (the browser takes every selector of it, a test makes sure).
+        std::string consent;
+        if (o.HideConsent)
+            for (const auto& s : ConsentSelectors())
+                consent += (consent.empty() ? "" : ",") + s;
+        script += "return 0})(" + Quoted(css) + "," + Quoted(consent) + ")";
         scripts.push_back(std::move(script));
     }
     scripts.insert(scripts.end(), o.Scripts.begin(), o.Scripts.end());

@@ -1,11 +1,14 @@
 #include "cli/Options.h"
+#include "cli/CookiesFile.h"
 #include "platform/Files.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -218,4 +221,138 @@ TEST(CliOptions, SettingsFilesAreCheckedLikeOptions) {
     EXPECT_EQ(message("[option]\r\ndelay=0x0A\r\ncapturewith=1\r\ncapanywidth=16384\r\n"), "accepted");
     // Unused values are not looked at: the "any" width of a list set to a fixed item.
     EXPECT_EQ(message("[option]\r\ncapturewith=4\r\ncapanywidth=0\r\n"), "accepted");
+}
+
+namespace {
+std::string UsageMessage(std::vector<std::string> args) {
+    try {
+        ParseCommandLine(args);
+    } catch (const EUsageError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+} // namespace
+
+TEST(CliOptions, PageOptionsAreTakenAsGivenAndBadOnesRefused) {
+    Scratch s;
+    const std::string script = (s.dir / "script.js").string(), style = (s.dir / "style.css").string();
+    std::ofstream(script) << "window.done = 1;";
+    std::ofstream(style) << "p{color:red}";
+    const auto o = Parse({"--hide",
+                          ".a",
+                          "--hide",
+                          ".b",
+                          "--remove",
+                          "#c",
+                          "--hide-consent",
+                          "--style",
+                          "x{}",
+                          "--style-file",
+                          style,
+                          "--script",
+                          "1",
+                          "--script-file",
+                          script,
+                          "--wait-for",
+                          "#w",
+                          "--selector",
+                          "main",
+                          "--padding",
+                          "8",
+                          "--header",
+                          "X-One:  a: b ",
+                          "--user-agent",
+                          "Agent/1",
+                          "--cookie",
+                          "k=v=w",
+                          "--auth",
+                          "ann:p:w",
+                          "--dark",
+                          "--reduced-motion",
+                          "u"});
+    EXPECT_EQ(o.Hide, (std::vector<std::string>{".a", ".b"}));
+    EXPECT_EQ(o.Remove, std::vector<std::string>{"#c"});
+    EXPECT_TRUE(o.HideConsent);
+    EXPECT_EQ(o.Styles, (std::vector<std::string>{"x{}", "p{color:red}"}));
+    EXPECT_EQ(o.Scripts, (std::vector<std::string>{"1", "window.done = 1;"}));
+    EXPECT_EQ(o.WaitFor, "#w");
+    EXPECT_EQ(o.Selector, "main");
+    EXPECT_EQ(o.Padding, 8);
+    EXPECT_EQ(o.Page.Headers, (std::vector<std::pair<std::string, std::string>>{{"X-One", "a: b"}}));
+    EXPECT_EQ(o.Page.UserAgent, "Agent/1");
+    EXPECT_EQ(o.Page.HostCookies, (std::vector<std::pair<std::string, std::string>>{{"k", "v=w"}}));
+    ASSERT_TRUE(o.Page.Credentials);
+    EXPECT_EQ(o.Page.Credentials->User, "ann");
+    EXPECT_EQ(o.Page.Credentials->Password, "p:w");
+    EXPECT_TRUE(o.Page.Dark && o.Page.ReducedMotion);
+
+    EXPECT_EQ(UsageMessage({"--header", "NoColon", "u"}),
+              "invalid value 'NoColon' for --header: expected NAME: VALUE");
+    EXPECT_NE(UsageMessage({"--header", "Bad Name: v", "u"}).find("--header"), std::string::npos);
+    EXPECT_NE(UsageMessage({"--header", "X: a\r\nInjected: b", "u"}).find("--header"), std::string::npos);
+    EXPECT_EQ(UsageMessage({"--cookie", "novalue", "u"}),
+              "invalid value 'novalue' for --cookie: expected NAME=VALUE");
+    EXPECT_NE(UsageMessage({"--cookie", "a=b; c=d", "u"}).find("--cookie"), std::string::npos);
+    EXPECT_NE(UsageMessage({"--auth", "nocolon", "u"}).find("USER:PASSWORD"), std::string::npos);
+    EXPECT_EQ(UsageMessage({"--hide", " ", "u"}), "option --hide needs a selector");
+    EXPECT_NE(UsageMessage({"--padding", "4", "u"}).find("--selector"), std::string::npos);
+    const std::string missing = (s.dir / "missing.js").string();
+    EXPECT_EQ(UsageMessage({"--script-file", missing, "u"}),
+              "cannot read '" + missing + "' for --script-file (No such file or directory)");
+    EXPECT_NE(UsageMessage({"--style-file", s.dir.string(), "u"}).find("for --style-file"),
+              std::string::npos);
+}
+
+TEST(CliOptions, CookiesFilesInTheNetscapeFormat) {
+    const auto cookies = ParseCookiesText("# Netscape HTTP Cookie File\r\n"
+                                          "\n"
+                                          ".Example.org\tTRUE\t/\tTRUE\t1900000000\tsid\tabc\r\n"
+                                          "#HttpOnly_host.test\tFALSE\t/app\tFALSE\t0\tonly\t\n",
+                                          "c.txt");
+    ASSERT_EQ(cookies.size(), 2u);
+    EXPECT_EQ(cookies[0], (TCookie{"sid", "abc", "example.org", false, "/", true, false, 1900000000}));
+    EXPECT_EQ(cookies[1], (TCookie{"only", "", "host.test", true, "/app", false, true, 0}));
+
+    auto message = [](std::string_view text) {
+        try {
+            ParseCookiesText(text, "c.txt");
+        } catch (const EUsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(message("# comment\nexample.org TRUE / FALSE 0 a b\n").substr(0, 28),
+              "cookies file 'c.txt', line 2");
+    EXPECT_NE(message("a.test\tYES\t/\tFALSE\t0\tn\tv\n").find("'YES' is neither TRUE nor FALSE"),
+              std::string::npos);
+    EXPECT_NE(message("a.test\tTRUE\t/\tFALSE\tsoon\tn\tv\n").find("expiry"), std::string::npos);
+    EXPECT_NE(message("a.test\tTRUE\tnoslash\tFALSE\t0\tn\tv\n").find("path"), std::string::npos);
+    EXPECT_NE(message("a.test\tTRUE\t/\tFALSE\t0\tn;x\tv\n").find("cookie name"), std::string::npos);
+    EXPECT_EQ(message("ok.test\tTRUE\t/\tFALSE\t0\tn\tv\nbad"),
+              "cookies file 'c.txt', line 2: expected 7 "
+              "fields separated by tabs (domain, subdomains, "
+              "path, secure, expiry, name, value)");
+    Scratch s;
+    const std::string missing = (s.dir / "none.txt").string();
+    EXPECT_EQ(UsageMessage({"--cookies", missing, "u"}),
+              "cannot read '" + missing + "' for --cookies (No such file or directory)");
+}
+
+TEST(CliOptions, EveryOptionOfTheHelpIsTakenAndInTheManualPage) {
+    const std::string help = UsageText();
+    const std::string manual = korvane::ReadWholeFile(KORVANE_SOURCE_DIR "/packaging/korvane-capture.1");
+    std::set<std::string> names;
+    for (std::size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+        const std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+        names.insert(help.substr(at, end - at));
+    }
+    EXPECT_GE(names.size(), 40u);
+    for (const auto& name : names) {
+        EXPECT_EQ(UsageMessage({name}).find("unknown option"), std::string::npos) << name;
+        std::string escaped;
+        for (const char c : name)
+            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(manual.find(escaped), std::string::npos) << name << " is not in the manual page";
+    }
 }

@@ -137,7 +137,7 @@ TEST_F(PageTweaks, HiddenElementsKeepTheirRoomRemovedOnesGiveItUp) {
     const auto removed = Capture("/stripes.html", {"--remove", "#b", "--remove", "#nothing"}, "removed.bmp");
     EXPECT_EQ(hidden.Height, 930);
     EXPECT_EQ(hidden.Pixel(500, 150), kRed);
-        EXPECT_EQ(hidden.Pixel(500, 450), kWhite);
+    EXPECT_EQ(hidden.Pixel(500, 450), kWhite);
     // Nor does the child that asks to be seen show: no pixel of its text is drawn.
     for (int y = 300; y < 320; ++y)
         for (int x = 0; x < 200; ++x)
@@ -152,7 +152,7 @@ TEST_F(PageTweaks, WaitForAnElementThatComesLateOrFailWhenItNeverDoes) {
     EXPECT_EQ(image.Height, 180);
     EXPECT_EQ(image.Pixel(500, 120), kGreen);
 
-    const Outcome o = Run({"--delay", "0", "--timeout", "3", "--wait-for", "#never", "--output",
+    const Outcome o = Run({"--delay", "0", "--timeout", "5", "--wait-for", "#never", "--output",
                            folder.Dir().string(), Url("/late.html"), Url("/stripes.html")});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(Url("/late.html") + ": no element matched #never"), std::string::npos) << o.err;
@@ -244,10 +244,10 @@ TEST_F(PageTweaks, ScriptsAndStylesRunAfterTheLoad) {
     EXPECT_NE(thrown.err.find(Url("/scripted.html") + ": the script failed: Error: no luck"),
               std::string::npos)
         << thrown.err;
-    const Outcome unsettled = Run({"--delay", "0", "--timeout", "2", "--script", "new Promise(function(){})",
+    const Outcome unsettled = Run({"--delay", "0", "--timeout", "6", "--script", "new Promise(function(){})",
                                    "-o", File("unsettled.bmp"), Url("/echo")});
     EXPECT_EQ(unsettled.status, 1);
-    EXPECT_NE(unsettled.err.find("the script did not end within the page's time (2 s)"), std::string::npos)
+    EXPECT_NE(unsettled.err.find("the script did not end within the page's time (6 s)"), std::string::npos)
         << unsettled.err;
 }
 
