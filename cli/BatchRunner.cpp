@@ -168,6 +168,7 @@ struct TBatchRunner::Write {
     std::future<void> Done;
     std::thread Worker;
     std::int64_t Bytes = 0;
+    Clock::time_point Begun = Clock::now(); // the file's making, while the rest of the picture comes
 };
 
 struct TBatchRunner::Pending {
@@ -230,6 +231,7 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     slot.Answer.reset();
     FCurrent = result.Argument;
     result.Warnings.clear(); // of an attempt before, in a browser that hung
+    result.LoadSeconds = result.CaptureSeconds = result.WriteSeconds = 0;
     const TPageAddress address = ResolvePageAddress(result.Argument);
     if (!address.Error.empty()) return Finish(slot, address.Error);
     result.Url = address.Url;
@@ -258,6 +260,7 @@ void TBatchRunner::Finish(std::size_t job, Clock::time_point started, std::strin
     TPageResult& result = FResults[job];
     result.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.Captured = reason.empty();
+
     result.Reason = std::move(reason);
     ++FDone;
     // A page given up because the run was told to stop is not a failure of its own.
@@ -287,6 +290,7 @@ void TBatchRunner::CheckWrites() {
         it = FWrites.erase(it);
         done.Worker.join(); // it has no more to do than to end
         FBytesInUse -= done.Bytes;
+        FResults[done.Job].WriteSeconds = std::chrono::duration<double>(Clock::now() - done.Begun).count();
         Finish(done.Job, done.Started, std::move(reason));
         StartPendingWrites();
     }
@@ -319,6 +323,7 @@ void TBatchRunner::Capture(Slot& slot) {
         settings.MaxAutoHeight = static_cast<std::int32_t>(kMaxCaptureHeight / FOptions.Scale);
     // Measuring and drawing end with the page's time, all calls together.
     const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
+    const auto measured = Clock::now();
     bool writing = false;
     try {
         // Animations that came during the delay are finished too: the picture is the same every time.
@@ -326,6 +331,7 @@ void TBatchRunner::Capture(Slot& slot) {
         ShootDocument(*slot.Host, *document, settings, [&](const TCapturePicture& begun) {
             result.Width = begun.Outcome.Width;
             result.Height = begun.Outcome.Height;
+            result.CaptureSeconds = std::chrono::duration<double>(Clock::now() - measured).count();
             // The picture is decoded, encoded and written on a worker while the rest of it comes and while
             // the slot loads the next page, once there is room in memory for its bitmap.
             const std::int64_t stride = (std::int64_t{begun.Outcome.Width} * 3 + 3) / 4 * 4;
@@ -398,6 +404,8 @@ void TBatchRunner::WatchBrowser() {
 void TBatchRunner::Loaded(Slot& slot) {
     TPageResult& result = FResults[slot.Job];
     const int status = slot.Host->HttpStatus();
+    result.HttpStatus = status;
+    result.LoadSeconds = std::chrono::duration<double>(Clock::now() - slot.Started).count();
     // Credentials the page's server asked for and then did not take fail the page: what it shows is no
     // page of the site's.
     if (status == 401 && FOptions.Page.Credentials)
@@ -622,7 +630,7 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
     FStarted = Clock::now();
     FResults.clear();
     for (const auto& url : FOptions.Urls)
-        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, {}, 0, 0});
+        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, {}, 0, 0, 0, 0, 0, 0});
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {

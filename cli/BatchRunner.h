@@ -32,7 +32,12 @@ struct TPageResult {
     std::vector<std::string> Warnings; // e.g. an HTTP status of 400 or more
     std::vector<std::string> Notes;    // e.g. the file got a numbered name
     double Seconds = 0;
-    int Attempts = 0; // 2 when it was begun again in a new browser
+    int Attempts = 0;   // 2 when it was begun again in a new browser
+    int HttpStatus = 0; // of the page's document; 0 when none came
+
+    // Parts of Seconds: until the page had loaded, its measuring until its picture began, and the file's
+    // making (while the rest of the picture comes).
+    double LoadSeconds = 0, CaptureSeconds = 0, WriteSeconds = 0;
 };
 
 struct TBatchProgress {

@@ -82,6 +82,11 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --dark              pages see prefers-color-scheme: dark
       --reduced-motion    pages see prefers-reduced-motion: reduce, and animations
                           are finished before the picture
+            --shard K/N         capture only the K-th of N shares of the list (K from 0): the
+                          i-th distinct URL belongs to share i mod N
+      --manifest FILE     append a line of JSON for each page as it ends (JSON Lines)
+      --resume            with --manifest: skip the pages it says were captured whose
+                          files are still there with their size
       --view              open each image when written
       --settings FILE     take the options from a settings file of the window
   -q, --quiet             no progress line
@@ -309,6 +314,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--lazy", [&] { o.Lazy = true; }},
         {"--strict", [&] { o.Strict = true; }},
         {"--hide-consent", [&] { o.HideConsent = true; }},
+        {"--resume", [&] { o.Resume = true; }},
         {"--dark", [&] { o.Page.Dark = true; }},
         {"--reduced-motion", [&] { o.Page.ReducedMotion = true; }},
         {"--quiet", [&] { o.Quiet = true; }},
@@ -368,6 +374,20 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
                  o.Page.Cookies.push_back(std::move(cookie));
          }},
         {"--auth", [&](const std::string& v) { o.Page.Credentials = Credentials(v); }},
+        {"--manifest", [&](const std::string& v) { o.ManifestFile = v; }},
+        {"--shard",
+         [&](const std::string& v) {
+             const auto slash = v.find('/');
+             const std::int64_t index = DecimalNumber(v.substr(0, slash)).value_or(-1);
+             const std::int64_t count =
+                 slash == std::string::npos ? -1 : DecimalNumber(v.substr(slash + 1)).value_or(-1);
+             if (index < 0 || count < 1 || count > 1000000 || index >= count)
+                 throw EUsageError(FormatText(Tr("invalid value '%1' for %2: expected K/N with N from 1 to "
+                                                 "1000000 and K from 0 to N-1"),
+                                              {v, "--shard"}));
+             o.ShardIndex = static_cast<int>(index);
+             o.ShardCount = static_cast<int>(count);
+         }},
     };
 
     // The settings file goes first so that every option given beside it wins.
@@ -434,6 +454,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         if (!IsWritableDirectory(folder))
             throw EUsageError(FormatText(Tr("the folder of '%1' is not writable"), {o.OutputFile}));
     }
+    if (o.Resume && o.ManifestFile.empty())
+        throw EUsageError(Tr("--resume reads the manifest of the run before: give --manifest"));
+    if (!o.ManifestFile.empty() && DirectoryExists(o.ManifestFile))
+        throw EUsageError(
+            FormatText(Tr("--manifest names the folder '%1': give a file name"), {o.ManifestFile}));
     if (o.Padding > 0 && o.Selector.empty())
         throw EUsageError(Tr("--padding is the room around the element of --selector: give --selector"));
     if (o.Delay >= o.TimeoutSeconds)

@@ -44,6 +44,10 @@ struct TCliOptions {
     std::string Selector;             // the image is just this element
     int Padding = 0;
     TPageOptions Page; // headers, user agent, cookies, credentials, media
+    // This process's share of the list: the i-th distinct URL (from 0) belongs to shard i mod Count.
+    int ShardIndex = 0, ShardCount = 1;
+    std::string ManifestFile; // a line of JSON a page, appended as each ends
+    bool Resume = false;      // skip the pages the manifest says are captured and whose files are there
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

@@ -1,7 +1,9 @@
 // korvane-capture: whole web pages as image files, from the command line.
 #include "browser/ChromiumBrowser.h"
 #include "cli/BatchRunner.h"
+#include "cli/Manifest.h"
 #include "cli/Options.h"
+#include "platform/Errors.h"
 #include "platform/Signals.h"
 #include "platform/Text.h"
 #include "platform/Translate.h"
@@ -9,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <poll.h>
 #include <set>
 #include <stop_token>
@@ -117,6 +120,56 @@ int main(int argc, char** argv) {
         console.Err(FormatText(Tr("skipping %1 repeated URLs"),
                                {std::to_string(options.Urls.size() - unique.size())}));
     options.Urls = std::move(unique);
+    // This process's share: the same for the same list on every machine.
+    if (options.ShardCount > 1) {
+        std::vector<std::string> share;
+        for (std::size_t i = 0; i < options.Urls.size(); ++i)
+            if (i % options.ShardCount == static_cast<std::size_t>(options.ShardIndex))
+                share.push_back(options.Urls[i]);
+        options.Urls = std::move(share);
+    }
+
+    std::unique_ptr<TManifestWriter> manifest;
+    std::size_t skipped = 0;
+    if (!options.ManifestFile.empty()) {
+        TManifestContents earlier;
+        try {
+            if (options.Resume) earlier = ReadManifest(options.ManifestFile);
+            const std::string shard = options.ShardCount > 1 ? std::to_string(options.ShardIndex) + "/" +
+                                                                   std::to_string(options.ShardCount)
+                                                             : std::string();
+            manifest = std::make_unique<TManifestWriter>(options.ManifestFile, shard);
+        } catch (const std::exception& e) {
+            console.Err(MessageWithCause(e));
+            return 2;
+        }
+        for (const auto& warning : earlier.Warnings)
+            console.Err(Tr("warning: ") + warning);
+        std::vector<std::string> left;
+        for (auto& url : options.Urls) {
+            if (!AlreadyCaptured(earlier, url)) {
+                left.push_back(std::move(url));
+                continue;
+            }
+            ++skipped;
+            try {
+                manifest->AppendSkipped(url, earlier.Pages.at(url));
+            } catch (const std::exception& e) {
+                console.Err(FormatText(Tr("cannot write the manifest: %1"), {MessageWithCause(e)}));
+                return 1;
+            }
+        }
+        options.Urls = std::move(left);
+        if (skipped > 0 && !options.Quiet)
+            console.Err(FormatText(Tr("note: skipping %1 pages the manifest says are captured"),
+                                   {std::to_string(skipped)}));
+    }
+    if (options.Urls.empty()) {
+        if (!options.Quiet)
+            console.Summary(FormatText(Tr("captured %1, failed %2, skipped %3, %4 s"),
+                                       {"0", "0", std::to_string(skipped), "0.0"}));
+        return 0;
+    }
 
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
     TBatchRunner runner(options, TChromiumBrowser::Shared());
@@ -134,7 +187,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (progress) runner.OnProgress = [&](const TBatchProgress& p) { console.Progress(p); };
+    static const char* const kFormatNames[] = {"bmp", "jpg", "png"};
+    const std::string formatName = kFormatNames[static_cast<int>(options.EffectiveFormat())];
+    bool manifestFailed = false;
     runner.OnResult = [&](const TPageResult& r) {
+        if (manifest && !manifestFailed) {
+            try {
+                manifest->Append(r, r.Captured ? "captured" : "failed", formatName);
+            } catch (const std::exception& e) {
+                manifestFailed = true;
+                console.Err(FormatText(Tr("cannot write the manifest: %1"), {MessageWithCause(e)}));
+            }
+        }
         for (const auto& note : r.Notes)
             console.Err(Tr("note: ") + note);
         for (const auto& warning : r.Warnings)
@@ -169,9 +233,13 @@ int main(int argc, char** argv) {
         RaiseDefault(TerminationSignal());
         return 1;
     }
-    if (!options.Quiet)
+    if (!options.Quiet && skipped > 0)
+        console.Summary(FormatText(Tr("captured %1, failed %2, skipped %3, %4 s"),
+                                   {std::to_string(captured), std::to_string(results.size() - captured),
+                                    std::to_string(skipped), OneDecimal(seconds)}));
+    else if (!options.Quiet)
         console.Summary(FormatText(
             Tr("captured %1, failed %2, %3 s"),
             {std::to_string(captured), std::to_string(results.size() - captured), OneDecimal(seconds)}));
-    return captured == results.size() ? 0 : 1;
+    return captured == results.size() && !manifestFailed ? 0 : 1;
 }

@@ -356,3 +356,17 @@ TEST(CliOptions, EveryOptionOfTheHelpIsTakenAndInTheManualPage) {
         EXPECT_NE(manual.find(escaped), std::string::npos) << name << " is not in the manual page";
     }
 }
+
+TEST(CliOptions, ShardsAndResumingRuns) {
+    const auto o = Parse({"--shard", "2/5", "--manifest", "m.jsonl", "--resume", "u"});
+    EXPECT_EQ(o.ShardIndex, 2);
+    EXPECT_EQ(o.ShardCount, 5);
+    EXPECT_EQ(o.ManifestFile, "m.jsonl");
+    EXPECT_TRUE(o.Resume);
+    for (const char* bad : {"4/4", "-1/3", "x", "1/0", "1", "1/", "/3", "0/3/4"})
+        EXPECT_NE(UsageMessage({"--shard", bad, "u"}).find("invalid value"), std::string::npos) << bad;
+    EXPECT_EQ(UsageMessage({"--resume", "u"}),
+              "--resume reads the manifest of the run before: give --manifest");
+    Scratch s;
+    EXPECT_NE(UsageMessage({"--manifest", s.dir.string(), "u"}).find("folder"), std::string::npos);
+}
