@@ -61,36 +61,7 @@ json FetchParams(const TEngineSettings& s, const TPageOptions& page) {
     return {{"patterns", patterns}, {"handleAuthRequests", page.Credentials.has_value()}};
 }
 
-// The text of what a script threw: the first line of an error's description ("Error: message"), else the
-// thrown value, else the browser's summary.
-std::string ExceptionText(const json& details) {
-    const json& exception = Obj(details, "exception");
-    std::string text = Str(exception, "description");
-    if (text.empty()) {
-        auto value = exception.find("value");
-        if (value != exception.end() && !value->is_null())
-            text = value->is_string() ? value->get<std::string>() : value->dump();
-    }
-    if (text.empty()) text = Str(details, "text");
-    return text.substr(0, text.find('\n'));
-}
-
 } // namespace
-
-TScriptResult ScriptResultOf(const TDevToolsMessage& reply) {
-    TScriptResult result;
-    if (reply.Error) {
-        result.Error = *reply.Error;
-    } else if (reply.Params.contains("exceptionDetails")) {
-        result.Error = ExceptionText(Obj(reply.Params, "exceptionDetails"));
-        if (result.Error.empty()) result.Error = Tr("the script failed");
-    } else {
-        result.Ok = true;
-        const json& value = Obj(reply.Params, "result");
-        if (auto it = value.find("value"); it != value.end()) result.Value = *it;
-    }
-    return result;
-}
 
 TChromiumEngine::TChromiumEngine(std::shared_ptr<TChromiumBrowser> browser) : FBrowser(std::move(browser)) {}
 
@@ -457,9 +428,13 @@ void TChromiumEngine::EndBusyScript() {
         PageCall("Runtime.evaluate", {{"expression", "0"}, {"returnByValue", true}, {"silent", true}},
                  kBusyProbeTimeout);
     } catch (const EEngineError&) {
-        if (FBrowser->Running() && !FSessionId.empty())
-            FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
+        EndScript();
     }
+}
+
+void TChromiumEngine::EndScript() {
+    if (FBrowser->Running() && !FSessionId.empty())
+        FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
 }
 
 void TChromiumEngine::Stop() {
@@ -494,8 +469,7 @@ std::int32_t TChromiumEngine::EvaluateInteger(const std::string& what, const std
         throw;
     } catch (const EEngineError& e) {
         // A script that never yields keeps the page from answering: end it so the page can be used again.
-        if (FBrowser->Running() && !FSessionId.empty())
-            FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
+        EndScript();
         throw EEngineError(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
     }
     if (reply.Params.contains("exceptionDetails"))

@@ -27,8 +27,6 @@ struct TScriptResult {
     nlohmann::json Value; // its value, when Ok
     std::string Error;    // what it threw (the first line of the error's text), or why it could not run
 };
-// The result of a Runtime.evaluate reply.
-TScriptResult ScriptResultOf(const TDevToolsMessage& reply);
 
 class TChromiumEngine : public TEngine, private IDevToolsSessionListener {
 public:
@@ -118,6 +116,8 @@ private:
     void OnLifecycle(const std::string& loaderId, const std::string& name);
     void OnRequestPaused(const nlohmann::json& params);
     void EndBusyScript();
+    // Ends whatever script the page runs (one that never yields keeps the page from answering).
+    void EndScript();
     void Complete();
     void FailLoad(const std::string& text);
     void PostStatus(std::string text);

@@ -2,6 +2,8 @@
 // agent, cookies, credentials, emulated media, scripts run in the page and elements looked up in it.
 #include "browser/ChromiumEngine.h"
 
+#include <algorithm>
+
 #include "browser/EngineError.h"
 #include "browser/JsonFields.h"
 #include "platform/Text.h"
@@ -34,6 +36,35 @@ json HeaderObject(const std::vector<std::pair<std::string, std::string>>& header
 json MediaFeatures(const TPageOptions& page) {
     return json::array({{{"name", "prefers-color-scheme"}, {"value", page.Dark ? "dark" : ""}},
                         {{"name", "prefers-reduced-motion"}, {"value", page.ReducedMotion ? "reduce" : ""}}});
+}
+
+// The text of what a script threw: the first line of an error's description ("Error: message"), else the
+// thrown value, else the browser's summary.
+std::string ExceptionText(const json& details) {
+    const json& exception = Obj(details, "exception");
+    std::string text = Str(exception, "description");
+    if (text.empty()) {
+        auto value = exception.find("value");
+        if (value != exception.end() && !value->is_null())
+            text = value->is_string() ? value->get<std::string>() : value->dump();
+    }
+    if (text.empty()) text = Str(details, "text");
+    return text.substr(0, text.find('\n'));
+}
+
+TScriptResult ScriptResultOf(const TDevToolsMessage& reply) {
+    TScriptResult result;
+    if (reply.Error) {
+        result.Error = *reply.Error;
+    } else if (reply.Params.contains("exceptionDetails")) {
+        result.Error = ExceptionText(Obj(reply.Params, "exceptionDetails"));
+        if (result.Error.empty()) result.Error = Tr("the script failed");
+    } else {
+        result.Ok = true;
+        const json& value = Obj(reply.Params, "result");
+        if (auto it = value.find("value"); it != value.end()) result.Value = *it;
+    }
+    return result;
 }
 
 bool IsWebAddress(const std::string& url) {
@@ -118,8 +149,7 @@ TScriptResult TChromiumEngine::EvaluateNow(const std::string& script) {
         reply = PageCall("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}});
     } catch (const EEngineError&) {
         // A script that never yields keeps the page from answering: end it so the page can be used again.
-        if (FBrowser->Running() && !FSessionId.empty())
-            FBrowser->Send("Runtime.terminateExecution", json::object(), FSessionId);
+        EndScript();
         throw;
     }
     return ScriptResultOf(reply);
@@ -149,13 +179,14 @@ std::optional<TElementBox> TChromiumEngine::ElementBox(const std::string& select
         "(function(s){var e=document.querySelector(s);if(!e)return null;var r=e.getBoundingClientRect();"
         "return [r.left+scrollX,r.top+scrollY,r.width,r.height]})(" +
         json(selector).dump() + ")");
-    if (!result.Ok) throw EEngineError(FormatText(Tr("Looking up %1 failed: %2"), {selector, result.Error}));
+    const auto failed = [&](const std::string& why) {
+        return EEngineError(FormatText(Tr("Looking up %1 failed: %2"), {selector, why}));
+    };
+    if (!result.Ok) throw failed(result.Error);
     if (result.Value.is_null()) return std::nullopt;
-    if (!result.Value.is_array() || result.Value.size() != 4)
-        throw EEngineError(FormatText(Tr("Looking up %1 failed: %2"), {selector, Tr("no box")}));
-    for (const auto& v : result.Value)
-        if (!v.is_number())
-            throw EEngineError(FormatText(Tr("Looking up %1 failed: %2"), {selector, Tr("no box")}));
+    if (!result.Value.is_array() || result.Value.size() != 4 ||
+        !std::all_of(result.Value.begin(), result.Value.end(), [](const auto& v) { return v.is_number(); }))
+        throw failed(Tr("no box"));
     return TElementBox{result.Value[0].get<double>(), result.Value[1].get<double>(),
                        result.Value[2].get<double>(), result.Value[3].get<double>()};
 }
