@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "browser/ChromiumProcess.h"
+#include "browser/DevToolsAddress.h"
 #include "browser/EngineError.h"
+#include "browser/WebSocketTransport.h"
 #include "platform/Translate.h"
 
 namespace korvane {
@@ -26,27 +28,6 @@ int MillisUntil(Clock::time_point deadline) {
 std::string Seconds(std::chrono::milliseconds ms) {
     auto s = ms.count() / 1000;
     return s >= 1 ? std::to_string(s) + " s" : std::to_string(ms.count()) + " ms";
-}
-
-// write(2) with SIGPIPE held back, so that a browser that went away shows as EPIPE, not as a dead program.
-ssize_t WriteNoSigpipe(int fd, const char* data, std::size_t size) {
-    sigset_t pipeSet, old;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
-    sigpending(&pending);
-    const bool wasPending = sigismember(&pending, SIGPIPE);
-    ssize_t n = ::write(fd, data, size);
-    const int err = errno;
-    if (n < 0 && err == EPIPE && !wasPending) {
-        timespec zero{};
-        sigtimedwait(&pipeSet, nullptr, &zero);
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    errno = err;
-    return n;
 }
 
 } // namespace
@@ -96,30 +77,27 @@ std::string TChromiumBrowser::ProfileDir() const {
 }
 
 void TChromiumBrowser::CloseFds() {
-    if (!FProcess) {
-        // Pipes attached by a test belong to us; a started browser's belong to its process.
-        if (FReadFd >= 0) ::close(FReadFd);
-        if (FWriteFd >= 0 && FWriteFd != FReadFd) ::close(FWriteFd);
-    }
-    FReadFd = FWriteFd = -1;
+    // A transport that is handing out its messages goes once it has handed them out.
+    if (FReceiving)
+        FRetired = std::move(FTransport);
+    else
+        FTransport.reset();
 }
 
 void TChromiumBrowser::AttachPipes(int readFd, int writeFd) {
     Shutdown();
-    FReader.Reset();
-    FReadFd = readFd;
-    FWriteFd = writeFd;
+    // Pipes attached by a test belong to us; a started browser's belong to its process.
+    FTransport = MakePipeTransport(readFd, writeFd, true);
     ++FGeneration;
     if (FPipeChanged) FPipeChanged();
 }
 
 void TChromiumBrowser::Start() {
     if (Running()) return;
+    if (Remote()) return StartRemote();
     FProcess = TChromiumProcess::Start(FOptions.Path, FOptions.ExtraArguments);
-    FReader.Reset();
     FLastHeard = Clock::now();
-    FReadFd = FProcess->ReadFd();
-    FWriteFd = FProcess->WriteFd();
+    FTransport = MakePipeTransport(FProcess->ReadFd(), FProcess->WriteFd(), false);
     ++FGeneration;
     if (FPipeChanged) FPipeChanged();
     try {
@@ -138,6 +116,32 @@ void TChromiumBrowser::Start() {
     }
 }
 
+void TChromiumBrowser::StartRemote() {
+    std::string error;
+    const auto address = ParseDevToolsAddress(FOptions.Endpoint, &error);
+    if (!address)
+        throw EEngineError(FormatText(Tr("cannot use the browser at %1: %2"), {FOptions.Endpoint, error}));
+    if (FStop.stop_requested()) throw EEngineStopped();
+    FTransport = ConnectDevTools(*address, FOptions.StartTimeout).Transport;
+    FLastHeard = Clock::now();
+    ++FGeneration;
+    if (FPipeChanged) FPipeChanged();
+    try {
+        TDevToolsMessage version =
+            Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
+        if (auto it = version.Params.find("userAgent"); it != version.Params.end() && it->is_string())
+            FUserAgent = it->get<std::string>();
+        if (FUserAgent.empty()) throw EEngineError(Tr("it gave no user agent"));
+    } catch (const EEngineStopped&) {
+        Shutdown();
+        throw;
+    } catch (const EEngineError& e) {
+        Shutdown();
+        throw EEngineError(FormatText(Tr("The browser at %1 does not answer as a browser: %2"),
+                                      {FOptions.Endpoint, e.what()}));
+    }
+}
+
 bool TChromiumBrowser::Answers(std::chrono::milliseconds timeout) {
     if (!Running()) return false;
     const auto deadline = FCallDeadline;
@@ -153,7 +157,7 @@ bool TChromiumBrowser::Answers(std::chrono::milliseconds timeout) {
 }
 
 std::string TChromiumBrowser::TakeFirstPage() {
-    if (!Running() || FFirstPageTaken == FGeneration) return {};
+    if (!Running() || Remote() || FFirstPageTaken == FGeneration) return {};
     FFirstPageTaken = FGeneration;
     const TDevToolsMessage reply = Call("Target.getTargets", nlohmann::json::object());
     auto infos = reply.Params.is_object() ? reply.Params.find("targetInfos") : reply.Params.end();
@@ -200,26 +204,6 @@ void TChromiumBrowser::Lose(const std::string& reason) {
     if (FPipeChanged) FPipeChanged();
 }
 
-void TChromiumBrowser::WriteAll(std::string_view bytes) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!bytes.empty()) {
-        ssize_t n = WriteNoSigpipe(FWriteFd, bytes.data(), bytes.size());
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{FWriteFd, POLLOUT, 0};
-            if (::poll(&p, 1, MillisUntil(deadline)) > 0 && !(p.revents & (POLLERR | POLLHUP))) continue;
-            Lose(Tr("The browser stopped reading its commands"));
-            throw EEngineError(Tr("The browser stopped reading its commands"));
-        }
-        Lose(Tr("The browser ended unexpectedly"));
-        throw EEngineError(Tr("The browser ended unexpectedly"));
-    }
-}
-
 std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params,
                                     const std::string& sessionId, TReplyHandler handler) {
     if (!Running()) throw EEngineError(Tr("The browser is not running"));
@@ -227,12 +211,12 @@ std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json para
     nlohmann::json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!sessionId.empty()) message["sessionId"] = sessionId;
     std::string text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    text.push_back('\0');
     FPending.emplace(id, std::move(handler));
     try {
-        WriteAll(text);
-    } catch (...) {
+        FTransport->SendMessage(std::move(text));
+    } catch (const EEngineError& e) {
         FPending.erase(id);
+        Lose(e.what());
         throw;
     }
     return id;
@@ -298,14 +282,29 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
 
 void TChromiumBrowser::ReadAndDispatch() {
     if (!Running()) return;
-    auto result = FReader.ReadFrom(FReadFd);
-    FLastHeard = Clock::now();
-    FReader.Drain([this](std::string_view m) { Dispatch(m); });
-    if (FReader.Oversized()) {
-        FMalformed += FReader.Oversized();
-        FReader.Reset();
+    std::string why;
+    IDevToolsTransport* transport = FTransport.get();
+    const std::size_t oversized = transport->Oversized();
+    FReceiving = true;
+    TDevToolsReader::TReadResult result;
+    try {
+        result = transport->Receive(
+            [this](std::string_view m) {
+                if (FTransport) Dispatch(m); // nothing more of a browser lost meanwhile
+            },
+            &why);
+    } catch (...) {
+        FReceiving = false;
+        throw;
     }
-    if (result == TDevToolsReader::TReadResult::Closed) {
+    FReceiving = false;
+    FMalformed += transport->Oversized() - oversized;
+    FRetired.reset();
+    if (!FTransport) return;
+    FLastHeard = Clock::now();
+    if (result == TDevToolsReader::TReadResult::Closed && !why.empty()) {
+        Lose(Remote() ? why + " (" + FOptions.Endpoint + ")" : why);
+    } else if (result == TDevToolsReader::TReadResult::Closed) {
         std::string how;
         if (FProcess) {
             for (int i = 0; i < 50 && !FProcess->HasExited(&how); ++i)
@@ -367,7 +366,7 @@ void TChromiumBrowser::RunQueued() {
 void TChromiumBrowser::ProcessIncoming() {
     FWakeRequested = false;
     if (Running()) {
-        pollfd p{FReadFd, POLLIN, 0};
+        pollfd p{PipeFd(), POLLIN, 0};
         if (::poll(&p, 1, 0) > 0) ReadAndDispatch();
     }
     RunQueued();
@@ -388,7 +387,7 @@ bool TChromiumBrowser::WaitIncoming(std::chrono::milliseconds timeout) {
 
 int TChromiumBrowser::PollPipe(int milliseconds, bool& extraRan) {
     if (FStop.stop_requested()) return 0;
-    pollfd p[3] = {{FReadFd, POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
+    pollfd p[3] = {{PipeFd(), POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
     // An fd below 0 is ignored by poll.
     const int r = ::poll(p, 3, milliseconds);
     if (r <= 0) return r;

@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "browser/DevToolsReader.h"
+#include "browser/DevToolsTransport.h"
 
 namespace korvane {
 
@@ -43,6 +44,9 @@ class TChromiumBrowser {
 public:
     struct TOptions {
         std::string Path = "/usr/bin/chromium";
+        // A browser that runs elsewhere (ws: or http: address of its DevTools server): connected to instead
+        // of started. Empty: our own browser.
+        std::string Endpoint;
         std::vector<std::string> ExtraArguments;
         std::chrono::milliseconds CallTimeout{30000};
         std::chrono::milliseconds StartTimeout{30000};
@@ -70,7 +74,10 @@ public:
     bool StopRequested() const { return FStop.stop_requested(); }
     // Starts the browser unless it runs. Throws EEngineError (e.g. the browser is not installed).
     void Start();
-    bool Running() const { return FReadFd >= 0; }
+    bool Running() const { return FTransport != nullptr; }
+    // Whether the browser is one that runs elsewhere: it is not ours to end, its first page is not ours to
+    // take, and what we make in it we remove.
+    bool Remote() const { return !FOptions.Endpoint.empty(); }
     // Counts browser processes started; a page compares it to know its target belongs to a dead browser.
     std::uint64_t Generation() const { return FGeneration; }
     // Ends the browser now (kills its processes, removes its profile). Pending calls fail.
@@ -88,7 +95,9 @@ public:
     // The page the browser opened at start, the first time it is asked for (later: empty, make a new page).
     std::string TakeFirstPage();
 
-    int PipeFd() const { return FReadFd; }
+    int PipeFd() const { return FTransport ? FTransport->Fd() : -1; }
+    // Readable once the stop token is stopped (-1 before a token was set).
+    int StopFd() const { return FStopFd; }
     // Handles whatever has arrived, without blocking, then runs queued work (host callbacks).
     void ProcessIncoming();
     // Waits up to `timeout` for the pipe (returns at once when work is queued), then ProcessIncoming().
@@ -138,17 +147,19 @@ private:
     void ReadAndDispatch();
     int PollPipe(int milliseconds, bool& extraRan);
     void Dispatch(std::string_view text);
-    void WriteAll(std::string_view bytes);
+    void StartRemote();
     void Lose(const std::string& reason);
     void RunQueued();
     void CloseFds();
 
     TOptions FOptions;
     std::unique_ptr<TChromiumProcess> FProcess;
-    int FReadFd = -1, FWriteFd = -1;
+    std::unique_ptr<IDevToolsTransport> FTransport;
+    std::unique_ptr<IDevToolsTransport> FRetired; // lost while its messages were handed out; goes after
+    bool FReceiving = false;
     std::uint64_t FGeneration = 0;
     std::int64_t FNextId = 1;
-    TDevToolsReader FReader;
+
     std::map<std::int64_t, TReplyHandler> FPending;
     std::map<std::int64_t, TDevToolsMessage> FArrived; // replies of SendAwaited commands not yet awaited
     std::optional<std::chrono::steady_clock::time_point> FCallDeadline;

@@ -43,6 +43,8 @@ std::string ShortUrl(const std::string& url) {
 
 // How long a page may take to answer before it counts as kept busy by a script.
 constexpr std::chrono::milliseconds kBusyProbeTimeout{500};
+// How long a context of ours may take to go when the browser is left.
+constexpr std::chrono::milliseconds kReleaseTimeout{5000};
 
 // Object and embed elements are kept from loading by the document's policy.
 constexpr const char* kNoPluginsPolicy = "object-src 'none'";
@@ -70,18 +72,30 @@ TChromiumEngine::~TChromiumEngine() {
     DropPage();
 }
 
-void TChromiumEngine::DropPage() {
-    if (FSessionId.empty()) return;
-    FBrowser->RemoveListener(FSessionId);
-    if (FBrowser->Running() && FGeneration == FBrowser->Generation() && !FTargetId.empty()) {
+void TChromiumEngine::DropPage(bool wait) {
+    if (!FSessionId.empty()) FBrowser->RemoveListener(FSessionId);
+    if (FBrowser->Running() && FGeneration == FBrowser->Generation()) {
         try {
-            FBrowser->Send("Target.closeTarget", {{"targetId", FTargetId}});
+            if (!FTargetId.empty() && !FSessionId.empty())
+                FBrowser->Send("Target.closeTarget", {{"targetId", FTargetId}});
+            // The context goes with its pages; its disposal is awaited when the browser is to be left clean
+            // now.
+            if (!FContextId.empty() && wait)
+                FBrowser->Call("Target.disposeBrowserContext", {{"browserContextId", FContextId}}, {},
+                               kReleaseTimeout);
+            else if (!FContextId.empty())
+                FBrowser->Send("Target.disposeBrowserContext", {{"browserContextId", FContextId}});
         } catch (const EEngineError&) {
         }
     }
     FSessionId.clear();
     FTargetId.clear();
+    FContextId.clear();
     FPageLost = false;
+}
+
+void TChromiumEngine::ReleasePage() {
+    DropPage(true);
 }
 
 void TChromiumEngine::Shutdown() {
@@ -116,13 +130,32 @@ void TChromiumEngine::PageCalls(std::vector<std::pair<const char*, json>> calls)
 
 void TChromiumEngine::EnsurePage() {
     FBrowser->Start();
-    if (!FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
+    // In a browser that runs elsewhere, a page that was navigated is not used again unless its context is
+    // to be kept: its cookies, cache and storage go with it.
+    const bool used = FBrowser->Remote() && FContextPerPage && FPageUsed;
+    if (!used && !FSessionId.empty() && FGeneration == FBrowser->Generation() && !FPageLost) return;
     DropPage();
     FApplied.reset();
     FAppliedPage.reset();
     FAgent.clear();
-    // The browser's first page is used before any other is made: making a page costs a new window.
-    FTargetId = FBrowser->TakeFirstPage();
+    FPageUsed = false;
+    if (FBrowser->Remote()) {
+        // Our pages are made in a context of our own, which the browser removes when our connection ends
+        // however it ends; downloads are denied in it alone (the browser is not ours to change).
+        FContextId = Str(FBrowser->Call("Target.createBrowserContext", {{"disposeOnDetach", true}}).Params,
+                         "browserContextId");
+        FGeneration = FBrowser->Generation();
+        if (FContextId.empty()) throw EEngineError(Tr("The browser made no page to load into"));
+        FBrowser->Send("Browser.setDownloadBehavior",
+                       {{"behavior", "deny"}, {"browserContextId", FContextId}});
+        FTargetId = Str(
+            FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", FContextId}})
+                .Params,
+            "targetId");
+    } else {
+        // The browser's first page is used before any other is made: making a page costs a new window.
+        FTargetId = FBrowser->TakeFirstPage();
+    }
     if (FTargetId.empty())
         FTargetId =
             Str(FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"newWindow", true}}).Params,
@@ -198,7 +231,8 @@ void TChromiumEngine::Navigate(const std::string& url) {
         throw;
     }
     // A script that keeps the page busy would hold up the next navigation as well.
-    if (FNavigation > 0) EndBusyScript();
+    if (FNavigation > 0 && FPageUsed) EndBusyScript();
+    FPageUsed = true;
 
     std::uint32_t downloadControl = 0, hostFlags = 0;
     std::string token;

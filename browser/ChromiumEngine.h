@@ -57,6 +57,13 @@ public:
                                                const TShotStarted& started = {}) override;
     std::optional<TElementBox> ElementBox(const std::string& selector) override;
 
+    // In a browser that runs elsewhere every navigation gets a new page in a browser context of its own,
+    // unless told to keep one for all (cache, cookies and storage are then shared by this engine's pages).
+    void SetContextPerPage(bool fresh) { FContextPerPage = fresh; }
+    // Closes the page and waits until its context is gone: the browser is left as it was found.
+    void ReleasePage();
+    // The page crashed, was closed or lost with its browser since it was navigated.
+    bool PageGone() const { return FPageLost || FSessionId.empty(); }
     // Headers, user agent, cookies, credentials and media of the following navigations.
     void SetPageOptions(TPageOptions options) { FPageOptions = std::move(options); }
     // Runs the script in the loaded page (also when the page's own scripts are kept from running) and hands
@@ -110,7 +117,7 @@ private:
     void OnBrowserLost(const std::string& reason) override;
 
     void EnsurePage();
-    void DropPage();
+    void DropPage(bool wait = false);
     void ApplySettings(const TEngineSettings& settings);
     void OnNavigateReply(std::uint64_t navigation, TDevToolsMessage& reply);
     void OnLifecycle(const std::string& loaderId, const std::string& name);
@@ -146,6 +153,9 @@ private:
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     IEngineSite* FSite = nullptr;
     std::string FTargetId, FSessionId;
+    std::string FContextId; // the browser context of our own the page is in (a browser that runs elsewhere)
+    bool FContextPerPage = true;
+    bool FPageUsed = false; // navigated since it was made
     std::uint64_t FGeneration = 0;
     bool FPageLost = false; // the renderer crashed: a new page is made at the next navigation
     std::optional<TEngineSettings> FApplied;

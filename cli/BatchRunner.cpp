@@ -72,8 +72,20 @@ private:
 };
 } // namespace
 
+struct TBatchRunner::Endpoint {
+    std::string Name; // "local", or the address given
+    std::shared_ptr<TChromiumBrowser> Browser;
+    std::optional<Clock::time_point> ProbeSent; // a question to a silent browser
+    // A browser that runs elsewhere and cannot be reached now: tried again from NextTry on, until it has
+    // been gone for a page's time.
+    std::optional<Clock::time_point> DownSince;
+    Clock::time_point NextTry;
+    std::string DownReason;
+};
+
 struct TBatchRunner::Slot {
     enum class State { Idle, Loading, Settling, WaitingFor, Preparing, Delaying };
+    Endpoint* Home = nullptr;
     std::unique_ptr<TBrowserHost> Host;
     TChromiumEngine* Engine = nullptr;
     State Phase = State::Idle;
@@ -100,6 +112,8 @@ std::chrono::milliseconds DrawingReserve(int timeoutSeconds) {
 // does not answer within its time hangs (it is stopped, or starved) and is replaced.
 constexpr auto kQuietBeforeProbe = std::chrono::seconds(2);
 constexpr auto kProbeTime = std::chrono::seconds(3);
+// How often a browser that runs elsewhere and could not be reached is tried again.
+constexpr auto kReconnectPause = std::chrono::seconds(1);
 } // namespace
 
 std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number) {
@@ -128,30 +142,45 @@ std::string TBatchRunner::ClaimPath(TPageResult& result) {
 }
 
 TBatchRunner::TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser)
-    : FOptions(std::move(options)), FBrowser(std::move(browser)) {
+    : TBatchRunner(std::move(options), std::vector<std::shared_ptr<TChromiumBrowser>>{std::move(browser)}) {}
+
+TBatchRunner::TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<TChromiumBrowser>> browsers)
+    : FOptions(std::move(options)) {
     // No single call to the browser may outlast a page's own time.
     const auto pageTime = std::chrono::milliseconds(std::int64_t{FOptions.TimeoutSeconds} * 1000);
-    FBrowser->SetCallTimeout(std::min(FBrowser->Options().CallTimeout, pageTime));
     const int slots = std::max(1, std::min<int>(FOptions.Jobs, static_cast<int>(FOptions.Urls.size())));
-    for (int i = 0; i < slots; ++i) {
-        auto slot = std::make_unique<Slot>();
-        auto engine = std::make_unique<TChromiumEngine>(FBrowser);
-        engine->SetDeviceScaleFactor(FOptions.Scale);
-        engine->SetPageOptions(FOptions.Page);
-        engine->SetDrawTimeout(pageTime);
-        slot->Engine = engine.get();
-        slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
-        using O = TDownloadControlOption;
-        slot->Host->SetDownloadOptions(
-            {O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
-        slot->Host->SetUserInterfaceOptions({});
-        slot->Host->Loaded();
-        FSlots.push_back(std::move(slot));
+    for (auto& browser : browsers) {
+        auto endpoint = std::make_unique<Endpoint>();
+        endpoint->Name = browser->Remote() ? browser->Options().Endpoint : std::string("local");
+        browser->SetCallTimeout(std::min(browser->Options().CallTimeout, pageTime));
+        endpoint->Browser = std::move(browser);
+        FEndpoints.push_back(std::move(endpoint));
     }
+    for (int i = 0; i < slots; ++i)
+        for (auto& endpoint : FEndpoints) {
+            auto slot = std::make_unique<Slot>();
+            slot->Home = endpoint.get();
+            auto engine = std::make_unique<TChromiumEngine>(endpoint->Browser);
+            // Pages in a browser that runs elsewhere share nothing, unless the cache is to be kept.
+            engine->SetContextPerPage(!FOptions.Cache);
+            engine->SetDeviceScaleFactor(FOptions.Scale);
+            engine->SetPageOptions(FOptions.Page);
+            engine->SetDrawTimeout(pageTime);
+            slot->Engine = engine.get();
+            slot->Host = std::make_unique<TBrowserHost>(std::move(engine), "wb");
+            using O = TDownloadControlOption;
+            slot->Host->SetDownloadOptions(
+                {O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
+            slot->Host->SetUserInterfaceOptions({});
+            slot->Host->Loaded();
+            FSlots.push_back(std::move(slot));
+        }
     FPreparation = PreparationScripts(FOptions);
     // A written file is taken up at once, even while a page is being drawn.
     FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (FWakeFd >= 0) FBrowser->SetExtraWake(FWakeFd, [this] { TakeWrittenFiles(); });
+    if (FWakeFd >= 0)
+        for (auto& endpoint : FEndpoints)
+            endpoint->Browser->SetExtraWake(FWakeFd, [this] { TakeWrittenFiles(); });
 }
 
 void TBatchRunner::TakeWrittenFiles() {
@@ -202,7 +231,8 @@ void TBatchRunner::StartPendingWrites() {
 
 TBatchRunner::~TBatchRunner() {
     FAlive.reset();
-    FBrowser->SetExtraWake(-1, {});
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->SetExtraWake(-1, {});
     for (auto& write : FWrites)
         write.Worker.join();
     if (FWakeFd >= 0) ::close(FWakeFd);
@@ -232,6 +262,8 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
     FCurrent = result.Argument;
     result.Warnings.clear(); // of an attempt before, in a browser that hung
     result.LoadSeconds = result.CaptureSeconds = result.WriteSeconds = 0;
+    result.Browser = slot.Home->Name;
+    FPlaces[job] = {slot.Home, slot.Home->Browser->Generation()};
     const TPageAddress address = ResolvePageAddress(result.Argument);
     if (!address.Error.empty()) return Finish(slot, address.Error);
     result.Url = address.Url;
@@ -253,7 +285,27 @@ void TBatchRunner::Start(Slot& slot, std::size_t job) {
 
 void TBatchRunner::Finish(Slot& slot, std::string reason) {
     slot.Phase = Slot::State::Idle;
+    if (!reason.empty() && RetryElsewhere(slot.Job, reason)) return;
     Finish(slot.Job, slot.Started, std::move(reason));
+}
+
+bool TBatchRunner::RetryElsewhere(std::size_t job, const std::string& reason) {
+    // Only a browser that runs elsewhere goes away under a page for reasons not the page's: a connection
+    // lost, a browser restarted, a page's process gone. A page of our own browser that dies keeps its
+    // failure (the browser is begun anew by the next page).
+    TPageResult& result = FResults[job];
+    const JobPlace place = FPlaces[job];
+    if (!place.On || !place.On->Browser->Remote() || result.Attempts >= 2 || FStop.stop_requested())
+        return false;
+    const bool lost = !place.On->Browser->Running() || place.On->Browser->Generation() != place.Generation;
+    const bool pageGone = std::any_of(FSlots.begin(), FSlots.end(), [&](const auto& s) {
+        return s->Home == place.On && s->Job == job && s->Engine->PageGone();
+    });
+    if (!lost && !pageGone) return false;
+    result.Notes.push_back(
+        FormatText(Tr("%1: %2: begun again on another browser"), {result.Argument, reason}));
+    FRetry.push_back(job);
+    return true;
 }
 
 void TBatchRunner::Finish(std::size_t job, Clock::time_point started, std::string reason) {
@@ -291,7 +343,9 @@ void TBatchRunner::CheckWrites() {
         done.Worker.join(); // it has no more to do than to end
         FBytesInUse -= done.Bytes;
         FResults[done.Job].WriteSeconds = std::chrono::duration<double>(Clock::now() - done.Begun).count();
-        Finish(done.Job, done.Started, std::move(reason));
+        // A picture cut off by a browser that went away is taken again.
+        if (reason.empty() || !RetryElsewhere(done.Job, reason))
+            Finish(done.Job, done.Started, std::move(reason));
         StartPendingWrites();
     }
 }
@@ -322,7 +376,7 @@ void TBatchRunner::Capture(Slot& slot) {
     if (slot.ScrollingCut)
         settings.MaxAutoHeight = static_cast<std::int32_t>(kMaxCaptureHeight / FOptions.Scale);
     // Measuring and drawing end with the page's time, all calls together.
-    const TCallDeadlineScope bounded(*FBrowser, slot.Deadline);
+    const TCallDeadlineScope bounded(*slot.Home->Browser, slot.Deadline);
     const auto measured = Clock::now();
     bool writing = false;
     try {
@@ -341,7 +395,7 @@ void TBatchRunner::Capture(Slot& slot) {
             writing = true;
         });
     } catch (const EEngineTimeout& e) {
-        if (!writing && ReplaceBrowserIfHung()) return;
+        if (!writing && ReplaceBrowserIfHung(*slot.Home)) return;
         if (!writing) return Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
         // Once the file is being made, the write tells the page's outcome: a picture that did not come whole
@@ -351,20 +405,20 @@ void TBatchRunner::Capture(Slot& slot) {
     slot.Phase = Slot::State::Idle;
 }
 
-bool TBatchRunner::ReplaceBrowserIfHung() {
+bool TBatchRunner::ReplaceBrowserIfHung(Endpoint& endpoint) {
     // A page that keeps the browser from answering its page commands is the page's fault, unless the browser
     // itself does not answer either.
-    if (!FBrowser->Running() || FBrowser->Answers(kProbeTime)) return false;
-    ReplaceBrowser();
+    if (!endpoint.Browser->Running() || endpoint.Browser->Answers(kProbeTime)) return false;
+    ReplaceBrowser(endpoint);
     return true;
 }
 
-void TBatchRunner::ReplaceBrowser() {
-    FProbeSent.reset();
-    // The pages under way start again, each once, in a new browser; a page that was already begun again
-    // once fails.
+void TBatchRunner::ReplaceBrowser(Endpoint& endpoint) {
+    endpoint.ProbeSent.reset();
+    // The pages under way start again, each once, in a new browser (or, for a browser that runs elsewhere,
+    // a new connection or another browser); a page that was already begun again once fails.
     for (auto& slot : FSlots) {
-        if (slot->Phase == Slot::State::Idle) continue;
+        if (slot->Phase == Slot::State::Idle || slot->Home != &endpoint) continue;
         TPageResult& result = FResults[slot->Job];
         slot->Phase = Slot::State::Idle;
         if (result.Attempts >= 2) {
@@ -375,30 +429,131 @@ void TBatchRunner::ReplaceBrowser() {
         result.Notes.push_back(Tr("the browser stopped answering: tried again in a new browser"));
         FRetry.push_back(slot->Job);
     }
-    FBrowser->Shutdown(); // a new one starts with the next page
+    endpoint.Browser->Shutdown(); // a new one starts with the next page
 }
 
-void TBatchRunner::WatchBrowser() {
+void TBatchRunner::WatchBrowser(Endpoint& endpoint) {
     const auto now = Clock::now();
-    const bool busy = std::any_of(FSlots.begin(), FSlots.end(),
-                                  [](const auto& s) { return s->Phase != Slot::State::Idle; });
-    if (!busy || !FBrowser->Running()) {
-        FProbeSent.reset();
+    const bool busy = std::any_of(FSlots.begin(), FSlots.end(), [&](const auto& s) {
+        return s->Home == &endpoint && s->Phase != Slot::State::Idle;
+    });
+    TChromiumBrowser& browser = *endpoint.Browser;
+    if (!busy || !browser.Running()) {
+        endpoint.ProbeSent.reset();
         return;
     }
-    if (FProbeSent) {
-        if (now - *FProbeSent > kProbeTime) ReplaceBrowser();
+    if (endpoint.ProbeSent) {
+        if (now - *endpoint.ProbeSent > kProbeTime) ReplaceBrowser(endpoint);
         return;
     }
-    if (now - FBrowser->LastHeard() < kQuietBeforeProbe) return;
-    FProbeSent = now;
-    const std::uint64_t generation = FBrowser->Generation();
+    if (now - browser.LastHeard() < kQuietBeforeProbe) return;
+    endpoint.ProbeSent = now;
+    const std::uint64_t generation = browser.Generation();
     std::weak_ptr<bool> alive = FAlive; // the answer may come after this runner has gone
-    FBrowser->Send("Browser.getVersion", nlohmann::json::object(), {},
-                   [this, alive, generation](TDevToolsMessage& reply) {
-                       if (alive.expired()) return;
-                       if (!reply.Error && generation == FBrowser->Generation()) FProbeSent.reset();
-                   });
+    Endpoint* asked = &endpoint;
+    browser.Send("Browser.getVersion", nlohmann::json::object(), {},
+                 [asked, alive, generation](TDevToolsMessage& reply) {
+                     if (alive.expired()) return;
+                     if (!reply.Error && generation == asked->Browser->Generation()) asked->ProbeSent.reset();
+                 });
+}
+
+bool TBatchRunner::Usable(Endpoint& endpoint) {
+    // Our own browser is started by the page that needs it (a browser that cannot start fails that page).
+    TChromiumBrowser& browser = *endpoint.Browser;
+    if (!browser.Remote() || browser.Running()) return true;
+    const auto now = Clock::now();
+    if (endpoint.DownSince && now < endpoint.NextTry) return false;
+    try {
+        browser.Start();
+        endpoint.DownSince.reset();
+        return true;
+    } catch (const EEngineStopped&) {
+        return false;
+    } catch (const EEngineError& e) {
+        if (!endpoint.DownSince) endpoint.DownSince = now;
+        endpoint.NextTry = Clock::now() + kReconnectPause;
+        endpoint.DownReason = e.what();
+        return false;
+    }
+}
+
+std::optional<std::size_t> TBatchRunner::TakeJob(const Endpoint& endpoint) {
+    // A page begun again goes to another browser than the one it was lost in, unless no other answers.
+    const bool othersUp = std::any_of(FEndpoints.begin(), FEndpoints.end(),
+                                      [&](const auto& e) { return e.get() != &endpoint && !e->DownSince; });
+    for (auto it = FRetry.begin(); it != FRetry.end(); ++it) {
+        if (othersUp && FPlaces[*it].On == &endpoint && endpoint.Browser->Remote()) continue;
+        const std::size_t job = *it;
+        FRetry.erase(it);
+        return job;
+    }
+    if (FNext < FResults.size()) return FNext++;
+    return std::nullopt;
+}
+
+void TBatchRunner::FailIfNoBrowserLeft() {
+    // Pages wait for a browser that went away for as long as a page's time; then, when none of the browsers
+    // answers, the pages left fail with the reasons.
+    const auto now = Clock::now();
+    const auto patience = std::chrono::seconds(FOptions.TimeoutSeconds);
+    std::string reasons;
+    for (const auto& endpoint : FEndpoints) {
+        if (!endpoint->DownSince || now - *endpoint->DownSince < patience) return;
+        if (!reasons.empty()) reasons += "; ";
+        reasons += endpoint->DownReason;
+    }
+    const std::string reason = FormatText(Tr("no browser answers: %1"), {reasons});
+    auto fail = [&](std::size_t job) {
+        ++FResults[job].Attempts;
+        Finish(job, Clock::now(), reason);
+    };
+    while (!FRetry.empty()) {
+        fail(FRetry.front());
+        FRetry.pop_front();
+    }
+    while (FNext < FResults.size())
+        fail(FNext++);
+}
+
+void TBatchRunner::LeaveIdleBrowsers() {
+    // Once every page is drawn the browsers have nothing left to do: ours goes while the last files are
+    // written, and its own clearing up no longer takes the processors from them; one that runs elsewhere is
+    // left as we found it.
+    if (FNext < FResults.size() || !FRetry.empty()) return;
+    for (auto& endpoint : FEndpoints) {
+        if (!endpoint->Browser->Running()) continue;
+        const bool busy = std::any_of(FSlots.begin(), FSlots.end(), [&](const auto& s) {
+            return s->Home == endpoint.get() && s->Phase != Slot::State::Idle;
+        });
+        if (busy) continue;
+        if (endpoint->Browser->Remote())
+            for (auto& slot : FSlots)
+                if (slot->Home == endpoint.get()) slot->Engine->ReleasePage();
+        endpoint->Browser->Shutdown();
+    }
+}
+
+void TBatchRunner::WaitForBrowsers(std::chrono::milliseconds wait) {
+    std::vector<pollfd> fds;
+    std::vector<TChromiumBrowser*> running;
+    for (auto& endpoint : FEndpoints) {
+        if (!endpoint->Browser->Running()) continue;
+        if (endpoint->Browser->HasQueuedWork()) wait = std::chrono::milliseconds(0);
+        running.push_back(endpoint->Browser.get());
+    }
+    if (running.size() == 1 && FEndpoints.size() == 1) {
+        running.front()->WaitIncoming(wait);
+        return;
+    }
+    for (auto* browser : running)
+        fds.push_back({browser->PipeFd(), POLLIN, 0});
+    fds.push_back({FWakeFd, POLLIN, 0});
+    fds.push_back({FEndpoints.front()->Browser->StopFd(), POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) < 0) return;
+    for (std::size_t i = 0; i < running.size(); ++i)
+        if (fds[i].revents != 0 || running[i]->HasQueuedWork()) running[i]->ProcessIncoming();
+    if (fds[running.size()].revents & POLLIN) TakeWrittenFiles();
 }
 
 void TBatchRunner::Loaded(Slot& slot) {
@@ -418,7 +573,7 @@ void TBatchRunner::Loaded(Slot& slot) {
         // capture; the rest of the time is the picture's.
         const int width = FOptions.Width.Automatic ? 1024 : FOptions.Width.Pixels;
         const auto until = Clock::now() + (slot.CaptureBy - Clock::now()) / 2;
-        const TCallDeadlineScope bounded(*FBrowser, slot.CaptureBy);
+        const TCallDeadlineScope bounded(*slot.Home->Browser, slot.CaptureBy);
         slot.ScrollingCut = slot.Engine->ScrollThrough(width, kLazyViewHeight, kLazyPause, until,
                                                        static_cast<int>(kMaxCaptureHeight / FOptions.Scale));
         if (slot.ScrollingCut)
@@ -499,7 +654,11 @@ std::vector<std::pair<std::string, std::string>> TBatchRunner::InvalidSelectors(
     std::vector<std::string> selectors;
     for (const auto& [option, selector] : given)
         selectors.push_back(selector);
-    const std::vector<std::string> invalid = FSlots.front()->Engine->InvalidSelectors(selectors);
+    // Asked of the first browser that answers.
+    auto asked =
+        std::find_if(FSlots.begin(), FSlots.end(), [this](const auto& s) { return Usable(*s->Home); });
+    if (asked == FSlots.end()) throw EEngineError(FSlots.front()->Home->DownReason);
+    const std::vector<std::string> invalid = (*asked)->Engine->InvalidSelectors(selectors);
     std::vector<std::pair<std::string, std::string>> named;
     for (const auto& entry : given)
         if (std::find(invalid.begin(), invalid.end(), entry.second) != invalid.end()) named.push_back(entry);
@@ -576,7 +735,7 @@ void TBatchRunner::Step(Slot& slot) {
             return Capture(slot);
         }
     } catch (const EEngineTimeout& e) {
-        if (!ReplaceBrowserIfHung()) Finish(slot, MessageWithCause(e));
+        if (!ReplaceBrowserIfHung(*slot.Home)) Finish(slot, MessageWithCause(e));
     } catch (const std::exception& e) {
         Finish(slot, MessageWithCause(e));
     }
@@ -613,7 +772,8 @@ void TBatchRunner::Interrupt() {
         write.Worker.join();
     FWrites.clear();
     FBytesInUse = 0;
-    FBrowser->Shutdown();
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->Shutdown();
     for (auto& result : FResults)
         if (!result.Captured && result.Reason.empty()) {
             result.Interrupted = true;
@@ -626,11 +786,13 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
     const std::string folder = ExtractFilePath(OutputPathFor(FOptions, "page"));
     RemoveStalePartFiles(folder.empty() ? "." : folder);
     FStop = stop;
-    FBrowser->SetStopToken(stop);
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->SetStopToken(stop);
     FStarted = Clock::now();
     FResults.clear();
     for (const auto& url : FOptions.Urls)
-        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, {}, 0, 0, 0, 0, 0, 0});
+        FResults.push_back(TPageResult{url, {}, false, {}, 0, 0, {}, false, {}, {}, 0, 0, 0, 0, 0, 0, {}});
+    FPlaces.assign(FResults.size(), JobPlace{});
     FNext = FDone = 0;
     Report();
     while (FDone < FResults.size()) {
@@ -641,32 +803,26 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
         CheckWrites();
         // A slot loads and draws its next page while its last file is written.
         for (auto& slot : FSlots)
-            while (slot->Phase == Slot::State::Idle && (!FRetry.empty() || FNext < FResults.size())) {
-                std::size_t job = FNext;
-                if (!FRetry.empty()) {
-                    job = FRetry.front();
-                    FRetry.pop_front();
-                } else {
-                    ++FNext;
-                }
-                ++FResults[job].Attempts;
-                Start(*slot, job);
+            while (slot->Phase == Slot::State::Idle && (!FRetry.empty() || FNext < FResults.size()) &&
+                   Usable(*slot->Home)) {
+                const std::optional<std::size_t> job = TakeJob(*slot->Home);
+                if (!job) break;
+                ++FResults[*job].Attempts;
+                Start(*slot, *job);
             }
+        FailIfNoBrowserLeft();
         if (FDone >= FResults.size()) break;
-        // Once every page is drawn the browser has nothing left to do: it goes while the last files are
-        // written, and its own clearing up no longer takes the processors from them.
-        if (FNext == FResults.size() && FRetry.empty() && FBrowser->Running() &&
-            std::all_of(FSlots.begin(), FSlots.end(),
-                        [](const auto& s) { return s->Phase == Slot::State::Idle; }))
-            FBrowser->Shutdown();
-        if (FBrowser->Running()) {
-            FBrowser->WaitIncoming(NextWait());
+        LeaveIdleBrowsers();
+        if (std::any_of(FEndpoints.begin(), FEndpoints.end(),
+                        [](const auto& e) { return e->Browser->Running(); })) {
+            WaitForBrowsers(NextWait());
         } else {
-            pollfd wake{FWakeFd, POLLIN, 0};
-            if (::poll(&wake, FWakeFd >= 0 ? 1 : 0, static_cast<int>(NextWait().count())) > 0)
+            pollfd wake[2] = {{FWakeFd, POLLIN, 0}, {FEndpoints.front()->Browser->StopFd(), POLLIN, 0}};
+            if (::poll(wake, 2, static_cast<int>(NextWait().count())) > 0 && (wake[0].revents & POLLIN))
                 TakeWrittenFiles();
         }
-        WatchBrowser();
+        for (auto& endpoint : FEndpoints)
+            WatchBrowser(*endpoint);
         for (auto& slot : FSlots)
             Step(*slot);
     }

@@ -38,6 +38,7 @@ struct TPageResult {
     // Parts of Seconds: until the page had loaded, its measuring until its picture began, and the file's
     // making (while the rest of the picture comes).
     double LoadSeconds = 0, CaptureSeconds = 0, WriteSeconds = 0;
+    std::string Browser; // where it was captured: "local", or the address of a browser that runs elsewhere
 };
 
 struct TBatchProgress {
@@ -49,6 +50,10 @@ struct TBatchProgress {
 class TBatchRunner {
 public:
     TBatchRunner(TCliOptions options, std::shared_ptr<TChromiumBrowser> browser);
+    // Pages spread over several browsers, --jobs slots each. A browser that runs elsewhere and goes away
+    // has its pages begun again on another (or on it, once it answers again); the run goes on while one
+    // answers.
+    TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<TChromiumBrowser>> browsers);
     ~TBatchRunner();
 
     // Called after every change worth showing, and with each result as soon as it is known.
@@ -68,6 +73,11 @@ private:
     struct Slot;
     struct Write;
     struct Pending;
+    struct Endpoint;
+    struct JobPlace {
+        Endpoint* On = nullptr;
+        std::uint64_t Generation = 0; // of its browser when the page began there
+    };
     void StartWrite(Pending pending);
     void StartPendingWrites();
     void Interrupt();
@@ -82,9 +92,17 @@ private:
     void RunPreparation(Slot& slot);
     // After a page command found no answer: true when the browser hung and was replaced (the pages under way,
     // this one among them, then start again), false when the page alone is to blame.
-    bool ReplaceBrowserIfHung();
-    void ReplaceBrowser();
-    void WatchBrowser();
+    bool ReplaceBrowserIfHung(Endpoint& endpoint);
+    void ReplaceBrowser(Endpoint& endpoint);
+    void WatchBrowser(Endpoint& endpoint);
+    // Whether pages can begin on the endpoint now (a browser that runs elsewhere is connected to first).
+    bool Usable(Endpoint& endpoint);
+    std::optional<std::size_t> TakeJob(const Endpoint& endpoint);
+    // A page that failed because its browser (one that runs elsewhere) went away, begun again once.
+    bool RetryElsewhere(std::size_t job, const std::string& reason);
+    void FailIfNoBrowserLeft();
+    void LeaveIdleBrowsers();
+    void WaitForBrowsers(std::chrono::milliseconds wait);
     void Start(Slot& slot, std::size_t job);
     void Step(Slot& slot);
     void Capture(Slot& slot);
@@ -98,15 +116,16 @@ private:
 
     TCliOptions FOptions;
     std::vector<std::string> FPreparation; // scripts run in every page before it is measured
-    std::shared_ptr<TChromiumBrowser> FBrowser;
+    std::vector<std::unique_ptr<Endpoint>> FEndpoints;
     std::vector<std::unique_ptr<Slot>> FSlots;
+    std::vector<JobPlace> FPlaces; // a page's browser, for each page
     std::vector<Write> FWrites;
     std::map<std::string, std::string> FClaimed; // file names of this run -> the address that has each
     std::deque<Pending> FPending;                // pictures taken, waiting for room in memory to be developed
     std::int64_t FBytesInUse = 0;                // of the pictures being developed and written
     std::stop_token FStop;
     std::deque<std::size_t> FRetry; // pages to begin again, before any new one
-    std::optional<std::chrono::steady_clock::time_point> FProbeSent; // a question to a silent browser
+
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     bool FInterrupted = false;
     std::vector<TPageResult> FResults;

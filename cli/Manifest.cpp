@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -64,10 +65,21 @@ TManifestContents ReadManifest(const std::string& path) {
                                                    {std::to_string(number), path}));
             continue;
         }
-        TManifestEntry page{field("outcome"), field("file"), -1};
-        if (auto bytes = entry.find("bytes"); bytes != entry.end() && bytes->is_number_integer())
-            page.Bytes = bytes->get<std::int64_t>();
-        contents.Pages[field("url")] = page;
+        const auto integer = [&](const char* key) {
+            auto it = entry.find(key);
+            return it != entry.end() && it->is_number_integer() ? it->get<std::int64_t>() : std::int64_t{-1};
+        };
+        TManifestEntry& page = contents.Pages[field("url")];
+        if (page.Order == 0) page.Order = static_cast<int>(contents.Pages.size());
+        page.Outcome = field("outcome");
+        page.File = field("file");
+        page.Bytes = integer("bytes");
+        if (page.Outcome != "skipped") {
+            page.Width = static_cast<int>(std::max<std::int64_t>(0, integer("width")));
+            page.Height = static_cast<int>(std::max<std::int64_t>(0, integer("height")));
+            page.HttpStatus = static_cast<int>(std::max<std::int64_t>(0, integer("http_status")));
+            page.Error = field("error");
+        }
     }
     return contents;
 }
@@ -126,7 +138,7 @@ void TManifestWriter::Append(const TPageResult& r, const std::string& outcome, c
                    {"write", Milliseconds(r.WriteSeconds)},
                    {"total", Milliseconds(r.Seconds)}}},
                  {"shard", FShard.empty() ? json(nullptr) : json(FShard)},
-                 {"browser", "local"},
+                 {"browser", r.Browser.empty() ? std::string("local") : r.Browser},
                  {"time", UtcNow()}};
     Write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
 }

@@ -16,10 +16,17 @@ struct TManifestEntry {
     std::string Outcome; // "captured", "failed" or "skipped"
     std::string File;
     std::int64_t Bytes = -1;
+    // What the report shows: the picture's size, why it failed, the page's HTTP status (0: none), and where
+    // the URL first came in the manifest (from 1).
+    int Width = 0, Height = 0;
+    std::string Error;
+    int HttpStatus = 0;
+    int Order = 0;
 };
 
 struct TManifestContents {
-    std::map<std::string, TManifestEntry> Pages; // by the URL as given
+    std::map<std::string, TManifestEntry> Pages; // by the URL as given (a skipped line keeps the sizes of
+                                                 // the line it skipped for)
     std::vector<std::string> Warnings;           // lines that are not a page's, with their numbers
 };
 

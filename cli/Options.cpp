@@ -1,6 +1,7 @@
 #include "Options.h"
 #include "platform/Translate.h"
 
+#include "browser/DevToolsAddress.h"
 #include "cli/CookiesFile.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -55,7 +56,7 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           --activex-download is the same as --plugins)
       --cache             let the pages of one run share what they download (by default,
                           as in the window, every page is fetched fresh while images load)
-            --hide-scrollbars   capture the page without scroll bars
+                  --hide-scrollbars   capture the page without scroll bars
       --hide SELECTOR     make the elements that match invisible; the layout stays
                           (may be given more than once)
       --remove SELECTOR   take the elements that match out of the layout
@@ -82,11 +83,17 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --dark              pages see prefers-color-scheme: dark
       --reduced-motion    pages see prefers-reduced-motion: reduce, and animations
                           are finished before the picture
-            --shard K/N         capture only the K-th of N shares of the list (K from 0): the
+                  --browser URL       use a browser that runs already instead of starting one: its
+                          DevTools WebSocket (ws://HOST:PORT/devtools/browser/ID) or
+                          its DevTools server (http://HOST:PORT); more than once:
+                          pages are spread over all, --jobs pages at once in each
+      --shard K/N         capture only the K-th of N shares of the list (K from 0): the
                           i-th distinct URL belongs to share i mod N
       --manifest FILE     append a line of JSON for each page as it ends (JSON Lines)
-      --resume            with --manifest: skip the pages it says were captured whose
+            --resume            with --manifest: skip the pages it says were captured whose
                           files are still there with their size
+      --report FILE.html  after the run, write a page of the run's images (thumbnails,
+                          outcomes, errors; failed pages first) to FILE.html
       --view              open each image when written
       --settings FILE     take the options from a settings file of the window
   -q, --quiet             no progress line
@@ -375,6 +382,14 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
          }},
         {"--auth", [&](const std::string& v) { o.Page.Credentials = Credentials(v); }},
         {"--manifest", [&](const std::string& v) { o.ManifestFile = v; }},
+        {"--report", [&](const std::string& v) { o.ReportFile = v; }},
+        {"--browser",
+         [&](const std::string& v) {
+             std::string why;
+             if (!ParseDevToolsAddress(v, &why))
+                 throw EUsageError(FormatText(Tr("invalid value '%1' for %2: %3"), {v, "--browser", why}));
+             o.Browsers.push_back(v);
+         }},
         {"--shard",
          [&](const std::string& v) {
              const auto slash = v.find('/');
@@ -456,6 +471,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (o.Resume && o.ManifestFile.empty())
         throw EUsageError(Tr("--resume reads the manifest of the run before: give --manifest"));
+    if (!o.ReportFile.empty() && DirectoryExists(o.ReportFile))
+        throw EUsageError(FormatText(Tr("--report names the folder '%1': give a file name"), {o.ReportFile}));
     if (!o.ManifestFile.empty() && DirectoryExists(o.ManifestFile))
         throw EUsageError(
             FormatText(Tr("--manifest names the folder '%1': give a file name"), {o.ManifestFile}));

@@ -48,6 +48,9 @@ struct TCliOptions {
     int ShardIndex = 0, ShardCount = 1;
     std::string ManifestFile; // a line of JSON a page, appended as each ends
     bool Resume = false;      // skip the pages the manifest says are captured and whose files are there
+    std::string ReportFile;   // a page of the run's images, written after the run
+    // Browsers that run already (DevTools addresses), used instead of one of our own.
+    std::vector<std::string> Browsers;
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

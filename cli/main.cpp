@@ -3,6 +3,7 @@
 #include "cli/BatchRunner.h"
 #include "cli/Manifest.h"
 #include "cli/Options.h"
+#include "cli/Report.h"
 #include "platform/Errors.h"
 #include "platform/Signals.h"
 #include "platform/Text.h"
@@ -10,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <poll.h>
@@ -85,6 +87,46 @@ std::string OneDecimal(double value) {
     return text;
 }
 
+std::int64_t FileBytes(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? -1 : static_cast<std::int64_t>(size);
+}
+
+// The report of the run: of every page of the manifest when there is one (a resumed run's pages too), else
+// of this run's pages. False when it could not be written.
+bool Report(const TCliOptions& options, const std::vector<TPageResult>& results, TConsole& console) {
+    if (options.ReportFile.empty()) return true;
+    std::vector<TReportPage> pages;
+    try {
+        if (!options.ManifestFile.empty()) {
+            for (auto& [url, entry] : ReadManifest(options.ManifestFile).Pages)
+                pages.push_back({url, entry});
+        } else {
+            for (std::size_t i = 0; i < results.size(); ++i) {
+                const TPageResult& r = results[i];
+                TManifestEntry entry;
+                entry.Outcome = r.Captured ? "captured" : "failed";
+                entry.File = r.Captured ? r.Path : std::string();
+                entry.Bytes = r.Captured ? FileBytes(r.Path) : -1;
+                entry.Width = r.Width;
+                entry.Height = r.Height;
+                entry.Error = r.Reason;
+                entry.HttpStatus = r.HttpStatus;
+                entry.Order = static_cast<int>(i + 1);
+                pages.push_back({r.Argument, entry});
+            }
+        }
+        for (const auto& warning : WriteReport(options.ReportFile, std::move(pages)))
+            console.Err(Tr("warning: ") + warning);
+    } catch (const std::exception& e) {
+        console.Err(FormatText(Tr("cannot write the report: %1"), {MessageWithCause(e)}));
+        return false;
+    }
+    if (!options.Quiet) console.Err(FormatText(Tr("note: the report is %1"), {options.ReportFile}));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -108,7 +150,7 @@ int main(int argc, char** argv) {
         std::cout << "korvane-capture 0.1.1\n";
         return 0;
     }
-    if (::geteuid() == 0 && !options.Quiet)
+    if (::geteuid() == 0 && !options.Quiet && options.Browsers.empty())
         console.Err(Tr("warning: running as root: the browser runs without its sandbox"));
 
     // The same page twice would only write the same file twice.
@@ -165,14 +207,36 @@ int main(int argc, char** argv) {
                                    {std::to_string(skipped)}));
     }
     if (options.Urls.empty()) {
+        const bool reported = Report(options, {}, console);
         if (!options.Quiet)
             console.Summary(FormatText(Tr("captured %1, failed %2, skipped %3, %4 s"),
                                        {"0", "0", std::to_string(skipped), "0.0"}));
-        return 0;
+        return reported ? 0 : 1;
     }
 
+    // Browsers that run already are reached before any page begins; the run needs one that answers.
+    std::vector<std::shared_ptr<TChromiumBrowser>> browsers;
+    for (const auto& address : options.Browsers) {
+        TChromiumBrowser::TOptions browserOptions;
+        browserOptions.Endpoint = address;
+        browserOptions.StartTimeout =
+            std::min(browserOptions.StartTimeout, std::chrono::milliseconds(options.TimeoutSeconds * 1000));
+        auto browser = std::make_shared<TChromiumBrowser>(browserOptions);
+        try {
+            browser->Start();
+            browsers.push_back(std::move(browser));
+        } catch (const std::exception& e) {
+            console.Err(FormatText(Tr("warning: --browser %1: %2"), {address, MessageWithCause(e)}));
+        }
+    }
+    if (!options.Browsers.empty() && browsers.empty()) {
+        console.Summary(Tr("no browser of --browser answers: nothing was captured"));
+        return 2;
+    }
+    if (browsers.empty()) browsers.push_back(TChromiumBrowser::Shared());
+
     const bool progress = !options.Quiet && ::isatty(STDERR_FILENO);
-    TBatchRunner runner(options, TChromiumBrowser::Shared());
+    TBatchRunner runner(options, browsers);
     // A selector the browser cannot parse would fail every page: the run does not begin.
     try {
         const auto invalid = runner.InvalidSelectors();
@@ -233,6 +297,7 @@ int main(int argc, char** argv) {
         RaiseDefault(TerminationSignal());
         return 1;
     }
+    const bool reported = Report(options, results, console);
     if (!options.Quiet && skipped > 0)
         console.Summary(FormatText(Tr("captured %1, failed %2, skipped %3, %4 s"),
                                    {std::to_string(captured), std::to_string(results.size() - captured),
@@ -241,5 +306,5 @@ int main(int argc, char** argv) {
         console.Summary(FormatText(
             Tr("captured %1, failed %2, %3 s"),
             {std::to_string(captured), std::to_string(results.size() - captured), OneDecimal(seconds)}));
-    return captured == results.size() && !manifestFailed ? 0 : 1;
+    return captured == results.size() && !manifestFailed && reported ? 0 : 1;
 }

@@ -1,0 +1,282 @@
+#include "browser/WebSocketTransport.h"
+
+#include <atomic>
+#include <csignal>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <nlohmann/json.hpp>
+
+#include "browser/EngineError.h"
+#include "platform/Translate.h"
+
+namespace korvane {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+
+constexpr std::size_t kMaxMessage = std::size_t{1} << 31;
+constexpr std::size_t kMaxVersionReply = 1 << 16;
+
+// Runs the operations posted to `io` until they end (each is bounded by its stream's expiry).
+void RunToEnd(asio::io_context& io) {
+    io.run();
+    io.restart();
+}
+
+std::string Describe(const beast::error_code& ec) {
+    if (ec == beast::error::timeout) return Tr("no answer in time");
+    return ec.message();
+}
+
+tcp::resolver::results_type Resolve(asio::io_context& io, const TDevToolsAddress& address) {
+    tcp::resolver resolver(io);
+    beast::error_code ec;
+    auto results = resolver.resolve(address.Host, address.Port, ec);
+    if (ec) throw EEngineError(FormatText(Tr("cannot find the host %1: %2"), {address.Host, Describe(ec)}));
+    return results;
+}
+
+void Connect(asio::io_context& io, beast::tcp_stream& stream, const TDevToolsAddress& address,
+             std::chrono::milliseconds timeout) {
+    const auto endpoints = Resolve(io, address);
+    beast::error_code ec;
+    stream.expires_after(timeout);
+    stream.async_connect(endpoints, [&](beast::error_code e, const tcp::endpoint&) { ec = e; });
+    RunToEnd(io);
+    if (ec)
+        throw EEngineError(FormatText(Tr("cannot connect to %1: %2"), {address.HostAndPort(), Describe(ec)}));
+}
+
+// The path of the browser's WebSocket, as its HTTP server names it at /json/version.
+std::string AskWebSocketPath(asio::io_context& io, const TDevToolsAddress& address,
+                             std::chrono::milliseconds timeout) {
+    beast::tcp_stream stream(io);
+    Connect(io, stream, address, timeout);
+    std::string base = address.Path;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    http::request<http::empty_body> request(http::verb::get, base + "/json/version", 11);
+    request.set(http::field::host, address.HostAndPort());
+    request.set(http::field::user_agent, "korvane-capture");
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(kMaxVersionReply);
+    beast::flat_buffer buffer;
+    beast::error_code ec;
+    stream.expires_after(timeout);
+    http::async_write(stream, request, [&](beast::error_code e, std::size_t) {
+        ec = e;
+        if (!e) http::async_read(stream, buffer, parser, [&](beast::error_code e2, std::size_t) { ec = e2; });
+    });
+    RunToEnd(io);
+    const std::string where = "http://" + address.HostAndPort() + address.Path;
+    if (ec)
+        throw EEngineError(
+            FormatText(Tr("%1 gave no DevTools answer at /json/version: %2"), {where, Describe(ec)}));
+    const auto& response = parser.get();
+    if (response.result_int() != 200)
+        throw EEngineError(FormatText(Tr("%1 is no DevTools server: /json/version answered HTTP %2"),
+                                      {where, std::to_string(response.result_int())}));
+    const nlohmann::json version = nlohmann::json::parse(response.body(), nullptr, false);
+    std::string socket;
+    if (version.is_object())
+        if (auto it = version.find("webSocketDebuggerUrl"); it != version.end() && it->is_string())
+            socket = it->get<std::string>();
+    std::string error;
+    const auto named = ParseDevToolsAddress(socket, &error);
+    if (!named || !named->WebSocket)
+        throw EEngineError(
+            FormatText(Tr("%1 is no DevTools server: /json/version names no WebSocket"), {where}));
+    return named->Path;
+}
+
+class TWebSocketTransport final : public IDevToolsTransport {
+public:
+    TWebSocketTransport() : FSocket(FIo) {}
+
+    ~TWebSocketTransport() override {
+        if (FThread.joinable()) {
+            // A clean close when the other side still listens; a second at most.
+            std::promise<void> closed;
+            auto done = closed.get_future();
+            asio::post(FIo, [this, &closed] {
+                if (FReadEnded || !FSocket.is_open()) {
+                    closed.set_value();
+                    return;
+                }
+                beast::get_lowest_layer(FSocket).expires_after(std::chrono::seconds(1));
+                FSocket.async_close(websocket::close_code::normal,
+                                    [&closed](beast::error_code) { closed.set_value(); });
+            });
+            done.wait_for(std::chrono::milliseconds(1500));
+            FIo.stop();
+            FThread.join();
+        }
+        if (FEvent >= 0) ::close(FEvent);
+    }
+
+    void Open(const TDevToolsAddress& address, const std::string& path, std::chrono::milliseconds timeout) {
+        FEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (FEvent < 0) throw EEngineError(Tr("cannot make an event for the connection"));
+        Connect(FIo, beast::get_lowest_layer(FSocket), address, timeout);
+        FSocket.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
+            request.set(http::field::user_agent, "korvane-capture");
+        }));
+        FSocket.read_message_max(kMaxMessage);
+        FSocket.auto_fragment(false);
+        beast::error_code ec;
+        beast::get_lowest_layer(FSocket).expires_after(timeout);
+        FSocket.async_handshake(address.HostAndPort(), path, [&](beast::error_code e) { ec = e; });
+        RunToEnd(FIo);
+        if (ec)
+            throw EEngineError(FormatText(Tr("ws://%1%2 did not open a DevTools WebSocket: %3"),
+                                          {address.HostAndPort(), path, Describe(ec)}));
+        // From here on the session layer bounds every wait itself.
+        beast::get_lowest_layer(FSocket).expires_never();
+        websocket::stream_base::timeout none{};
+        none.handshake_timeout = timeout;
+        none.idle_timeout = websocket::stream_base::none();
+        none.keep_alive_pings = false;
+        FSocket.set_option(none);
+        FSocket.text(true);
+        ReadNext();
+        // The thread takes no signals: they are the main thread's.
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &old);
+        FThread = std::thread([this] {
+            auto work = asio::make_work_guard(FIo);
+            FIo.run();
+        });
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+
+    int Fd() const override { return FEvent; }
+
+    TDevToolsReader::TReadResult Receive(const TSink& sink, std::string* why) override {
+        std::uint64_t count = 0;
+        const ssize_t n = ::read(FEvent, &count, sizeof count);
+        (void)n;
+        std::deque<std::string> arrived;
+        bool closed;
+        {
+            std::lock_guard lock(FMutex);
+            arrived.swap(FIncoming);
+            closed = FClosed;
+            if (closed && why) *why = FCloseReason;
+        }
+        for (const auto& message : arrived)
+            sink(message);
+        if (closed) return TDevToolsReader::TReadResult::Closed;
+        return arrived.empty() ? TDevToolsReader::TReadResult::NoData : TDevToolsReader::TReadResult::Data;
+    }
+
+    void SendMessage(std::string text) override {
+        {
+            std::lock_guard lock(FMutex);
+            if (FClosed) throw EEngineError(FCloseReason);
+        }
+        asio::post(FIo, [this, text = std::move(text)]() mutable {
+            FOutgoing.push_back(std::move(text));
+            if (!FWriting) WriteNext();
+        });
+    }
+
+    std::size_t Oversized() const override { return FOversized.load(); }
+
+private:
+    // On the transport's thread from here on.
+    void ReadNext() {
+        FSocket.async_read(FBuffer, [this](beast::error_code ec, std::size_t) {
+            if (ec == websocket::error::message_too_big) ++FOversized;
+            if (ec) return End(ec);
+            std::string message = beast::buffers_to_string(FBuffer.data());
+            FBuffer.clear();
+            if (FBuffer.capacity() > (std::size_t{1} << 24)) FBuffer.shrink_to_fit();
+            {
+                std::lock_guard lock(FMutex);
+                FIncoming.push_back(std::move(message));
+            }
+            Signal();
+            ReadNext();
+        });
+    }
+
+    void WriteNext() {
+        FWriting = true;
+        FSocket.async_write(asio::buffer(FOutgoing.front()), [this](beast::error_code ec, std::size_t) {
+            FOutgoing.pop_front();
+            if (ec) return End(ec);
+            if (FOutgoing.empty())
+                FWriting = false;
+            else
+                WriteNext();
+        });
+    }
+
+    void End(const beast::error_code& ec) {
+        FReadEnded = true;
+        std::string reason;
+        if (ec == websocket::error::closed)
+            reason = Tr("The browser closed the connection");
+        else
+            reason = FormatText(Tr("The connection to the browser was lost: %1"), {Describe(ec)});
+        {
+            std::lock_guard lock(FMutex);
+            if (FClosed) return;
+            FClosed = true;
+            FCloseReason = reason;
+        }
+        Signal();
+    }
+
+    void Signal() {
+        const std::uint64_t one = 1;
+        const ssize_t n = ::write(FEvent, &one, sizeof one);
+        (void)n;
+    }
+
+    asio::io_context FIo;
+    websocket::stream<beast::tcp_stream> FSocket;
+    std::thread FThread;
+    int FEvent = -1;
+    beast::flat_buffer FBuffer;
+    std::deque<std::string> FOutgoing; // the transport's thread only
+    bool FWriting = false, FReadEnded = false;
+    std::mutex FMutex;
+    std::deque<std::string> FIncoming;
+    bool FClosed = false;
+    std::string FCloseReason;
+    std::atomic<std::size_t> FOversized{0};
+};
+
+} // namespace
+
+TWebSocketConnection ConnectDevTools(const TDevToolsAddress& address, std::chrono::milliseconds timeout) {
+    TWebSocketConnection connection;
+    {
+        asio::io_context io;
+        connection.Path = address.WebSocket ? address.Path : AskWebSocketPath(io, address, timeout);
+    }
+    auto transport = std::make_unique<TWebSocketTransport>();
+    transport->Open(address, connection.Path, timeout);
+    connection.Transport = std::move(transport);
+    return connection;
+}
+
+} // namespace korvane
