@@ -1,0 +1,153 @@
+// Addresses of browsers that run elsewhere, and the WebSocket that carries DevTools to them: against a
+// WebSocket server of the test's own (Boost.Beast's server side), on 127.0.0.1.
+#include "browser/DevToolsAddress.h"
+#include "browser/EngineError.h"
+#include "browser/WebSocketTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <poll.h>
+#include <thread>
+
+namespace korvane {
+namespace {
+
+TEST(DevToolsAddress, TakesWsAndHttpAddressesAndRefusesTheRest) {
+    auto ws = ParseDevToolsAddress("ws://127.0.0.1:9222/devtools/browser/abc");
+    ASSERT_TRUE(ws);
+    EXPECT_TRUE(ws->WebSocket);
+    EXPECT_EQ(ws->Host, "127.0.0.1");
+    EXPECT_EQ(ws->Port, "9222");
+    EXPECT_EQ(ws->Path, "/devtools/browser/abc");
+    auto http = ParseDevToolsAddress("HTTP://browser-1.local:9222");
+    ASSERT_TRUE(http);
+    EXPECT_FALSE(http->WebSocket);
+    EXPECT_EQ(http->Path, "/");
+    EXPECT_EQ(http->HostAndPort(), "browser-1.local:9222");
+    auto v6 = ParseDevToolsAddress("ws://[::1]:9/x");
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->Host, "::1");
+    EXPECT_EQ(v6->HostAndPort(), "[::1]:9");
+    EXPECT_EQ(ParseDevToolsAddress("http://h")->Port, "80");
+    for (const char* bad : {"", "9222", "ftp://h:1", "ws://", "ws://:9222/", "ws://h:0/", "ws://h:65536/",
+                            "ws://h:x/", "http://user:pw@h:1/", "ws://[::1/", "ws://a b:1/", "file:///tmp"}) {
+        std::string why;
+        EXPECT_FALSE(ParseDevToolsAddress(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    std::string why;
+    EXPECT_FALSE(ParseDevToolsAddress("wss://h:1/", &why));
+    EXPECT_NE(why.find("not supported"), std::string::npos) << why;
+}
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+
+// Answers every text message with the same message, and on "big" with a message of 24 MiB; on "bye" it
+// closes the connection.
+class TEchoServer {
+public:
+    TEchoServer() : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
+        FThread = std::thread([this] {
+            asio::ip::tcp::socket socket(FIo);
+            beast::error_code ec;
+            FAcceptor.accept(socket, ec);
+            if (ec) return;
+            websocket::stream<asio::ip::tcp::socket> ws(std::move(socket));
+            ws.read_message_max(1 << 20);
+            ws.accept(ec);
+            while (!ec) {
+                beast::flat_buffer buffer;
+                ws.read(buffer, ec);
+                if (ec) break;
+                std::string text = beast::buffers_to_string(buffer.data());
+                if (text == "bye") {
+                    ws.close(websocket::close_code::normal, ec);
+                    break;
+                }
+                if (text == "big")
+                    text = "{\"id\":1,\"result\":{\"data\":\"" + std::string(24 << 20, 'A') + "\"}}";
+                ws.text(true);
+                ws.write(asio::buffer(text), ec);
+            }
+        });
+    }
+    ~TEchoServer() { FThread.join(); }
+    std::string Url(const std::string& path) const {
+        return "ws://127.0.0.1:" + std::to_string(FAcceptor.local_endpoint().port()) + path;
+    }
+
+private:
+    asio::io_context FIo;
+    asio::ip::tcp::acceptor FAcceptor;
+    std::thread FThread;
+};
+
+IDevToolsTransport::TSink Collect(std::vector<std::string>& into) {
+    return [&into](std::string_view m) { into.emplace_back(m); };
+}
+
+// Waits on the transport's fd until `count` messages have come, or it closed.
+TDevToolsReader::TReadResult ReceiveUntil(IDevToolsTransport& transport, std::vector<std::string>& got,
+                                          std::size_t count, std::string* why = nullptr) {
+    auto result = TDevToolsReader::TReadResult::NoData;
+    while (got.size() < count) {
+        pollfd p{transport.Fd(), POLLIN, 0};
+        if (::poll(&p, 1, 30000) <= 0) break;
+        result = transport.Receive(Collect(got), why);
+        if (result == TDevToolsReader::TReadResult::Closed) break;
+    }
+    return result;
+}
+
+TEST(WebSocketTransport, CarriesMessagesInOrderBigOnesWholeAndTellsWhenTheOtherSideCloses) {
+    TEchoServer server;
+    auto address = ParseDevToolsAddress(server.Url("/devtools/browser/test"));
+    ASSERT_TRUE(address);
+    TWebSocketConnection connection = ConnectDevTools(*address, std::chrono::seconds(10));
+    ASSERT_TRUE(connection.Transport);
+    EXPECT_EQ(connection.Path, "/devtools/browser/test");
+    IDevToolsTransport& transport = *connection.Transport;
+    for (int i = 0; i < 200; ++i)
+        transport.SendMessage("{\"id\":" + std::to_string(i) + "}");
+    transport.SendMessage("big");
+    std::vector<std::string> got;
+    ReceiveUntil(transport, got, 201);
+    ASSERT_EQ(got.size(), 201u);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(got[i], "{\"id\":" + std::to_string(i) + "}");
+    EXPECT_EQ(got[200].size(), (24u << 20) + 29u);
+    EXPECT_EQ(got[200].substr(0, 26), "{\"id\":1,\"result\":{\"data\":\"");
+    EXPECT_EQ(got[200].substr(got[200].size() - 3), "\"}}");
+
+    transport.SendMessage("bye");
+    std::string why;
+    got.clear();
+    EXPECT_EQ(ReceiveUntil(transport, got, 1, &why), TDevToolsReader::TReadResult::Closed);
+    EXPECT_NE(why.find("closed the connection"), std::string::npos) << why;
+    EXPECT_THROW(transport.SendMessage("{}"), EEngineError);
+}
+
+TEST(WebSocketTransport, AnAddressWithNothingBehindItFailsWithinItsTime) {
+    // A port just closed: nothing listens there.
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const auto port = std::to_string(acceptor.local_endpoint().port());
+    acceptor.close();
+    auto address = ParseDevToolsAddress("ws://127.0.0.1:" + port + "/devtools/browser/x");
+    try {
+        ConnectDevTools(*address, std::chrono::seconds(10));
+        ADD_FAILURE() << "connected to nothing";
+    } catch (const EEngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot connect to 127.0.0.1:" + port), std::string::npos)
+            << e.what();
+    }
+}
+
+} // namespace
+} // namespace korvane
