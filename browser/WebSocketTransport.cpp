@@ -1,5 +1,6 @@
 #include "browser/WebSocketTransport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <deque>
@@ -89,9 +90,17 @@ std::string AskWebSocketPath(asio::io_context& io, const TDevToolsAddress& addre
         throw EEngineError(
             FormatText(Tr("%1 gave no DevTools answer at /json/version: %2"), {where, Describe(ec)}));
     const auto& response = parser.get();
-    if (response.result_int() != 200)
+    if (response.result_int() != 200) {
+        // What the server says with it, on one short line (Chromium refuses a Host header that is neither an
+        // address nor localhost, and says so here).
+        std::string said = response.body().substr(0, response.body().find('\n')).substr(0, 160);
+        said.erase(std::remove_if(said.begin(), said.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
+                   said.end());
         throw EEngineError(FormatText(Tr("%1 is no DevTools server: /json/version answered HTTP %2"),
-                                      {where, std::to_string(response.result_int())}));
+                                      {where, std::to_string(response.result_int())}) +
+                           (said.empty() ? std::string() : " (" + said + ")"));
+    }
     const nlohmann::json version = nlohmann::json::parse(response.body(), nullptr, false);
     std::string socket;
     if (version.is_object())

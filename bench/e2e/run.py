@@ -2,7 +2,7 @@
 """End-to-end benchmark of korvane-capture against Puppeteer, Playwright and
 `chromium --headless --screenshot`, all on /usr/bin/chromium, in one run.
 
-    python3 bench/e2e/run.py [--repeat R] [--warm N] [--out DIR] [--only single|batch]
+    python3 bench/e2e/run.py [--repeat R] [--warm N] [--out DIR] [--only single|batch|remote]
                              [--max-load L] [--wait-until HH:MM] [--no-chromium-cli]
 
 Writes the corpus into a temp folder, serves it on 127.0.0.1 (ephemeral port),
@@ -169,6 +169,60 @@ def korvane_cmd(urls, fmt, outdir, width="1024", jobs=1, extra=()):
             "--output", outdir, "-q"] + list(extra) + urls
 
 
+# The arguments korvane-capture gives the browser it starts (browser/ChromiumProcess.cpp), for the remote
+# browsers of the remote mode: the same browser, so the same work a page.
+OWN_FLAGS = ["--headless", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+             "--disable-component-update", "--disable-sync", "--disable-breakpad", "--mute-audio",
+             "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
+             "--disable-renderer-backgrounding",
+             "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,WebUIOmniboxFullPopup,Translate,"
+             "OptimizationHints,MediaRouter",
+             "--disable-component-extensions-with-background-pages", "--disable-default-apps"]
+if os.getuid() == 0:
+    OWN_FLAGS.append("--no-sandbox")
+
+
+class RemoteBrowsers:
+    """n Chromiums listening for DevTools on ephemeral ports of 127.0.0.1, started before a run (not timed) and
+    ended after it; `addresses` are their WebSocket URLs."""
+
+    def __init__(self, n):
+        self.n, self.procs, self.dirs, self.addresses = n, [], [], []
+
+    def __enter__(self):
+        for _ in range(self.n):
+            d = tempfile.mkdtemp(prefix="korvane-bench-remote-")
+            p = subprocess.Popen([CHROMIUM] + OWN_FLAGS + ["--remote-debugging-address=127.0.0.1",
+                                                            "--remote-debugging-port=0", f"--user-data-dir={d}",
+                                                            "about:blank"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            self.procs.append(p)
+            self.dirs.append(d)
+            port_file = os.path.join(d, "DevToolsActivePort")
+            for _ in range(300):
+                if os.path.exists(port_file):
+                    lines = open(port_file).read().split()
+                    if len(lines) >= 2:
+                        self.addresses.append(f"ws://127.0.0.1:{lines[0]}{lines[1]}")
+                        break
+                time.sleep(0.05)
+        time.sleep(1.0)  # the start's own work (first renderer) is not the run's
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            os.killpg(p.pid, 9)
+            p.wait()
+        for d in self.dirs:
+            shutil.rmtree(d, ignore_errors=True)
+
+
+def per_page(r):
+    """Seconds a page from the first file written to the last (leaves out the browser's start)."""
+    st = r.get("stamps", [])
+    return (st[-1] - st[0]) / (len(st) - 1) if len(st) >= 2 else None
+
+
 def peer_cmd(tool, urls, outdir, jobs=1, json_file=None, no_cache=False):
     cmd = ["node", os.path.join(HERE, "peer.js"), "--tool", tool, "--out", outdir, "--jobs", str(jobs)]
     if json_file:
@@ -320,7 +374,7 @@ def measure_single(base, manifest, work, repeat, warm_n, max_load, until, result
             entry["stripes_bmp_faults"] = check_stripes_bmp(bmp[0]) if bmp else ["no BMP"]
 
 
-def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True):
+def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True, peers=True):
     urls = [f"{base}/{p}" for p in manifest["batch"]]
     widths = {p: manifest["pages"][p].get("width", 0) for p in manifest["batch"]}
     b = results["batch"]
@@ -338,6 +392,8 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results, with_c
                 ("puppeteer x2", lambda d: peer_cmd("puppeteer", urls, d, 2, os.path.join(d, "timing.json"))),
                 ("playwright seq", lambda d: peer_cmd("playwright", urls, d, 1, os.path.join(d, "timing.json"))),
                 ("playwright x2", lambda d: peer_cmd("playwright", urls, d, 2, os.path.join(d, "timing.json")))):
+            if not peers:
+                break
             d = os.path.join(work, "batch", name.replace(" ", "-"), f"r{rep}")
             os.makedirs(d, exist_ok=True)
             r = run(make(d))
@@ -347,7 +403,30 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results, with_c
             del r["stdout"]
             b.setdefault(name, []).append(r)
             log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
-        if not with_chromium:
+        # The same runs against browsers that run already (--browser): one browser as the pipe's, and two
+        # browsers with one page at a time each against one browser with two.
+        for name, browsers, jobs, extra in (("korvane pipe j1 --cache", 0, 1, ["--cache"]),
+                                            ("korvane ws j1 --cache", 1, 1, ["--cache"]),
+                                            ("korvane pipe j2 --cache", 0, 2, ["--cache"]),
+                                            ("korvane ws j2 --cache", 1, 2, ["--cache"]),
+                                            ("korvane 2 ws j1 --cache", 2, 1, ["--cache"]),
+                                            ("korvane pipe j1", 0, 1, []),
+                                            ("korvane ws j1", 1, 1, [])):
+            d = os.path.join(work, "batch", name.replace(" ", "-"), f"r{rep}")
+            os.makedirs(d, exist_ok=True)
+            with RemoteBrowsers(browsers) as remote:
+                if browsers == 0:
+                    time.sleep(1.0)  # the same pause as before a remote run
+                more = [a for address in remote.addresses for a in ("--browser", address)]
+                r = run(korvane_cmd(urls, "png", d, jobs=jobs, extra=extra + more))
+            files = outputs_of(r)
+            r["images"] = [image_info(p) for p in files]
+            r["count_ok"] = len(files) == len(urls)
+            r["per_page"] = per_page(r)
+            del r["stdout"]
+            b.setdefault(name, []).append(r)
+            log(f"  {name}: {r['wall']:.2f} s, {r['per_page'] or 0:.3f} s/page, {len(files)}/{len(urls)} files")
+        if not with_chromium or not peers:
             continue
         # chromium --screenshot once per page, at the size Puppeteer measured in this round
         pdir = os.path.join(work, "batch", "puppeteer-seq", f"r{rep}")
@@ -544,6 +623,27 @@ def report(results, warm_n):
                 r = ratio(best_ours, best)
                 p(f"| best of {what} / best of {peer} | {fmt_r(r)} | >= {goal}: {verdict(r, goal, le=False)} |")
         p("")
+    if "korvane pipe j1 --cache" in b:
+        p("### Remote browsers (--browser, WebSocket) against the pipe, warm: seconds a page, first file to last")
+        p("")
+        p("| run | s/page | wall s | ratio | goal |")
+        p("|---|---|---|---|---|")
+        pp = {name: median([r["per_page"] for r in b[name] if r.get("per_page")])
+              for name in b if name.startswith(("korvane pipe", "korvane ws", "korvane 2 ws"))}
+        for name, against, goal in (("korvane pipe j1 --cache", None, None),
+                                    ("korvane ws j1 --cache", "korvane pipe j1 --cache", 1.05),
+                                    ("korvane pipe j2 --cache", None, None),
+                                    ("korvane ws j2 --cache", "korvane pipe j2 --cache", 1.05),
+                                    ("korvane 2 ws j1 --cache", "korvane pipe j2 --cache", 1.0),
+                                    ("korvane pipe j1", None, None),
+                                    ("korvane ws j1", "korvane pipe j1", None)):
+            if name not in pp:
+                continue
+            r = ratio(pp.get(name), pp.get(against)) if against else None
+            g = f"<= {goal}: {verdict(r, goal)}" if goal else "-"
+            wall = median([x["wall"] for x in b[name]])
+            p(f"| {name} | {fmt_s(pp[name])} | {fmt_s(wall)} | {fmt_r(r) if against else '-'} | {g} |")
+        p("")
     if single:
         p("### Cold single capture (issue 7 goal: faster than both peers cold), PNG, seconds")
         p("")
@@ -566,7 +666,8 @@ def main():
     ap.add_argument("--repeat", type=int, default=2, help="rounds of every measurement (median taken)")
     ap.add_argument("--warm", type=int, default=5, help="pages in a warm batch")
     ap.add_argument("--out", default=None, help="folder for outputs and results.json (default: a temp folder)")
-    ap.add_argument("--only", choices=("single", "batch"), default=None)
+    ap.add_argument("--only", choices=("single", "batch", "remote"), default=None,
+                    help="remote: only the batch through the pipe and through --browser")
     ap.add_argument("--pages", default=None, help="comma-separated subset of the single pages")
     ap.add_argument("--max-load", type=float, default=0.7, help="wait while the 1-minute load is above this")
     ap.add_argument("--no-chromium-cli", action="store_true",
@@ -577,7 +678,7 @@ def main():
     for tool in (KORVANE, CHROMIUM, "/usr/bin/time"):
         if not os.access(tool, os.X_OK):
             sys.exit(f"missing {tool} (build korvane-capture with ./do build korvane-capture)")
-    if not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
+    if args.only != "remote" and not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
         sys.exit("run npm install in bench/e2e first")
     until = time.time() + 3600
     if args.wait_until:
@@ -607,9 +708,9 @@ def main():
     try:
         if args.only in (None, "single"):
             measure_single(base, manifest, work, args.repeat, args.warm, args.max_load, until, results)
-        if args.only in (None, "batch"):
+        if args.only in (None, "batch", "remote"):
             measure_batch(base, manifest, work, args.repeat, args.max_load, until, results,
-                          with_chromium=not args.no_chromium_cli)
+                          with_chromium=not args.no_chromium_cli, peers=args.only != "remote")
     finally:
         server.shutdown()
         results["ended"] = time.strftime("%H:%M:%S")

@@ -370,3 +370,18 @@ TEST(CliOptions, ShardsAndResumingRuns) {
     Scratch s;
     EXPECT_NE(UsageMessage({"--manifest", s.dir.string(), "u"}).find("folder"), std::string::npos);
 }
+
+TEST(CliOptions, BrowsersThatRunElsewhereAndTheReport) {
+    const auto o = Parse({"--browser", "ws://127.0.0.1:9222/devtools/browser/a", "--browser",
+                          "http://10.0.0.2:9222", "--report", "run.html", "u"});
+    EXPECT_EQ(o.Browsers,
+              (std::vector<std::string>{"ws://127.0.0.1:9222/devtools/browser/a", "http://10.0.0.2:9222"}));
+    EXPECT_EQ(o.ReportFile, "run.html");
+    for (const char* bad : {"127.0.0.1:9222", "https://h:1", "ws://h:99999/", "ftp://h"})
+        EXPECT_NE(UsageMessage({"--browser", bad, "u"})
+                      .find("invalid value '" + std::string(bad) + "' for --browser"),
+                  std::string::npos)
+            << bad;
+    Scratch s;
+    EXPECT_NE(UsageMessage({"--report", s.dir.string(), "u"}).find("folder"), std::string::npos);
+}
