@@ -12,6 +12,7 @@
 #include "browser/ChromiumProcess.h"
 #include "browser/DevToolsAddress.h"
 #include "browser/EngineError.h"
+#include "browser/JsonFields.h"
 #include "browser/WebSocketTransport.h"
 #include "platform/Translate.h"
 
@@ -170,8 +171,33 @@ std::string TChromiumBrowser::TakeFirstPage() {
     return {};
 }
 
+std::string TChromiumBrowser::MakeContext() {
+    const std::string context =
+        Str(Call("Target.createBrowserContext", {{"disposeOnDetach", true}}).Params, "browserContextId");
+    if (context.empty()) throw EEngineError(Tr("The browser made no page to load into"));
+    Send("Browser.setDownloadBehavior", {{"behavior", "deny"}, {"browserContextId", context}});
+    return context;
+}
+
+std::string TChromiumBrowser::SharedContext() {
+    if (FSharedContext.empty() || FSharedContextGeneration != FGeneration) {
+        FSharedContext = MakeContext();
+        FSharedContextGeneration = FGeneration;
+    }
+    return FSharedContext;
+}
+
 void TChromiumBrowser::Shutdown() {
     if (!Running() && !FProcess) return;
+    // What we made in a browser that runs elsewhere goes before we do.
+    if (Remote() && Running() && !FSharedContext.empty() && FSharedContextGeneration == FGeneration) {
+        try {
+            Call("Target.disposeBrowserContext", {{"browserContextId", FSharedContext}}, {},
+                 std::chrono::milliseconds(5000));
+        } catch (const EEngineError&) {
+        }
+    }
+    FSharedContext.clear();
     Lose(Tr("The browser was shut down"));
 }
 

@@ -94,6 +94,12 @@ public:
     const std::string& UserAgent() const { return FUserAgent; }
     // The page the browser opened at start, the first time it is asked for (later: empty, make a new page).
     std::string TakeFirstPage();
+    // A browser that runs elsewhere: a new browser context of ours (downloads denied in it), which the
+    // browser removes when our connection ends, however it ends. Throws EEngineError.
+    std::string MakeContext();
+    // The one context of this connection that pages sharing their cache and cookies are made in; it goes
+    // with Shutdown.
+    std::string SharedContext();
 
     int PipeFd() const { return FTransport ? FTransport->Fd() : -1; }
     // Readable once the stop token is stopped (-1 before a token was set).
@@ -173,6 +179,8 @@ private:
     std::optional<std::stop_callback<std::function<void()>>> FOnStop;
     std::string FUserAgent;
     std::uint64_t FFirstPageTaken = 0; // the generation whose first page was handed out
+    std::string FSharedContext;
+    std::uint64_t FSharedContextGeneration = 0;
     std::size_t FMalformed = 0;
     bool FWakeRequested = false;
 };

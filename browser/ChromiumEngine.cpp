@@ -76,14 +76,19 @@ void TChromiumEngine::DropPage(bool wait) {
     if (!FSessionId.empty()) FBrowser->RemoveListener(FSessionId);
     if (FBrowser->Running() && FGeneration == FBrowser->Generation()) {
         try {
-            if (!FTargetId.empty() && !FSessionId.empty())
-                FBrowser->Send("Target.closeTarget", {{"targetId", FTargetId}});
-            // The context goes with its pages; its disposal is awaited when the browser is to be left clean
-            // now.
-            if (!FContextId.empty() && wait)
+            // When the browser is to be left clean now, the last of the calls is awaited: the context goes
+            // with its pages, a shared context's page goes alone.
+            const bool closeWaited = wait && !FOwnContext;
+            if (!FTargetId.empty() && !FSessionId.empty()) {
+                if (closeWaited)
+                    FBrowser->Call("Target.closeTarget", {{"targetId", FTargetId}}, {}, kReleaseTimeout);
+                else
+                    FBrowser->Send("Target.closeTarget", {{"targetId", FTargetId}});
+            }
+            if (FOwnContext && wait)
                 FBrowser->Call("Target.disposeBrowserContext", {{"browserContextId", FContextId}}, {},
                                kReleaseTimeout);
-            else if (!FContextId.empty())
+            else if (FOwnContext)
                 FBrowser->Send("Target.disposeBrowserContext", {{"browserContextId", FContextId}});
         } catch (const EEngineError&) {
         }
@@ -91,6 +96,7 @@ void TChromiumEngine::DropPage(bool wait) {
     FSessionId.clear();
     FTargetId.clear();
     FContextId.clear();
+    FOwnContext = false;
     FPageLost = false;
 }
 
@@ -142,12 +148,10 @@ void TChromiumEngine::EnsurePage() {
     if (FBrowser->Remote()) {
         // Our pages are made in a context of our own, which the browser removes when our connection ends
         // however it ends; downloads are denied in it alone (the browser is not ours to change).
-        FContextId = Str(FBrowser->Call("Target.createBrowserContext", {{"disposeOnDetach", true}}).Params,
-                         "browserContextId");
+        // Kept pages share one context of the connection (and so one cache, as our own browser's pages do).
+        FOwnContext = FContextPerPage;
+        FContextId = FOwnContext ? FBrowser->MakeContext() : FBrowser->SharedContext();
         FGeneration = FBrowser->Generation();
-        if (FContextId.empty()) throw EEngineError(Tr("The browser made no page to load into"));
-        FBrowser->Send("Browser.setDownloadBehavior",
-                       {{"behavior", "deny"}, {"browserContextId", FContextId}});
         FTargetId = Str(
             FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", FContextId}})
                 .Params,
@@ -376,6 +380,7 @@ void TChromiumEngine::OnSessionEvent(const TDevToolsMessage& e) {
         else
             FDocumentId = 0;
     } else if (m == "Target.detachedFromTarget") {
+        FPageLost = true;
         FBrowser->RemoveListener(FSessionId);
         FSessionId.clear();
         FTargetId.clear();

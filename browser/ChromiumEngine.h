@@ -62,8 +62,8 @@ public:
     void SetContextPerPage(bool fresh) { FContextPerPage = fresh; }
     // Closes the page and waits until its context is gone: the browser is left as it was found.
     void ReleasePage();
-    // The page crashed, was closed or lost with its browser since it was navigated.
-    bool PageGone() const { return FPageLost || FSessionId.empty(); }
+    // The page crashed or was closed under us since it was made (a page never made is not gone).
+    bool PageGone() const { return FPageLost; }
     // Headers, user agent, cookies, credentials and media of the following navigations.
     void SetPageOptions(TPageOptions options) { FPageOptions = std::move(options); }
     // Runs the script in the loaded page (also when the page's own scripts are kept from running) and hands
@@ -155,7 +155,8 @@ private:
     std::string FTargetId, FSessionId;
     std::string FContextId; // the browser context of our own the page is in (a browser that runs elsewhere)
     bool FContextPerPage = true;
-    bool FPageUsed = false; // navigated since it was made
+    bool FOwnContext = false; // the context is the page's alone (else the browser's shared one)
+    bool FPageUsed = false;   // navigated since it was made
     std::uint64_t FGeneration = 0;
     bool FPageLost = false; // the renderer crashed: a new page is made at the next navigation
     std::optional<TEngineSettings> FApplied;

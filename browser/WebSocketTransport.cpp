@@ -1,14 +1,11 @@
 #include "browser/WebSocketTransport.h"
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <deque>
-#include <future>
-#include <mutex>
-#include <pthread.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <thread>
 #include <unistd.h>
 
 #include <boost/asio/connect.hpp>
@@ -114,35 +111,33 @@ std::string AskWebSocketPath(asio::io_context& io, const TDevToolsAddress& addre
     return named->Path;
 }
 
+// Everything runs on the session layer's thread: the socket's readiness is polled with the rest of its
+// fds, and Beast's work is done in Receive and SendMessage (no thread to hand messages over to and back).
 class TWebSocketTransport final : public IDevToolsTransport {
 public:
     TWebSocketTransport() : FSocket(FIo) {}
 
     ~TWebSocketTransport() override {
-        if (FThread.joinable()) {
+        if (FPollFd >= 0) {
             // A clean close when the other side still listens; a second at most.
-            std::promise<void> closed;
-            auto done = closed.get_future();
-            asio::post(FIo, [this, &closed] {
-                if (FReadEnded || !FSocket.is_open()) {
-                    closed.set_value();
-                    return;
-                }
+            if (!FReadEnded && FSocket.is_open()) {
                 beast::get_lowest_layer(FSocket).expires_after(std::chrono::seconds(1));
-                FSocket.async_close(websocket::close_code::normal,
-                                    [&closed](beast::error_code) { closed.set_value(); });
-            });
-            done.wait_for(std::chrono::milliseconds(1500));
-            FIo.stop();
-            FThread.join();
+                FSocket.async_close(websocket::close_code::normal, [](beast::error_code) {});
+                FIo.restart();
+                FIo.run_for(std::chrono::milliseconds(1500));
+            }
+            ::close(FPollFd);
         }
+        if (FEpoll >= 0) ::close(FEpoll);
         if (FEvent >= 0) ::close(FEvent);
     }
 
     void Open(const TDevToolsAddress& address, const std::string& path, std::chrono::milliseconds timeout) {
-        FEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (FEvent < 0) throw EEngineError(Tr("cannot make an event for the connection"));
         Connect(FIo, beast::get_lowest_layer(FSocket), address, timeout);
+        // Commands go out at once: several sent together would otherwise wait for the acknowledgement of the
+        // first (Nagle's rule against the peer's delayed acknowledgement: up to 40 ms each time).
+        beast::error_code noDelay;
+        beast::get_lowest_layer(FSocket).socket().set_option(tcp::no_delay(true), noDelay);
         FSocket.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
             request.set(http::field::user_agent, "korvane-capture");
         }));
@@ -163,65 +158,80 @@ public:
         none.keep_alive_pings = false;
         FSocket.set_option(none);
         FSocket.text(true);
+        // Polled by the session layer: a descriptor of our own for the socket, valid however Beast ends its.
+        // Messages that Beast took in while a command was sent are waiting, the socket shows nothing of them:
+        // the fd polled is an epoll set of the socket and an event that says so.
+        FPollFd = ::fcntl(beast::get_lowest_layer(FSocket).socket().native_handle(), F_DUPFD_CLOEXEC, 0);
+        FEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event socketReady{EPOLLIN | EPOLLRDHUP, {}}, eventReady{EPOLLIN, {}};
+        socketReady.data.fd = FPollFd;
+        eventReady.data.fd = FEvent;
+        if (FPollFd < 0 || FEvent < 0 || FEpoll < 0 ||
+            ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FPollFd, &socketReady) != 0 ||
+            ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FEvent, &eventReady) != 0)
+            throw EEngineError(Tr("cannot make an event for the connection"));
         ReadNext();
-        // The thread takes no signals: they are the main thread's.
-        sigset_t all, old;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &old);
-        FThread = std::thread([this] {
-            auto work = asio::make_work_guard(FIo);
-            FIo.run();
-        });
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        PollBeast();
     }
 
-    int Fd() const override { return FEvent; }
+    int Fd() const override { return FEpoll; }
 
     TDevToolsReader::TReadResult Receive(const TSink& sink, std::string* why) override {
         std::uint64_t count = 0;
         const ssize_t n = ::read(FEvent, &count, sizeof count);
         (void)n;
+        FIo.poll();
         std::deque<std::string> arrived;
-        bool closed;
-        {
-            std::lock_guard lock(FMutex);
-            arrived.swap(FIncoming);
-            closed = FClosed;
-            if (closed && why) *why = FCloseReason;
-        }
+        arrived.swap(FIncoming);
         for (const auto& message : arrived)
             sink(message);
-        if (closed) return TDevToolsReader::TReadResult::Closed;
+        if (FClosed) {
+            if (why) *why = FCloseReason;
+            return TDevToolsReader::TReadResult::Closed;
+        }
         return arrived.empty() ? TDevToolsReader::TReadResult::NoData : TDevToolsReader::TReadResult::Data;
     }
 
     void SendMessage(std::string text) override {
-        {
-            std::lock_guard lock(FMutex);
-            if (FClosed) throw EEngineError(FCloseReason);
+        if (FClosed) throw EEngineError(FCloseReason);
+        FOutgoing.push_back(std::move(text));
+        if (!FWriting) WriteNext();
+        // Written before the call returns, as through a pipe: what does not fit the socket now is waited for.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        PollBeast();
+        while (FWriting && !FClosed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd p{FPollFd, POLLOUT, 0};
+            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+                throw EEngineError(Tr("The browser stopped reading its commands"));
+            PollBeast();
         }
-        asio::post(FIo, [this, text = std::move(text)]() mutable {
-            FOutgoing.push_back(std::move(text));
-            if (!FWriting) WriteNext();
-        });
+        if (FClosed && FWriting) throw EEngineError(FCloseReason);
     }
 
-    std::size_t Oversized() const override { return FOversized.load(); }
+    std::size_t Oversized() const override { return FOversized; }
 
 private:
-    // On the transport's thread from here on.
+    // Beast's work outside Receive: what it took in (or a connection it found ended) is signalled.
+    void PollBeast() {
+        FIo.poll();
+        if (!FIncoming.empty() || FClosed) {
+            const std::uint64_t one = 1;
+            const ssize_t n = ::write(FEvent, &one, sizeof one);
+            (void)n;
+        }
+    }
+
     void ReadNext() {
         FSocket.async_read(FBuffer, [this](beast::error_code ec, std::size_t) {
             if (ec == websocket::error::message_too_big) ++FOversized;
             if (ec) return End(ec);
-            std::string message = beast::buffers_to_string(FBuffer.data());
+            FIncoming.push_back(beast::buffers_to_string(FBuffer.data()));
             FBuffer.clear();
             if (FBuffer.capacity() > (std::size_t{1} << 24)) FBuffer.shrink_to_fit();
-            {
-                std::lock_guard lock(FMutex);
-                FIncoming.push_back(std::move(message));
-            }
-            Signal();
             ReadNext();
         });
     }
@@ -240,38 +250,21 @@ private:
 
     void End(const beast::error_code& ec) {
         FReadEnded = true;
-        std::string reason;
-        if (ec == websocket::error::closed)
-            reason = Tr("The browser closed the connection");
-        else
-            reason = FormatText(Tr("The connection to the browser was lost: %1"), {Describe(ec)});
-        {
-            std::lock_guard lock(FMutex);
-            if (FClosed) return;
-            FClosed = true;
-            FCloseReason = reason;
-        }
-        Signal();
-    }
-
-    void Signal() {
-        const std::uint64_t one = 1;
-        const ssize_t n = ::write(FEvent, &one, sizeof one);
-        (void)n;
+        if (FClosed) return;
+        FClosed = true;
+        FCloseReason = ec == websocket::error::closed
+                           ? std::string(Tr("The browser closed the connection"))
+                           : FormatText(Tr("The connection to the browser was lost: %1"), {Describe(ec)});
     }
 
     asio::io_context FIo;
     websocket::stream<beast::tcp_stream> FSocket;
-    std::thread FThread;
-    int FEvent = -1;
+    int FPollFd = -1, FEvent = -1, FEpoll = -1;
     beast::flat_buffer FBuffer;
-    std::deque<std::string> FOutgoing; // the transport's thread only
-    bool FWriting = false, FReadEnded = false;
-    std::mutex FMutex;
-    std::deque<std::string> FIncoming;
-    bool FClosed = false;
+    std::deque<std::string> FOutgoing, FIncoming;
+    bool FWriting = false, FReadEnded = false, FClosed = false;
     std::string FCloseReason;
-    std::atomic<std::size_t> FOversized{0};
+    std::size_t FOversized = 0;
 };
 
 } // namespace

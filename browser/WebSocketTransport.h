@@ -1,7 +1,7 @@
 #pragma once
 // DevTools over the WebSocket of a browser that runs elsewhere (a container, another machine, a browser
-// service). The framing is Boost.Beast's; a thread of the transport's own does the network work, so the
-// session layer keeps polling one fd as it does for a pipe.
+// service). The framing is Boost.Beast's, driven on the session layer's thread: it polls the socket as it
+// polls a pipe.
 #include <chrono>
 #include <memory>
 #include <string>

@@ -302,8 +302,10 @@ bool TBatchRunner::RetryElsewhere(std::size_t job, const std::string& reason) {
         return s->Home == place.On && s->Job == job && s->Engine->PageGone();
     });
     if (!lost && !pageGone) return false;
-    result.Notes.push_back(
-        FormatText(Tr("%1: %2: begun again on another browser"), {result.Argument, reason}));
+    result.Notes.push_back(FormatText(FEndpoints.size() > 1
+                                          ? Tr("%1: %2: begun again on another browser")
+                                          : Tr("%1: %2: begun again once the browser answers"),
+                                      {result.Argument, reason}));
     FRetry.push_back(job);
     return true;
 }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 using namespace korvane::testing;
 
@@ -133,7 +134,9 @@ TEST_F(RemoteBrowsers, PicturesAreThoseOfThePipeAndTheBrowserIsLeftAsItWasFound)
     const Outcome ws =
         Run(With(With(common, {"--output", viaSocket, "--browser", remote.WebSocket()}), pages));
     ASSERT_EQ(ws.status, 0) << ws.err;
-    const Outcome http = Run(With(With(common, {"--output", viaHttp, "--browser", remote.Http()}), pages));
+    // With --cache the pages share one context of ours, which goes at the end too.
+    const Outcome http =
+        Run(With(With(common, {"--output", viaHttp, "--cache", "--browser", remote.Http()}), pages));
     ASSERT_EQ(http.status, 0) << http.err;
     for (const auto& file : Lines(own.out)) {
         const std::string name = std::filesystem::path(file).filename().string();
@@ -186,8 +189,13 @@ TEST_F(RemoteBrowsers, PagesOfABrowserKilledInTheMiddleAreCapturedByTheOther) {
 
 TEST_F(RemoteBrowsers, AddressesThatLeadToNoBrowserEndTheRunBeforeItBegins) {
     TClosingWebSocket closing;
-    TTestHttpServer notDevTools;
+    TTestHttpServer notDevTools, elsewhere;
     notDevTools.Route("/json/version", MakeResponse(200, "application/json", R"({"Browser":"x"})"));
+    // A DevTools server that names a WebSocket at another port (where nothing listens): only its path is
+    // taken, the host and port stay those we were given.
+    elsewhere.Route("/json/version",
+                    MakeResponse(200, "application/json",
+                                 R"({"webSocketDebuggerUrl":"ws://127.0.0.1:1/devtools/browser/other"})"));
     const std::string url = server->Url("/p1");
     struct TCase {
         std::string address, says;
@@ -196,6 +204,8 @@ TEST_F(RemoteBrowsers, AddressesThatLeadToNoBrowserEndTheRunBeforeItBegins) {
         {"ws://127.0.0.1:1/devtools/browser/x", "Connection refused"},
         {server->Url("/"), "/json/version answered HTTP 404"},
         {notDevTools.Url("/"), "names no WebSocket"},
+        {elsewhere.Url("/"), "ws://127.0.0.1:" + std::to_string(elsewhere.Port()) +
+                                 "/devtools/browser/other did not open a DevTools WebSocket"},
         {server->Url("/p1").replace(0, 4, "ws"), "did not open a DevTools WebSocket"},
         {closing.Url(), "does not answer as a browser"},
     };
@@ -234,4 +244,30 @@ TEST_F(RemoteBrowsers, WhenTheOnlyBrowserGoesTheRestFailWithTheReason) {
     EXPECT_NE(o.err.find("no browser answers"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("Connection refused"), std::string::npos) << o.err;
     EXPECT_TRUE(folder.Files().empty());
+}
+
+TEST_F(RemoteBrowsers, ARunKilledOutrightLeavesNothingOfItsOwnInTheBrowser) {
+    TRemoteChromium remote;
+    ASSERT_TRUE(remote.Listening());
+    Hold(true);
+    const pid_t run = Start(With(
+        {"-q", "--delay", "0", "--jobs", "2", "--output", folder.Path(), "--browser", remote.WebSocket()},
+        Pages("held", 4)));
+    ASSERT_GT(run, 0);
+    const bool asked = WaitUntilAsked(2);
+    const auto during = remote.Contents();
+    ::kill(run, SIGKILL);
+    const Outcome o = Wait(run);
+    Hold(false);
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(o.status, 128 + SIGKILL);
+    EXPECT_EQ(during.Contexts, 2u); // one a page under way
+    // The browser removes the contexts of a connection that ended, however it ended: looked at until it has.
+    auto after = remote.Contents();
+    for (int i = 0; i < 200 && (after.Contexts > 0 || after.Pages > 1); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        after = remote.Contents();
+    }
+    EXPECT_EQ(after.Contexts, 0u);
+    EXPECT_EQ(after.Pages, 1u);
 }
