@@ -506,8 +506,12 @@ std::int32_t TChromiumEngine::EvaluateInteger(const std::string& what, const std
                          {{"expression", expression}, {"returnByValue", true}, {"silent", true}});
     } catch (const EEngineStopped&) {
         throw;
-    } catch (const EEngineError& e) {
+    } catch (const EEngineTimeout& e) {
         // A script that never yields keeps the page from answering: end it so the page can be used again.
+        // The failure stays a timeout: the caller may ask whether the browser itself hangs.
+        EndScript();
+        throw EEngineTimeout(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
+    } catch (const EEngineError& e) {
         EndScript();
         throw EEngineError(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
     }
