@@ -95,35 +95,18 @@ void TChromiumBrowser::AttachPipes(int readFd, int writeFd) {
 
 void TChromiumBrowser::Start() {
     if (Running()) return;
-    if (Remote()) return StartRemote();
-    FProcess = TChromiumProcess::Start(FOptions.Path, FOptions.ExtraArguments);
-    FLastHeard = Clock::now();
-    FTransport = MakePipeTransport(FProcess->ReadFd(), FProcess->WriteFd(), false);
-    ++FGeneration;
-    if (FPipeChanged) FPipeChanged();
-    try {
-        TDevToolsMessage version =
-            Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
-        if (auto it = version.Params.find("userAgent"); it != version.Params.end() && it->is_string())
-            FUserAgent = it->get<std::string>();
-        // A headless browser has nowhere to put a download.
-        Send("Browser.setDownloadBehavior", {{"behavior", "deny"}});
-    } catch (const EEngineStopped&) {
-        Shutdown();
-        throw;
-    } catch (const EEngineError& e) {
-        Shutdown();
-        throw EEngineError(FormatText(Tr("The browser started but does not answer: %1"), {e.what()}));
+    if (Remote()) {
+        std::string error;
+        const auto address = ParseDevToolsAddress(FOptions.Endpoint, &error);
+        if (!address)
+            throw EEngineError(
+                FormatText(Tr("cannot use the browser at %1: %2"), {FOptions.Endpoint, error}));
+        if (FStop.stop_requested()) throw EEngineStopped();
+        FTransport = ConnectDevTools(*address, FOptions.StartTimeout).Transport;
+    } else {
+        FProcess = TChromiumProcess::Start(FOptions.Path, FOptions.ExtraArguments);
+        FTransport = MakePipeTransport(FProcess->ReadFd(), FProcess->WriteFd(), false);
     }
-}
-
-void TChromiumBrowser::StartRemote() {
-    std::string error;
-    const auto address = ParseDevToolsAddress(FOptions.Endpoint, &error);
-    if (!address)
-        throw EEngineError(FormatText(Tr("cannot use the browser at %1: %2"), {FOptions.Endpoint, error}));
-    if (FStop.stop_requested()) throw EEngineStopped();
-    FTransport = ConnectDevTools(*address, FOptions.StartTimeout).Transport;
     FLastHeard = Clock::now();
     ++FGeneration;
     if (FPipeChanged) FPipeChanged();
@@ -132,14 +115,19 @@ void TChromiumBrowser::StartRemote() {
             Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
         if (auto it = version.Params.find("userAgent"); it != version.Params.end() && it->is_string())
             FUserAgent = it->get<std::string>();
-        if (FUserAgent.empty()) throw EEngineError(Tr("it gave no user agent"));
+        if (Remote() && FUserAgent.empty()) throw EEngineError(Tr("it gave no user agent"));
+        // A headless browser of our own has nowhere to put a download (one elsewhere is not ours to change:
+        // downloads are denied in our contexts there).
+        if (!Remote()) Send("Browser.setDownloadBehavior", {{"behavior", "deny"}});
     } catch (const EEngineStopped&) {
         Shutdown();
         throw;
     } catch (const EEngineError& e) {
         Shutdown();
-        throw EEngineError(FormatText(Tr("The browser at %1 does not answer as a browser: %2"),
-                                      {FOptions.Endpoint, e.what()}));
+        throw EEngineError(Remote()
+                               ? FormatText(Tr("The browser at %1 does not answer as a browser: %2"),
+                                            {FOptions.Endpoint, e.what()})
+                               : FormatText(Tr("The browser started but does not answer: %1"), {e.what()}));
     }
 }
 

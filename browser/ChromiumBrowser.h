@@ -153,7 +153,6 @@ private:
     void ReadAndDispatch();
     int PollPipe(int milliseconds, bool& extraRan);
     void Dispatch(std::string_view text);
-    void StartRemote();
     void Lose(const std::string& reason);
     void RunQueued();
     void CloseFds();

@@ -152,10 +152,12 @@ void TChromiumEngine::EnsurePage() {
         FOwnContext = FContextPerPage;
         FContextId = FOwnContext ? FBrowser->MakeContext() : FBrowser->SharedContext();
         FGeneration = FBrowser->Generation();
-        FTargetId = Str(
-            FBrowser->Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", FContextId}})
-                .Params,
-            "targetId");
+        FTargetId =
+            Str(FBrowser
+                    ->Call("Target.createTarget",
+                           {{"url", "about:blank"}, {"browserContextId", FContextId}, {"newWindow", true}})
+                    .Params,
+                "targetId");
     } else {
         // The browser's first page is used before any other is made: making a page costs a new window.
         FTargetId = FBrowser->TakeFirstPage();

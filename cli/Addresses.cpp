@@ -24,6 +24,8 @@ std::optional<std::string> SchemeOf(const std::string& text) {
     return AsciiLower(text.substr(0, colon));
 }
 
+} // namespace
+
 std::string PercentEncodePath(const std::string& path) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
@@ -38,8 +40,6 @@ std::string PercentEncodePath(const std::string& path) {
     }
     return out;
 }
-
-} // namespace
 
 TPageAddress ResolvePageAddress(const std::string& argument) {
     if (auto scheme = SchemeOf(argument)) {

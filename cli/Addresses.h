@@ -13,4 +13,7 @@ struct TPageAddress {
 // A local path becomes a file: URL of its absolute path; an address of another scheme is refused.
 TPageAddress ResolvePageAddress(const std::string& argument);
 
+// A path as a URL's path: every byte but the unreserved ones and the slash percent-encoded.
+std::string PercentEncodePath(const std::string& path);
+
 } // namespace korvane

@@ -1,5 +1,6 @@
 #include "cli/Report.h"
 
+#include "cli/Addresses.h"
 #include "cli/Thumbnail.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -41,28 +42,12 @@ std::string Html(const std::string& text) {
     return out;
 }
 
-// A path as a relative URL: every byte but the unreserved ones and the slash percent-encoded.
-std::string UrlPath(const fs::path& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (const unsigned char c : path.generic_string()) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 // The file as the report links it: relative to the report's folder, so that the two can move together.
 std::string LinkTo(const fs::path& file, const fs::path& folder) {
     std::error_code error;
     const fs::path relative = fs::relative(file, folder, error);
-    if (error || relative.empty()) return "file://" + UrlPath(fs::absolute(file));
-    return UrlPath(relative);
+    if (error || relative.empty()) return "file://" + PercentEncodePath(fs::absolute(file).generic_string());
+    return PercentEncodePath(relative.generic_string());
 }
 
 std::string Bytes(std::int64_t bytes) {

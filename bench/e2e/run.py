@@ -72,6 +72,13 @@ def busy_cores(seconds=5.0):
     return (os.cpu_count() or 1) * (1 - (i2 - i1) / max(1, t2 - t1))
 
 
+def machine_busy_seconds():
+    """CPU seconds the whole machine has spent busy since boot (every process, ours or not), from /proc/stat."""
+    with open("/proc/stat") as f:
+        v = [int(x) for x in f.readline().split()[1:]]
+    return (sum(v[:8]) - v[3] - v[4]) / os.sysconf("SC_CLK_TCK")
+
+
 def wait_quiet(max_load, until, first):
     """Waits in 60 s steps, at most until `until` (epoch), for a quiet machine. Before the first
     section that is the 1-minute load average; later our own runs still weigh in that average, so
@@ -129,7 +136,7 @@ def run(cmd, cwd=None):
     VmHWM (KB) of cmd's own process, rc, stdout lines with their arrival times (s from start),
     and the tail of stderr."""
     with tempfile.NamedTemporaryFile("r", suffix=".time") as tf, tempfile.TemporaryFile("w+") as err:
-        start = time.perf_counter()
+                start, busy = time.perf_counter(), machine_busy_seconds()
         p = subprocess.Popen(["/usr/bin/time", "-v", "-o", tf.name] + cmd, cwd=cwd,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err, text=True)
         lines, stamps = [], []
@@ -150,7 +157,8 @@ def run(cmd, cwd=None):
                 if h is not None:
                     hwm = h
             time.sleep(0.02)
-        wall = time.perf_counter() - start
+                wall = time.perf_counter() - start
+        machine_cpu = machine_busy_seconds() - busy
         reader.join(5)
         maxrss, cpu = None, 0.0
         for line in tf.read().splitlines():
@@ -160,7 +168,7 @@ def run(cmd, cwd=None):
                 cpu += float(line.split(":")[1])
         err.seek(0)
         errtail = [l for l in err.read().splitlines() if "dbus" not in l.lower() and l.strip()][-5:]
-    return {"wall": wall, "cpu": cpu, "maxrss_kb": maxrss, "own_hwm_kb": hwm, "rc": p.returncode,
+    return {"wall": wall, "cpu": cpu, "machine_cpu": machine_cpu, "maxrss_kb": maxrss, "own_hwm_kb": hwm, "rc": p.returncode,
             "stdout": lines, "stamps": stamps, "stderr": errtail, "cmd": cmd}
 
 
@@ -626,8 +634,8 @@ def report(results, warm_n):
     if "korvane pipe j1 --cache" in b:
         p("### Remote browsers (--browser, WebSocket) against the pipe, warm: seconds a page, first file to last")
         p("")
-        p("| run | s/page | wall s | ratio | goal |")
-        p("|---|---|---|---|---|")
+        p("| run | s/page | wall s | machine CPU s | ratio | goal |")
+        p("|---|---|---|---|---|---|")
         pp = {name: median([r["per_page"] for r in b[name] if r.get("per_page")])
               for name in b if name.startswith(("korvane pipe", "korvane ws", "korvane 2 ws"))}
         for name, against, goal in (("korvane pipe j1 --cache", None, None),
@@ -641,8 +649,9 @@ def report(results, warm_n):
                 continue
             r = ratio(pp.get(name), pp.get(against)) if against else None
             g = f"<= {goal}: {verdict(r, goal)}" if goal else "-"
-            wall = median([x["wall"] for x in b[name]])
-            p(f"| {name} | {fmt_s(pp[name])} | {fmt_s(wall)} | {fmt_r(r) if against else '-'} | {g} |")
+                        wall = median([x["wall"] for x in b[name]])
+            busy = median([x["machine_cpu"] for x in b[name] if "machine_cpu" in x])
+            p(f"| {name} | {fmt_s(pp[name])} | {fmt_s(wall)} | {fmt_s(busy)} | {fmt_r(r) if against else '-'} | {g} |")
         p("")
     if single:
         p("### Cold single capture (issue 7 goal: faster than both peers cold), PNG, seconds")

@@ -23,14 +23,6 @@ using namespace korvane::testing;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 std::string Page(int i) {
     return "<!DOCTYPE html><body style='margin:0;font:16px sans-serif'><h1>Page " + std::to_string(i) +
            "</h1><div style='height:" + std::to_string(200 + 50 * i) +

@@ -19,14 +19,6 @@ using namespace korvane::testing;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 class Runs : public ::testing::Test, public TToolProcess {
 protected:
     using TToolProcess::Run; // not the test's own

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <signal.h>
 #include <spawn.h>
+#include <sstream>
+
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -22,8 +24,17 @@ struct Outcome {
 };
 
 // The file's bytes; nothing for a file that was never made.
-std::string Slurp(const std::filesystem::path& p) {
+inline std::string Slurp(const std::filesystem::path& p) {
     return std::filesystem::exists(p) ? korvane::ReadWholeFile(p.string()) : std::string();
+}
+
+// The text's lines that are not empty.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
 }
 
 class TToolProcess {
