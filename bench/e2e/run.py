@@ -136,7 +136,7 @@ def run(cmd, cwd=None):
     VmHWM (KB) of cmd's own process, rc, stdout lines with their arrival times (s from start),
     and the tail of stderr."""
     with tempfile.NamedTemporaryFile("r", suffix=".time") as tf, tempfile.TemporaryFile("w+") as err:
-                start, busy = time.perf_counter(), machine_busy_seconds()
+        start, busy = time.perf_counter(), machine_busy_seconds()
         p = subprocess.Popen(["/usr/bin/time", "-v", "-o", tf.name] + cmd, cwd=cwd,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err, text=True)
         lines, stamps = [], []
@@ -157,7 +157,7 @@ def run(cmd, cwd=None):
                 if h is not None:
                     hwm = h
             time.sleep(0.02)
-                wall = time.perf_counter() - start
+        wall = time.perf_counter() - start
         machine_cpu = machine_busy_seconds() - busy
         reader.join(5)
         maxrss, cpu = None, 0.0
