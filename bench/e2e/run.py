@@ -649,7 +649,7 @@ def report(results, warm_n):
                 continue
             r = ratio(pp.get(name), pp.get(against)) if against else None
             g = f"<= {goal}: {verdict(r, goal)}" if goal else "-"
-                        wall = median([x["wall"] for x in b[name]])
+            wall = median([x["wall"] for x in b[name]])
             busy = median([x["machine_cpu"] for x in b[name] if "machine_cpu" in x])
             p(f"| {name} | {fmt_s(pp[name])} | {fmt_s(wall)} | {fmt_s(busy)} | {fmt_r(r) if against else '-'} | {g} |")
         p("")
