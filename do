@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix] | format [--check]
-#   | translations [--check]
+# Project tasks. Usage: ./do deps | build [target...] | test [ctest args...] | run | install [prefix] | package
+#   | format [--check] | translations [--check]
 # run: the window where there is a display, otherwise a capture of the bundled sample page.
 # Every task installs the Debian packages it needs first (apt-get, with sudo when not root).
 set -euo pipefail
@@ -14,8 +14,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 python3-yaml clang-format gettext locales
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev desktop-file-utils appstream bash-completion man-db
 )
+# What building the Debian package takes besides (its build dependencies are in debian/control).
+PACKAGE_TOOLS=(dpkg-dev debhelper lintian)
 
 preset=default
 [ "${CI:-}" = "true" ] && preset=ci
@@ -26,7 +28,7 @@ as_root() {
 
 deps() {
   local missing=() p
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -111,6 +113,28 @@ case "${1:-}" in
   install)
     deps; build
     cmake --install build --prefix "${2:-/usr/local}"
+    ;;
+  package)
+    # dpkg-buildpackage builds in the tree and leaves its files in the folder above; they are moved to build/.
+    deps "${PACKAGE_TOOLS[@]}"
+    dpkg-checkbuilddeps 2>/dev/null ||
+      as_root env DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -q ./
+
+    version=$(dpkg-parsechangelog -S Version)
+    arch=$(dpkg-architecture -q DEB_HOST_ARCH)
+    dpkg-buildpackage -us -uc -b
+    mkdir -p build
+    for f in ../korvane_"$version"_"$arch".{deb,buildinfo,changes} ../korvane-dbgsym_"$version"_"$arch".deb; do
+      [ -f "$f" ] && mv -f "$f" build/
+    done
+    deb="build/korvane_${version}_${arch}.deb"
+    # The package's files, unpacked into a throwaway root and checked; then lintian.
+    root=$(mktemp -d)
+    trap 'rm -rf "$root"' EXIT
+    dpkg -x "$deb" "$root"
+    tests/package/check-installed.sh "$root" deb
+    lintian --fail-on error "$deb"
+    echo "$(readlink -f "$deb")"
     ;;
   *)
     sed -n '2,4p' "$0" | sed 's/^# //'

@@ -23,6 +23,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "browser/ChromiumProcess.h"
 #include "browser/DevToolsReader.h"
 #include "browser/DevToolsTransport.h"
 
@@ -43,7 +44,7 @@ protected:
 class TChromiumBrowser {
 public:
     struct TOptions {
-        std::string Path = "/usr/bin/chromium";
+        std::string Path = TChromiumProcess::DefaultPath();
         // A browser that runs elsewhere (ws: or http: address of its DevTools server): connected to instead
         // of started. Empty: our own browser.
         std::string Endpoint;

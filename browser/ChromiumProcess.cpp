@@ -14,6 +14,7 @@
 #include <optional>
 #include <poll.h>
 #include <sstream>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -178,6 +179,26 @@ std::vector<std::string> TChromiumProcess::StandardArguments() {
     // The sandbox cannot run as root; anyone else keeps it.
     if (::geteuid() == 0) args.push_back("--no-sandbox");
     return args;
+}
+
+std::string TChromiumProcess::DefaultPath() {
+    if (const char* given = std::getenv("KORVANE_CHROMIUM"); given && *given) return given;
+    // A relative folder of PATH (an empty entry is the current one) would run whatever lies where the
+    // program happens to be started: only absolute ones are looked in.
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path ? path : "";
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') continue;
+        const std::string candidate = std::string(folder) + "/chromium";
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return "/usr/bin/chromium";
 }
 
 std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& path,

@@ -40,6 +40,10 @@ public:
     // The arguments the browser gets besides the pipe and the profile (for the record and for peers).
     static std::vector<std::string> StandardArguments();
 
+    // The browser to start: $KORVANE_CHROMIUM when set, else the first executable `chromium` in an absolute
+    // folder of $PATH, else /usr/bin/chromium (whose absence Start reports).
+    static std::string DefaultPath();
+
 private:
     TChromiumProcess() = default;
     pid_t FPid = -1;

@@ -56,7 +56,7 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           --activex-download is the same as --plugins)
       --cache             let the pages of one run share what they download (by default,
                           as in the window, every page is fetched fresh while images load)
-                  --hide-scrollbars   capture the page without scroll bars
+      --hide-scrollbars   capture the page without scroll bars
       --hide SELECTOR     make the elements that match invisible; the layout stays
                           (may be given more than once)
       --remove SELECTOR   take the elements that match out of the layout
@@ -83,14 +83,14 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --dark              pages see prefers-color-scheme: dark
       --reduced-motion    pages see prefers-reduced-motion: reduce, and animations
                           are finished before the picture
-                  --browser URL       use a browser that runs already instead of starting one: its
+      --browser URL       use a browser that runs already instead of starting one: its
                           DevTools WebSocket (ws://HOST:PORT/devtools/browser/ID) or
                           its DevTools server (http://HOST:PORT); more than once:
                           pages are spread over all, --jobs pages at once in each
       --shard K/N         capture only the K-th of N shares of the list (K from 0): the
                           i-th distinct URL belongs to share i mod N
       --manifest FILE     append a line of JSON for each page as it ends (JSON Lines)
-            --resume            with --manifest: skip the pages it says were captured whose
+      --resume            with --manifest: skip the pages it says were captured whose
                           files are still there with their size
       --report FILE.html  after the run, write a page of the run's images (thumbnails,
                           outcomes, errors; failed pages first) to FILE.html

@@ -21,11 +21,17 @@ std::string ChangeFileExt(const std::string& path, std::string_view ext);
 std::string ExtractFilePath(const std::string& path);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 
-// The settings file: "<executable>.ini" beside the executable when that folder is writable, otherwise
-// "$XDG_CONFIG_HOME/korvane/korvane.ini" (the folder is created when missing).
+// A portable copy of the program: its folder is writable and holds "<executable>.ini" already, or it lies
+// in its build tree. It keeps its files beside itself; an installed one keeps them where the user's go.
+bool IsPortableCopy(const std::string& executable);
+// The settings file: "<executable>.ini" beside a portable copy, otherwise
+// "$XDG_CONFIG_HOME/korvane/korvane.ini" (the folders are made when missing).
+std::string SettingsFilePath(const std::string& executable);
 std::string SettingsFilePath();
-// The folder where images go when no other is chosen: the executable's folder when it is writable,
-// otherwise the user's pictures folder, otherwise the home folder. Ends in "/".
+// The folder where images go when no other is chosen: a portable copy's own folder, otherwise the user's
+// pictures folder, otherwise the home folder; never a folder of the system's (/usr, /etc, ...), whoever
+// runs the program. Ends in "/".
+std::string DefaultOutputFolder(const std::string& executable);
 std::string DefaultOutputFolder();
 
 // The bytes of a plain file (never a pipe or a device, which could block); throws EFOpenError for anything

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <spng.h>
@@ -19,15 +20,21 @@
 #include "browser/Base64.h"
 #include "browser/ChromiumBrowser.h"
 #include "browser/ChromiumEngine.h"
+#include "browser/ChromiumProcess.h"
 #include "browser/DevToolsReader.h"
 #include "browser/DownloadControl.h"
 #include "browser/EngineError.h"
 #include "browser/PngDecode.h"
 #include "imaging/Bitmap.h"
 #include "imaging/RowGate.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempFolder.h"
 
 namespace korvane {
 namespace {
+
+using testing::TempFolder;
+using testing::TScopedEnv;
 
 std::string EncodeBase64(const std::vector<std::uint8_t>& in) {
     static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -436,6 +443,38 @@ TEST(DownloadControlMapping, WordsBecomeEngineSettings) {
     EXPECT_TRUE(LooksLikeAudioUrl("http://h/a.ogg#t"));
     EXPECT_FALSE(LooksLikeAudioUrl("http://h/clip.webm"));
     EXPECT_FALSE(LooksLikeAudioUrl("http://h.mp3/path"));
+}
+
+TEST(MissingBrowser, TheBrowserIsTheOneGivenThenTheOneOnThePathThenDebians) {
+    const TempFolder t("korvane-which-chromium");
+    std::filesystem::create_directories(t.Dir() / "empty");
+    std::filesystem::create_directories(t.Dir() / "plain");
+    std::filesystem::create_directories(t.Dir() / "tools");
+    t.Put("plain/chromium", "not a program"); // not executable: passed over
+    const std::string tool = t.Put("tools/chromium", "#!/bin/sh\n");
+    std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+    // A relative folder (and an empty entry, the current folder) is never looked in.
+    std::filesystem::create_directories(t.Dir() / "relative");
+    const std::string other = t.Put("relative/chromium", "#!/bin/sh\n");
+    std::filesystem::permissions(other, std::filesystem::perms::owner_all);
+    const std::string relative =
+        std::filesystem::relative(t.Dir() / "relative", std::filesystem::current_path()).string();
+    ASSERT_NE(relative.front(), '/');
+    const std::string path =
+        t.Path("empty") + "::" + relative + ":" + t.Path("plain") + ":" + t.Path("tools");
+    {
+        const TScopedEnv p("PATH", path.c_str()), k("KORVANE_CHROMIUM", nullptr);
+        EXPECT_EQ(TChromiumProcess::DefaultPath(), tool);
+        EXPECT_EQ(TChromiumBrowser::TOptions().Path, tool);
+    }
+    {
+        const TScopedEnv p("PATH", path.c_str()), k("KORVANE_CHROMIUM", "/opt/other/chromium");
+        EXPECT_EQ(TChromiumProcess::DefaultPath(), "/opt/other/chromium");
+    }
+    {
+        const TScopedEnv p("PATH", t.Path("empty").c_str()), k("KORVANE_CHROMIUM", "");
+        EXPECT_EQ(TChromiumProcess::DefaultPath(), "/usr/bin/chromium");
+    }
 }
 
 TEST(MissingBrowser, NavigationFailsNamingThePackage) {

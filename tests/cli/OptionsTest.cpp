@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -348,6 +349,13 @@ TEST(CliOptions, EveryOptionOfTheHelpIsTakenAndInTheManualPage) {
         names.insert(help.substr(at, end - at));
     }
     EXPECT_GE(names.size(), 40u);
+    // Options line up in their column: a short option at 2 blanks, a long one alone at 6.
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t indent = line.find_first_not_of(' ');
+        if (indent == std::string::npos || line[indent] != '-' || indent >= 26) continue;
+        EXPECT_EQ(indent, line[indent + 1] == '-' ? 6u : 2u) << line;
+    }
     for (const auto& name : names) {
         EXPECT_EQ(UsageMessage({name}).find("unknown option"), std::string::npos) << name;
         std::string escaped;
