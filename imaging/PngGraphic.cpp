@@ -56,6 +56,7 @@ void TPngGraphic::CopyFrom(const TPersistent& source) {
             FMaskRef = png->FMaskRef;
             CompressionLevel = png->CompressionLevel;
             FilterMode = png->FilterMode;
+            Threads = png->Threads;
             IDATSize = png->IDATSize;
             Interlace = png->Interlace;
             Grayscale = png->Grayscale;
@@ -136,6 +137,7 @@ void TPngGraphic::WriteToStream(TStream& target) {
     TPngWriteStream encoder;
     encoder.CompressionLevel = CompressionLevel;
     encoder.FilterMode = FilterMode;
+    encoder.Threads = Threads;
     encoder.SetIDATSize(IDATSize);
     encoder.Interlace = Interlace;
     SetEncoderValues(encoder);

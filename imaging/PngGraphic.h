@@ -63,6 +63,7 @@ public:
     int IDATSize = 32768;
     int CompressionLevel = -1;
     std::uint8_t FilterMode = 1;
+    int Threads = 0; // the encoder's cores: 0 one a core, 1 one stream (TPngWriteStream::Threads)
     std::uint8_t Interlace = 0;
     bool Grayscale = false;
     bool HasAlpha = false;

@@ -1,16 +1,19 @@
 #include "imaging/PngWriteStream.h"
 #include "platform/Translate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include <zlib.h>
 
 #include "imaging/Deflate.h"
+#include "imaging/ParallelDeflate.h"
 #include "imaging/PngFilters.h"
 #include "imaging/PngRows.h"
 
@@ -348,11 +351,25 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
     std::uint8_t* chosen = buffers.Part(2);
     std::uint8_t* candidate = buffers.Part(3);
 
-    DeflateWriter deflater;
     const int level = (CompressionLevel >= 0 && CompressionLevel <= 9) ? CompressionLevel : -1;
-    deflater.Setup(level, FIdatSize, [this](const std::uint8_t* data, std::size_t length) {
+    auto idat = [this](const std::uint8_t* data, std::size_t length) {
         WriteChunk("IDAT", data, static_cast<std::uint32_t>(length));
-    });
+    };
+    // Bands deflated on several cores when there are cores and bands to share; else the one stream.
+    const std::size_t imageBytes = static_cast<std::size_t>(layout.height) * (rowArea - 7);
+    const int threads =
+        Threads > 0 ? Threads : static_cast<int>(std::min(8u, std::thread::hardware_concurrency()));
+    const bool parallel = threads > 1 && imageBytes >= 2 * ParallelDeflateWriter::kBandBytes;
+    DeflateWriter deflater;
+    ParallelDeflateWriter bands;
+    if (parallel)
+        bands.Setup(level, FIdatSize, idat, threads);
+    else
+        deflater.Setup(level, FIdatSize, idat);
+    auto compress = [&](const std::uint8_t* data, std::size_t length) {
+        return parallel ? bands.Write(data, length) : deflater.Write(data, length);
+    };
+    auto finish = [&] { parallel ? bands.Finish() : deflater.Finish(); };
 
     PngFilterSelector selector;
     selector.mode = FilterMode & 0xFF;
@@ -399,7 +416,7 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
                     selector.Select(raw, prior, rawLength, chosen, candidate);
                     std::swap(raw, prior);
                 }
-                if (!deflater.Write(chosen, rawLength + 1)) throw EPngError(Tr(WriteErrorText));
+                if (!compress(chosen, rawLength + 1)) throw EPngError(Tr(WriteErrorText));
                 if (rowCounter % 4 == 2 || layout.height < 4) StepProgress(rowCounter);
                 ++rowCounter;
                 if (Stopped()) {
@@ -411,12 +428,12 @@ void TPngWriteStream::WriteImageData(const Layout& layout) {
     } catch (...) {
         // The stream is still finished; a second failure of the target here must not hide the first.
         try {
-            deflater.Finish();
+            finish();
         } catch (...) {
         }
         throw;
     }
-    deflater.Finish();
+    finish();
 }
 
 } // namespace korvane

@@ -59,6 +59,9 @@ public:
     int CompressionLevel = -1; // 0 to 9; anything else is zlib's default level
     int FilterMode = 1;        // low byte: 0 adaptive, 1 None, 2 Sub, 3 Up, 4 Average, 5 Paeth; above 5 as 1
     int Interlace = 0;         // 1 Adam7; any other value writes no interlace
+    // Cores the compression may use: 0 one a core (at most 8), 1 one stream on this thread (the bytes of a
+    // single zlib stream). An image of fewer than two bands (ParallelDeflateWriter) is always one stream.
+    int Threads = 0;
     bool Grayscale = false;
     std::string Comment;
     TColor BackgroundColor = clNone;

@@ -151,13 +151,14 @@ void LibPng(benchmark::State& state, int filters) {
 }
 
 // The encoder alone: the graphic refers to the page instead of copying it.
-void KorvanePngEncodeOnly(benchmark::State& state, int filterMode) {
+void KorvanePngEncodeOnly(benchmark::State& state, int filterMode, int threads = 0) {
     TBitmap& page = const_cast<TBitmap&>(Page());
     std::size_t out = 0;
     for (auto _ : state) {
         TPngGraphic png;
         png.SetImageReference(&page);
         png.FilterMode = static_cast<std::uint8_t>(filterMode);
+        png.Threads = threads;
         CountingStream sink;
         png.WriteToStream(sink);
         out = sink.bytes;
@@ -173,6 +174,13 @@ void BM_Png_Korvane_FilterNone_EncodeOnly(benchmark::State& state) {
 }
 void BM_Png_Korvane_Adaptive_EncodeOnly(benchmark::State& state) {
     KorvanePngEncodeOnly(state, 0);
+}
+// One zlib stream on this thread, as on a machine of one core.
+void BM_Png_Korvane_FilterNone_EncodeOnly_OneThread(benchmark::State& state) {
+    KorvanePngEncodeOnly(state, 1, 1);
+}
+void BM_Png_Korvane_Adaptive_EncodeOnly_OneThread(benchmark::State& state) {
+    KorvanePngEncodeOnly(state, 0, 1);
 }
 void BM_Png_Libpng_FilterNone(benchmark::State& state) {
     LibPng(state, PNG_FILTER_NONE);
@@ -295,9 +303,11 @@ void BM_Bmp_PlainWrite(benchmark::State& state) {
 
 BENCHMARK(BM_Png_Korvane_FilterNone)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Korvane_FilterNone_EncodeOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Png_Korvane_FilterNone_EncodeOnly_OneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Libpng_FilterNone)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Korvane_Adaptive)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Korvane_Adaptive_EncodeOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Png_Korvane_Adaptive_EncodeOnly_OneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Libpng_AllFilters)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Jpeg_Korvane)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Jpeg_Korvane_EncodeOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -73,7 +73,9 @@ void ExpectOldFileKept(const std::string& format, const std::function<void(const
 }
 
 TEST(SaveFailure, WriteFailureMidFileKeepsTheOldTargetForEveryFormat) {
-    const TBitmap bitmap = Noisy(400, 400); // 480,000 bytes of pixels, noise: no format gets below the limit
+    // 600,000 bytes of pixels, noise: no format gets below the limit; and more than two bands of the PNG
+    // encoder's parallel compression, which then fails on a worker's watch.
+    const TBitmap bitmap = Noisy(400, 500);
     ExpectOldFileKept("bmp", [&](const std::string& path) { bitmap.SaveToFile(path); });
     ExpectOldFileKept("png", [&](const std::string& path) {
         TPngGraphic png;
