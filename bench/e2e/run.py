@@ -2,7 +2,7 @@
 """End-to-end benchmark of korvane-capture against Puppeteer, Playwright and
 `chromium --headless --screenshot`, all on /usr/bin/chromium, in one run.
 
-    python3 bench/e2e/run.py [--repeat R] [--warm N] [--out DIR] [--only single|batch|remote]
+    python3 bench/e2e/run.py [--repeat R] [--warm N] [--out DIR] [--only single|batch|remote|floor]
                              [--max-load L] [--wait-until HH:MM] [--no-chromium-cli]
 
 Writes the corpus into a temp folder, serves it on 127.0.0.1 (ephemeral port),
@@ -17,6 +17,8 @@ then measures:
   batch (the 20+ page corpus to PNG): pages/s with --jobs 1 and --jobs 2 (and
       both with --cache) vs the
       peers sequential and two at once, and chromium --screenshot once per page.
+  floor (every corpus page, warm): ours in each format against floor.py, the least a DevTools client asks
+      of the browser for the picture (navigate, one resize to our image's size, one screenshot).
 Every output is decoded (pngcheck, djpeg, BMP header) and its size recorded.
 Prints a table with ratios (ours / peer) next to the goals; the JSON of all
 figures goes to DIR/results.json. Needs: node modules installed in bench/e2e
@@ -382,6 +384,46 @@ def measure_single(base, manifest, work, repeat, warm_n, max_load, until, result
             entry["stripes_bmp_faults"] = check_stripes_bmp(bmp[0]) if bmp else ["no BMP"]
 
 
+FLOOR = os.path.join(HERE, "floor.py")
+
+
+def measure_floor(base, manifest, work, repeat, warm_n, max_load, until, results):
+    """Every corpus page, warm (warm_n copies in one process), ours in each format against the floor: the
+    minimal DevTools script of floor.py at the size of our image of the page, run right after ours."""
+    info = manifest["pages"]
+    load = wait_quiet(max_load, until, first=not results["loads"])
+    results["loads"].append(["floor"] + list(load))
+    for rep in range(repeat):
+        log(f"floor round {rep + 1} of {len(manifest['batch'])} pages (load {load[0]:.2f})")
+        for page in manifest["batch"]:
+            url = f"{base}/{page}"
+            width = "auto" if info[page].get("width", 0) > 1024 else "1024"
+            urls = [f"{url}?r={i}" for i in range(1, warm_n + 1)]
+            entry = results["floor"].setdefault(page, {})
+            for fmt in ("png", "jpg", "bmp"):
+                d = os.path.join(work, "floor", page, fmt, f"ours{rep}")
+                os.makedirs(d, exist_ok=True)
+                ours = run(korvane_cmd(urls, fmt, d, width=width, jobs=1))
+                files = outputs_of(ours)
+                ours["images"] = [image_info(p) for p in files]
+                del ours["stdout"]
+                if not files or ours["images"][0][1] is None:
+                    log(f"  {page} {fmt}: ours made no image (rc {ours['rc']})")
+                    continue
+                w, h = ours["images"][0][1], ours["images"][0][2]
+                d = os.path.join(work, "floor", page, fmt, f"floor{rep}")
+                os.makedirs(d, exist_ok=True)
+                floor = run(["python3", FLOOR, fmt, d] + [f"{u}={w}x{h}" for u in urls])
+                floor["images"] = [image_info(p) for p in outputs_of(floor)]
+                del floor["stdout"]
+                e = entry.setdefault(fmt, {"ours": [], "floor": []})
+                e["ours"].append(ours)
+                e["floor"].append(floor)
+                ratio_now = ratio(per_page(ours), per_page(floor))
+                log(f"  {page} {fmt} {w}x{h}: ours {per_page(ours) or 0:.3f} s/page, floor "
+                    f"{per_page(floor) or 0:.3f} s/page ({fmt_r(ratio_now)}){'' if floor['rc'] == 0 else ' floor rc ' + str(floor['rc']) + ' ' + str(floor['stderr'])}")
+
+
 def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True, peers=True):
     urls = [f"{base}/{p}" for p in manifest["batch"]]
     widths = {p: manifest["pages"][p].get("width", 0) for p in manifest["batch"]}
@@ -653,6 +695,34 @@ def report(results, warm_n):
             busy = median([x["machine_cpu"] for x in b[name] if "machine_cpu" in x])
             p(f"| {name} | {fmt_s(pp[name])} | {fmt_s(wall)} | {fmt_s(busy)} | {fmt_r(r) if against else '-'} | {g} |")
         p("")
+    floor = results.get("floor", {})
+    if floor:
+        goals = {"png": 1.3, "jpg": 1.15, "bmp": 1.15}
+        p("### Ours against the floor (bench/e2e/floor.py: navigate, one resize to our image's size, one "
+          "screenshot, the file written), warm, seconds a page from the first file to the last")
+        p("")
+        p("| page | size | png ours | png floor | ratio (<= 1.3) | jpg ours | jpg floor | ratio (<= 1.15) | "
+          "bmp ours | bmp floor | ratio (<= 1.15) |")
+        p("|---|---|---|---|---|---|---|---|---|---|---|")
+        ratios = {fmt: [] for fmt in goals}
+        for page, e in floor.items():
+            cells, size = [], "-"
+            for fmt, goal in goals.items():
+                if fmt not in e:
+                    cells += ["-", "-", "-"]
+                    continue
+                o = median([per_page(r) for r in e[fmt]["ours"]])
+                fl = median([per_page(r) for r in e[fmt]["floor"]])
+                r = ratio(o, fl)
+                if r is not None:
+                    ratios[fmt].append(r)
+                im = e[fmt]["ours"][-1]["images"]
+                size = f"{im[0][1]}x{im[0][2]}" if im else size
+                cells += [fmt_s(o), fmt_s(fl), f"{fmt_r(r)} {verdict(r, goal)}"]
+            p(f"| {page} | {size} | " + " | ".join(cells) + " |")
+        p("| **median of the pages** | | | | " + " | | | ".join(
+            f"{fmt_r(median(ratios[f]))} {verdict(median(ratios[f]), goals[f])}" for f in goals) + " |")
+        p("")
     if single:
         p("### Cold single capture (issue 7 goal: faster than both peers cold), PNG, seconds")
         p("")
@@ -675,9 +745,10 @@ def main():
     ap.add_argument("--repeat", type=int, default=2, help="rounds of every measurement (median taken)")
     ap.add_argument("--warm", type=int, default=5, help="pages in a warm batch")
     ap.add_argument("--out", default=None, help="folder for outputs and results.json (default: a temp folder)")
-    ap.add_argument("--only", choices=("single", "batch", "remote"), default=None,
-                    help="remote: only the batch through the pipe and through --browser")
-    ap.add_argument("--pages", default=None, help="comma-separated subset of the single pages")
+    ap.add_argument("--only", choices=("single", "batch", "remote", "floor"), default=None,
+                    help="remote: only the batch through the pipe and through --browser; floor: only ours "
+                         "against the minimal DevTools script on every corpus page")
+    ap.add_argument("--pages", default=None, help="comma-separated subset of the single pages (and of the floor's)")
     ap.add_argument("--max-load", type=float, default=0.7, help="wait while the 1-minute load is above this")
     ap.add_argument("--no-chromium-cli", action="store_true",
                     help="leave out chromium --screenshot once per page in the batch (it takes longest)")
@@ -687,7 +758,7 @@ def main():
     for tool in (KORVANE, CHROMIUM, "/usr/bin/time"):
         if not os.access(tool, os.X_OK):
             sys.exit(f"missing {tool} (build korvane-capture with ./do build korvane-capture)")
-    if args.only != "remote" and not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
+    if args.only not in ("remote", "floor") and not os.path.isdir(os.path.join(HERE, "node_modules", "puppeteer-core")):
         sys.exit("run npm install in bench/e2e first")
     until = time.time() + 3600
     if args.wait_until:
@@ -712,7 +783,7 @@ def main():
     }
     with open(os.path.join(HERE, "package.json")) as f:
         versions.update(json.load(f).get("dependencies", {}))
-    results = {"versions": versions, "single": {}, "batch": {}, "loads": [],
+    results = {"versions": versions, "single": {}, "batch": {}, "floor": {}, "loads": [],
                "started": time.strftime("%H:%M:%S")}
     try:
         if args.only in (None, "single"):
@@ -720,6 +791,10 @@ def main():
         if args.only in (None, "batch", "remote"):
             measure_batch(base, manifest, work, args.repeat, args.max_load, until, results,
                           with_chromium=not args.no_chromium_cli, peers=args.only != "remote")
+        if args.only in (None, "floor"):
+            pages = dict(manifest, batch=[p for p in manifest["batch"]
+                                          if not args.pages or p in args.pages.split(",")])
+            measure_floor(base, pages, work, args.repeat, args.warm, args.max_load, until, results)
     finally:
         server.shutdown()
         results["ended"] = time.strftime("%H:%M:%S")
