@@ -128,6 +128,8 @@ case "${1:-}" in
       [ -f "$f" ] && mv -f "$f" build/
     done
     deb="build/korvane_${version}_${arch}.deb"
+    # The package's build tree is of no further use (the next package build starts clean).
+    debian/rules clean >/dev/null
     # The package's files, unpacked into a throwaway root and checked; then lintian.
     root=$(mktemp -d)
     trap 'rm -rf "$root"' EXIT
