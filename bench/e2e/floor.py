@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The floor of a capture: the least a DevTools client can ask of the browser for a page's picture.
 
-    floor.py png|jpg OUTDIR URL=WIDTHxHEIGHT [URL=WIDTHxHEIGHT ...]
+    floor.py [--no-cache] png|jpg OUTDIR URL=WIDTHxHEIGHT [URL=WIDTHxHEIGHT ...]
 
 One browser (the arguments korvane-capture gives its own), one page; for each URL: navigate and wait for the
 load event, one Emulation.setDeviceMetricsOverride at the final size (WIDTHxHEIGHT, known from our own image
 of the page), one Page.captureScreenshot, and the file written as the browser sends it (jpg at our quality).
-The floor of a BMP is that of a PNG: the browser's work, without a client's decoding. Prints each file's path
+The floor of a BMP is that of a PNG: the browser's work, without a client's decoding. --no-cache fetches
+every page and image fresh, as korvane-capture does without --cache. Prints each file's path
 once it is written, as korvane-capture does, so that the same timing rule applies to both.
 """
 import base64, os, sys
@@ -19,7 +20,9 @@ JPEG_QUALITY = 90  # korvane-capture's
 
 
 def main():
-    fmt, outdir, pages = sys.argv[1], sys.argv[2], sys.argv[3:]
+    args = sys.argv[1:]
+    fresh = args[:1] == ["--no-cache"]
+    fmt, outdir, pages = args[fresh], args[fresh + 1], args[fresh + 2:]
     flags = ["--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
              "--disable-renderer-backgrounding", "--disable-component-extensions-with-background-pages",
              "--disable-default-apps"]
@@ -31,6 +34,9 @@ def main():
         s = b.call("Target.attachToTarget", {"targetId": page, "flatten": True})["sessionId"]
         b.call("Page.enable", {}, s)
         b.call("Page.setLifecycleEventsEnabled", {"enabled": True}, s)
+        if fresh:
+            b.call("Network.enable", {}, s)
+            b.call("Network.setCacheDisabled", {"cacheDisabled": True}, s)
         for i, item in enumerate(pages):
             url, size = item.rsplit("=", 1)
             width, height = (int(v) for v in size.split("x"))

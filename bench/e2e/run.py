@@ -414,7 +414,9 @@ def measure_floor(base, manifest, work, repeat, warm_n, max_load, until, results
                 d = os.path.join(work, "floor", page, fmt, f"floor{rep}")
                 os.makedirs(d, exist_ok=True)
                 # A BMP's floor is the browser's PNG as it comes: its decoding is a client's work, not the browser's.
-                floor = run(["python3", FLOOR, "jpg" if fmt == "jpg" else "png", d] + [f"{u}={w}x{h}" for u in urls])
+                # Ours fetches every page fresh (no --cache): so does the floor.
+                floor = run(["python3", FLOOR, "--no-cache", "jpg" if fmt == "jpg" else "png", d]
+                            + [f"{u}={w}x{h}" for u in urls])
                 floor["images"] = [image_info(p) for p in outputs_of(floor)]
                 del floor["stdout"]
                 e = entry.setdefault(fmt, {"ours": [], "floor": []})

@@ -170,6 +170,22 @@ std::uint32_t Noise(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
 
 namespace korvane::test {
 
+TBitmap PageLikeBitmap(int width, int height) {
+    return MakeRgbBitmap(width, height, [width](int x, int y) {
+        if (y % 1200 > 100 && y % 1200 < 300)
+            return Rgb{static_cast<std::uint8_t>(x * 255 / width), 80, static_cast<std::uint8_t>(y)};
+        if (x > width * 600 / 1024 && y % 1200 > 400 && y % 1200 < 700) {
+            const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+            return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                       static_cast<std::uint8_t>(n >> 16)};
+        }
+        const bool ink =
+            (y % 14) < 9 &&
+            (Noise(static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 14)) % 3) == 0;
+        return ink ? Rgb{20, 20, 20} : Rgb{255, 255, 255};
+    });
+}
+
 Bytes EncodePng(const TBitmap& bitmap, const std::function<void(TPngWriteStream&)>& configure) {
     TPngWriteStream encoder;
     if (configure) configure(encoder);

@@ -61,6 +61,9 @@ TBitmap MakeRgbBitmap(int width, int height, const std::function<Rgb(int x, int 
 std::uint32_t Noise(std::uint32_t x, std::uint32_t y, std::uint32_t seed = 0);
 // A 24-bit bitmap of noise: poorly compressible, every pixel different.
 TBitmap NoiseRgbBitmap(int width, int height, std::uint32_t seed);
+// A page's look, repeated every 1200 rows: a gradient band, a noisy "photo" on the right, text-like strokes
+// on white.
+TBitmap PageLikeBitmap(int width, int height);
 
 } // namespace korvane::test
 

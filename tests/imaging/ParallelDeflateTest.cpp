@@ -14,23 +14,6 @@ namespace {
 
 using namespace korvane::test;
 
-// A page's look: a gradient band, a noisy "photo", text-like strokes on white.
-TBitmap PageLike(int width, int height) {
-    return MakeRgbBitmap(width, height, [width](int x, int y) {
-        if (y % 1200 > 100 && y % 1200 < 300)
-            return Rgb{static_cast<std::uint8_t>(x * 255 / width), 80, static_cast<std::uint8_t>(y)};
-        if (x > width * 600 / 1024 && y % 1200 > 400 && y % 1200 < 700) {
-            const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-            return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                       static_cast<std::uint8_t>(n >> 16)};
-        }
-        const bool ink =
-            (y % 14) < 9 &&
-            (Noise(static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 14)) % 3) == 0;
-        return ink ? Rgb{20, 20, 20} : Rgb{255, 255, 255};
-    });
-}
-
 Bytes Encode(const TBitmap& bitmap, int threads, int filter = 1, int level = -1) {
     return EncodePng(bitmap, [&](TPngWriteStream& e) {
         e.Threads = threads;
@@ -47,7 +30,7 @@ std::uint32_t Crc(const Bytes& bytes) {
 TEST(ParallelDeflate, OneThreadWritesTheBytesOfOneStream) {
     // The files the encoder wrote before it had more than one thread, for filters adaptive, None, Paeth and
     // levels default, 1 and 9.
-    const TBitmap bitmap = PageLike(1024, 1200);
+    const TBitmap bitmap = PageLikeBitmap(1024, 1200);
     struct Expected {
         int filter, level;
         std::size_t size;
@@ -64,12 +47,12 @@ TEST(ParallelDeflate, OneThreadWritesTheBytesOfOneStream) {
         EXPECT_EQ(Crc(png), e.crc);
     }
     // An image of fewer than two bands is one stream whatever the threads.
-    const TBitmap small = PageLike(300, 500);
+    const TBitmap small = PageLikeBitmap(300, 500);
     EXPECT_EQ(Encode(small, 4), Encode(small, 1));
 }
 
 TEST(ParallelDeflate, AnyNumberOfThreadsMakesOneValidStreamOfTheSameRows) {
-    const TBitmap bitmap = PageLike(1024, 1500); // 4.6 MB of rows: 18 bands
+    const TBitmap bitmap = PageLikeBitmap(1024, 1500); // 4.6 MB of rows: 18 bands
     const Bytes single = Encode(bitmap, 1, 0);
     const Bytes rows = InflateImageData(single);
     ASSERT_FALSE(rows.empty());
@@ -123,7 +106,7 @@ TEST(ParallelDeflate, AnyNumberOfThreadsMakesOneValidStreamOfTheSameRows) {
 }
 
 TEST(ParallelDeflate, TheSizeStaysWithinOnePercentOfOneStream) {
-    const TBitmap bitmap = PageLike(1024, 8000);
+    const TBitmap bitmap = PageLikeBitmap(1024, 8000);
     for (const int level : {-1, 1, 9}) {
         SCOPED_TRACE(level);
         const double one = static_cast<double>(Encode(bitmap, 1, 1, level).size());

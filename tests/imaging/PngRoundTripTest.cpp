@@ -259,20 +259,7 @@ TEST(PngRoundTrip, CaptureWidthOf16384Pixels) {
 }
 
 TEST(PngRoundTrip, LargerImagesAcrossManyIdatChunks) {
-    // Web-page-like content: text-like strokes on white with a gradient band and a noisy "photo".
-    const TBitmap bitmap = MakeRgbBitmap(640, 480, [](int x, int y) {
-        if (y > 100 && y < 160)
-            return Rgb{static_cast<std::uint8_t>(x * 255 / 640), 80, static_cast<std::uint8_t>(y)};
-        if (x > 400 && y > 200 && y < 400) {
-            const std::uint32_t n = Noise(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
-            return Rgb{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                       static_cast<std::uint8_t>(n >> 16)};
-        }
-        const bool ink =
-            (y % 14) < 9 &&
-            (Noise(static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 14)) % 3) == 0;
-        return ink ? Rgb{20, 20, 20} : Rgb{255, 255, 255};
-    });
+    const TBitmap bitmap = PageLikeBitmap(640, 480);
     for (int filter = 0; filter <= 5; ++filter) {
         SCOPED_TRACE(filter);
         const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) {
