@@ -23,10 +23,10 @@ for path in files:
     kinds = [d.get("kind") for d in documents]
     check("Job" in kinds, f"{path.name}: no Job")
     for job in (d for d in documents if d.get("kind") == "Job"):
-        body = job["spec"]  # the Kubernetes field of the Job's own settings
-        pod = body["template"]["spec"]
-        check(body.get("completionMode") == "Indexed", f"{path.name}: the Job is not Indexed")
-        check(body["completions"] == body["parallelism"], f"{path.name}: completions != parallelism")
+        settings = job["spec"]
+        pod = settings["template"]["spec"]
+        check(settings.get("completionMode") == "Indexed", f"{path.name}: the Job is not Indexed")
+        check(settings["completions"] == settings["parallelism"], f"{path.name}: completions != parallelism")
         sidecars = [c for c in pod.get("initContainers", []) if c.get("restartPolicy") == "Always"]
         check(len(sidecars) == 1, f"{path.name}: no browser sidecar")
         for sidecar in sidecars:
@@ -35,7 +35,7 @@ for path in files:
             check("--remote-debugging-port=9222" in command, f"{path.name}: DevTools port is not 9222")
         capture = pod["containers"][0]
         env = {e["name"]: e["value"] for e in capture.get("env", [])}
-        check(env.get("SHARDS") == str(body["completions"]), f"{path.name}: SHARDS != completions")
+        check(env.get("SHARDS") == str(settings["completions"]), f"{path.name}: SHARDS != completions")
         script = capture["command"][-1]
         check("$JOB_COMPLETION_INDEX/$SHARDS" in script, f"{path.name}: the shard is not the pod's index")
         # The tool's own parser takes the options (with the index and count filled in, and --help so that
