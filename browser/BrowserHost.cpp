@@ -168,6 +168,13 @@ void TBrowserHost::SetBounds(int left, int top, int width, int height) {
     FHeight = height;
 }
 
+void TBrowserHost::RestView(int width, int height) {
+    if (width < 1 || height < 1 || (width == FWidth && height == FHeight)) return;
+    FEngine->RestView(width, height);
+    FWidth = width;
+    FHeight = height;
+}
+
 void TBrowserHost::StatusTextChange(const std::string& text) {
     if (OnStatusTextChange) OnStatusTextChange(*this, text);
 }

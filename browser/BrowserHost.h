@@ -149,6 +149,10 @@ public:
     void SetWidth(int width);
     void SetHeight(int height);
     void SetBounds(int left, int top, int width, int height);
+    // The view to width x height once the document has served its purpose (TEngine::RestView): it is not
+    // laid out again at that size and is not to be read or drawn any more.
+    void RestView(int width, int height);
+
     int Left() const { return FLeft; }
     int Top() const { return FTop; }
 

@@ -559,6 +559,23 @@ void TChromiumEngine::Resize(int width, int height) {
     ApplyMetrics();
 }
 
+void TChromiumEngine::RestView(int width, int height) {
+    if (width < 1 || height < 1) return;
+    FViewWidth = width;
+    FViewHeight = height;
+    if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
+    // A document left in the view is laid out again at the new size, which for a long text at the narrow
+    // resting width costs more than the capture's own layouts: it is emptied first, in the same round trip.
+    // (A page that has replaced the call only keeps its document: it is laid out, no more.)
+    PageCalls({{"Runtime.evaluate",
+                {{"expression", "document.replaceChildren();0"}, {"returnByValue", true}, {"silent", true}}},
+               {"Emulation.setDeviceMetricsOverride",
+                {{"width", FViewWidth},
+                 {"height", FViewHeight},
+                 {"deviceScaleFactor", FScale},
+                 {"mobile", false}}}});
+}
+
 void TChromiumEngine::SetDeviceScaleFactor(double factor) {
     if (!(factor > 0) || !std::isfinite(factor))
         throw EEngineError(Tr("The device scale factor must be above 0"));

@@ -49,6 +49,8 @@ public:
     std::int32_t BodyProperty(std::string_view name) override;
     std::int32_t DocumentScrollSize(std::string_view side) override;
     void Resize(int width, int height) override;
+    void RestView(int width, int height) override;
+
     void Draw(TBitmap& bitmap, int width, int height) override;
     // The drawing's screenshots as the browser sent them; they are decoded when the picture is put into a
     // bitmap.

@@ -105,6 +105,10 @@ public:
     // Sizes the view to width x height; the next property read and drawing see the new layout. An extent
     // below 1 x 1 is refused and keeps the old size.
     virtual void Resize(int width, int height) = 0;
+    // Sizes the view to width x height once its document has served: the document need not be laid out at
+    // that size (an engine may blank it first, which saves laying out a large page again for nothing).
+    virtual void RestView(int width, int height) { Resize(width, height); }
+
     // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
     virtual void Draw(TBitmap& bitmap, int width, int height) = 0;
     // Takes the picture that Draw would paint, to be put into a bitmap apart from the engine. `started` gets

@@ -19,9 +19,9 @@ namespace korvane {
 
 namespace {
 
-// Width and height back to the resting size at once: the engine lays the page out once, not twice.
+// Width and height back to the resting size at once; the document, done with, is not laid out at it again.
 void RestViewSize(TBrowserHost& host) {
-    host.SetBounds(host.Left(), host.Top(), kRestingViewSize, kRestingViewSize);
+    host.RestView(kRestingViewSize, kRestingViewSize);
 }
 
 // Puts the view back to its resting size however the capture ends.
@@ -96,31 +96,30 @@ void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) 
 TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started) {
     RestingSizeGuard restore(host);
-    int width = 0, height = 0;
-    // First measured at the resting size, then again laid out at the width the first pass found. The view
-    // keeps its resting height until the end: a page whose body reports at least the view's height (as pages
-    // without a doctype do) would otherwise measure as tall as its narrow first layout.
-    for (int pass = 0; pass < 2; ++pass) {
-        width = settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
-                                                                  document.DocumentScrollSize("Width"))
-                                         : settings.Width.Pixels;
-        height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
+    const auto measureWidth = [&] {
+        return settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
+                                                                 document.DocumentScrollSize("Width"))
+                                        : settings.Width.Pixels;
+    };
+    // First the width, measured at the resting size; then both sides, laid out at that width. The view keeps
+    // its resting height until the end: a page whose body reports at least the view's height (as pages
+    // without a doctype do) would otherwise measure as tall as its narrow first layout. So the first layout's
+    // height is never the capture's and is not read, and a width that is given needs no first layout at all
+    // (reading it would lay a long text out at the narrow resting width for nothing).
+    int width = measureWidth();
+    CheckCaptureWidth(width);
+    CheckCaptureWidth(ScaledSide(width, settings.Scale));
+    host.SetWidth(width);
+    width = measureWidth();
+    int height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
                                                                      document.DocumentScrollSize("Height"))
                                            : settings.Height.Pixels;
-        if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
-            height = std::min(height, settings.MaxAutoHeight);
-        // The first height comes from the narrow resting layout and is not the capture's: only the width is
-        // checked before the view takes it, the whole size once it is the capture's.
-        if (pass == 0) {
-            CheckCaptureWidth(width);
-            CheckCaptureWidth(ScaledSide(width, settings.Scale));
-        } else {
-            CheckCaptureSize(width, height);
-            CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
-        }
-        host.SetWidth(width);
-    }
-    host.SetHeight(height);
+    if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
+        height = std::min(height, settings.MaxAutoHeight);
+    CheckCaptureSize(width, height);
+    CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
+    // Both sides at once: the engine lays the page out once, not twice.
+    host.SetBounds(host.Left(), host.Top(), width, height);
     const TArea area = settings.Selector.empty() ? TArea{0, 0, width, height}
                                                  : ElementArea(document, settings, width, height);
     TCapturePicture picture;

@@ -55,7 +55,8 @@ struct TCapturePicture {
 using TPictureStarted = std::function<void(const TCapturePicture&)>;
 
 // Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
-// back to its resting size (also when a step fails). `started` gets the picture as soon as it is begun, so
+// back to its resting size (also when a step fails): the document is done with then (TBrowserHost::RestView)
+// and the next capture needs a new load. `started` gets the picture as soon as it is begun, so
 // that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
 // size out of bounds, EFormatLimitError for one the format cannot hold, and ENoElementError when the
 // settings' selector matches no element with a box on the page.
