@@ -634,8 +634,10 @@ std::int64_t TChromiumEngine::RequestBand(const TBand& band, int left, int top, 
     json params = {{"format", "png"},
                    {"optimizeForSpeed", true},
                    {"fromSurface", true},
-                   {"captureBeyondViewport",
-                    left > 0 || left + width > FViewWidth || y + band.Height > FViewHeight || y > 0},
+                   // Only a clip that reaches out of the view needs the view grown for it: the browser then
+                   // lays the page out again at another size, and what it draws may differ from the page
+                   // as it is (elements placed against the view move).
+                   {"captureBeyondViewport", left + width > FViewWidth || y + band.Height > FViewHeight},
                    {"clip", clip}};
     return FBrowser->SendAwaited("Page.captureScreenshot", std::move(params), FSessionId);
 }
@@ -656,8 +658,7 @@ std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int devic
                                                            int deviceHeight) const {
     // A tall drawing is made of bands whose seams fall on whole device pixels: each band is a whole number
     // of CSS pixels that makes a whole number of device rows. Wide pages get lower bands, so that no one
-    // screenshot is larger than kMaxBandPixels. (More bands than needed cost more than encoding one while the
-    // browser makes the next saves: each band costs the browser more work than its share of the pixels.)
+    // screenshot is larger than kMaxBandPixels.
     const int maxRows = std::max(
         256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / std::max(1, deviceWidth))));
     int unit = 1;

@@ -106,9 +106,14 @@ public:
     ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,
                   std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max(),
                   int maxHeight = 1 << 30);
-    // The most device rows one screenshot may have; taller drawings are made of bands of this height.
+    // The most device rows one screenshot may have; taller drawings are made of bands of this height. By
+    // default a tall drawing comes in several bands, so that the first is put into a bitmap and encoded
+    // while the browser makes the next: that is quicker when a core would otherwise wait. Each band costs
+    // the browser more than its share of the rows, though, so with other work under way (pages loading,
+    // files being written) one band as large as kMaxBandPixels allows is cheaper: kWholeBandRows.
     void SetMaxBandRows(int rows) { FMaxBandRows = rows > 0 ? rows : kDefaultMaxBandRows; }
-    static constexpr int kDefaultMaxBandRows = 65536;
+    static constexpr int kDefaultMaxBandRows = 10000;
+    static constexpr int kWholeBandRows = 65536;
     static constexpr std::int64_t kMaxBandPixels = 64ll * 1024 * 1024;
 
     // Time allowed to a screenshot; the default is four times the browser's call timeout.

@@ -379,6 +379,14 @@ void TBatchRunner::Capture(Slot& slot) {
         settings.MaxAutoHeight = static_cast<std::int32_t>(kMaxCaptureHeight / FOptions.Scale);
     // Measuring and drawing end with the page's time, all calls together.
     const TCallDeadlineScope bounded(*slot.Home->Browser, slot.Deadline);
+    // A picture taken while nothing else is under way comes in bands, each put into its file while the
+    // browser makes the next; with pages loading or files being written beside it, in one (cheaper then).
+    const bool alone =
+        FWrites.empty() && FPending.empty() && std::none_of(FSlots.begin(), FSlots.end(), [&](const auto& s) {
+            return s.get() != &slot && s->Phase != Slot::State::Idle;
+        });
+    slot.Engine->SetMaxBandRows(alone ? TChromiumEngine::kDefaultMaxBandRows
+                                      : TChromiumEngine::kWholeBandRows);
     const auto measured = Clock::now();
     bool writing = false;
     try {

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
 #include <netinet/in.h>
 #include <set>
 #include <sys/socket.h>
@@ -493,6 +494,39 @@ TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
     }
     engine->SetDeviceScaleFactor(1.0);
     engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
+}
+
+TEST_F(ChromiumEngine, APictureInBandsIsThePictureInOne) {
+    // Elements placed against the view (fixed, sticky, sized by the view's height) are where the view puts
+    // them in every band: no band may lay the page out at another size. The view is taller than the page,
+    // as a measured capture's is (30 pixels more than the body), so a band drawn in a view the size of the
+    // page would show them elsewhere.
+    std::string html =
+        "<!DOCTYPE html><body style='margin:0;font:16px sans-serif'>"
+        "<div style='position:fixed;z-index:2;top:0;left:40px;width:200px;height:60px;background:#c30'></div>"
+        "<div style='position:fixed;bottom:0;right:0;width:50vw;height:10vh;background:#36c'></div>"
+        "<div style='position:fixed;left:0;top:0;bottom:0;width:80px;overflow-y:scroll;"
+        "background:#ddd'>side</div>"
+        "<nav style='position:sticky;top:-1px;z-index:1;padding-top:16px;height:24px;"
+        "background:#0a6'>sticky</nav>";
+    for (int i = 0; i < 40; ++i)
+        html += "<p style='height:60px;margin:0;background:rgb(240," + std::to_string(i * 6) + ",200)'>" +
+                std::to_string(i) + "</p>";
+    Route("/placed.html", html + "</body>");
+    ASSERT_TRUE(Load(server->Url("/placed.html")));
+    host->SetBounds(0, 0, 400, 2500);
+    const auto draw = [&](int rows) {
+        engine->SetMaxBandRows(rows);
+        return Capture(*host, 400, 2500);
+    };
+    const TBitmap whole = draw(TChromiumEngine::kWholeBandRows);
+    const TBitmap banded = draw(700); // four bands
+    engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
+    int differing = 0, first = -1;
+    for (int y = 0; y < 2500; ++y)
+        if (std::memcmp(whole.ScanLine(y), banded.ScanLine(y), 400 * 3) != 0 && differing++ == 0) first = y;
+    EXPECT_EQ(differing, 0) << "rows differ from row " << first;
+    EXPECT_EQ(Pixel(banded, 100, 30), (std::array<int, 3>{0, 0x33, 0xcc})); // the fixed box at the top
 }
 
 TEST_F(ChromiumEngine, APictureIsPutIntoABitmapWhileItComesAndAfterThePageMovedOn) {
