@@ -16,7 +16,8 @@ then measures:
       /usr/bin/time -v's maximum RSS (which also covers reaped children).
   batch (the 20+ page corpus to PNG): pages/s with --jobs 1 and --jobs 2 (and
       both with --cache) vs the
-      peers sequential and two at once, and chromium --screenshot once per page.
+      peers sequential and two at once, chromium --screenshot once per page, and the batch's floor
+      (floor.py over the same pages, in one process and in two at once).
   floor (every corpus page, warm): ours in each format against floor.py, the least a DevTools client asks
       of the browser for the picture (navigate, one resize to our image's size, one screenshot).
 Every output is decoded (pngcheck, djpeg, BMP header) and its size recorded.
@@ -427,6 +428,32 @@ def measure_floor(base, manifest, work, repeat, warm_n, max_load, until, results
                     f"{per_page(floor) or 0:.3f} s/page ({fmt_r(ratio_now)}){'' if floor['rc'] == 0 else ' floor rc ' + str(floor['rc']) + ' ' + str(floor['stderr'])}")
 
 
+def measure_batch_floor(urls, manifest, work, rep, b):
+    """The batch's floor: floor.py over the same pages at the sizes of our images (korvane j1 --cache of this
+    round), its browser start included, in one process and split over two at once (as --jobs 2 and the peers'
+    x2 are). It shares the cache over the pages, as --cache and the peers do."""
+    ours = os.path.join(work, "batch", "korvane-j1---cache", f"r{rep}")
+    items = []
+    for page, url in zip(manifest["batch"], urls):
+        found = [f for f in os.listdir(ours) if f.endswith(f"_{page}.png")]
+        if len(found) == 1:
+            _, w, h, _, _ = image_info(os.path.join(ours, found[0]))
+            items.append(f"{url}={w}x{h}")
+    for name, parts in (("floor seq", 1), ("floor x2", 2)):
+        d = os.path.join(work, "batch", name.replace(" ", "-"), f"r{rep}")
+        dirs = [os.path.join(d, str(k)) for k in range(parts)]
+        for x in dirs:
+            os.makedirs(x, exist_ok=True)
+        cmds = [" ".join(["python3", FLOOR, "png", x] + items[k::parts]) for k, x in enumerate(dirs)]
+        r = run(["sh", "-c", " & ".join(cmds) + " & wait"])
+        files = outputs_of(r)
+        r["images"] = [image_info(f) for f in files]
+        r["count_ok"] = len(files) == len(urls)
+        del r["stdout"]
+        b.setdefault(name, []).append(r)
+        log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
+
+
 def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True, peers=True):
     urls = [f"{base}/{p}" for p in manifest["batch"]]
     widths = {p: manifest["pages"][p].get("width", 0) for p in manifest["batch"]}
@@ -456,6 +483,8 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results, with_c
             del r["stdout"]
             b.setdefault(name, []).append(r)
             log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
+        if peers:
+            measure_batch_floor(urls, manifest, work, rep, b)
         # The same runs against browsers that run already (--browser): one browser as the pipe's, and two
         # browsers with one page at a time each against one browser with two.
         for name, browsers, jobs, extra in (("korvane pipe j1 --cache", 0, 1, ["--cache"]),
@@ -650,7 +679,7 @@ def report(results, warm_n):
         tput = {}
         for name in ("korvane j1", "korvane j2", "korvane j1 --cache", "korvane j2 --cache", "puppeteer seq",
                      "puppeteer x2", "playwright seq",
-                     "playwright x2", "chromium once per page"):
+                     "playwright x2", "chromium once per page", "floor seq", "floor x2"):
             if name not in b:
                 continue
             w = median([r["wall"] for r in b[name]])
@@ -675,6 +704,14 @@ def report(results, warm_n):
                 best = max(tput.get(f"{peer} seq", 0), tput.get(f"{peer} x2", 0))
                 r = ratio(best_ours, best)
                 p(f"| best of {what} / best of {peer} | {fmt_r(r)} | >= {goal}: {verdict(r, goal, le=False)} |")
+        # What any client could reach at most: the floor's pages/s against the peers'.
+        floor = max(tput.get("floor seq", 0), tput.get("floor x2", 0))
+        if floor:
+            for peer in ("playwright", "puppeteer"):
+                best = max(tput.get(f"{peer} seq", 0), tput.get(f"{peer} x2", 0))
+                p(f"| best of floor / best of {peer} (the most any client reaches) | {fmt_r(ratio(floor, best))} | - |")
+            best_ours = max(tput.get("korvane j1 --cache", 0), tput.get("korvane j2 --cache", 0))
+            p(f"| best of ours --cache / best of floor | {fmt_r(ratio(best_ours, floor))} | - |")
         p("")
     if "korvane pipe j1 --cache" in b:
         p("### Remote browsers (--browser, WebSocket) against the pipe, warm: seconds a page, first file to last")
