@@ -565,15 +565,14 @@ void TChromiumEngine::RestView(int width, int height) {
     FViewHeight = height;
     if (FSessionId.empty() || !FBrowser->Running() || FGeneration != FBrowser->Generation()) return;
     // A document left in the view is laid out again at the new size, which for a long text at the narrow
-    // resting width costs more than the capture's own layouts: it is emptied first, in the same round trip.
-    // (A page that has replaced the call only keeps its document: it is laid out, no more.)
-    PageCalls({{"Runtime.evaluate",
-                {{"expression", "document.replaceChildren();0"}, {"returnByValue", true}, {"silent", true}}},
-               {"Emulation.setDeviceMetricsOverride",
-                {{"width", FViewWidth},
-                 {"height", FViewHeight},
-                 {"deviceScaleFactor", FScale},
-                 {"mobile", false}}}});
+    // resting width costs more than the capture's own layouts: it is emptied first. Its answer is not waited
+    // for: a page whose script keeps it busy must not hold up the resize as well. (A page that has replaced
+    // the call only keeps its document: it is laid out, no more.)
+    FBrowser->Send(
+        "Runtime.evaluate",
+        {{"expression", "document.replaceChildren();0"}, {"returnByValue", true}, {"silent", true}},
+        FSessionId);
+    ApplyMetrics();
 }
 
 void TChromiumEngine::SetDeviceScaleFactor(double factor) {
@@ -744,8 +743,9 @@ std::shared_ptr<const TPageShot> TChromiumEngine::ShootArea(int left, int top, i
     const std::vector<TBand> bands =
         width < 1 || height < 1 ? std::vector<TBand>{} : Bands(height, deviceWidth, deviceHeight);
     auto shot = std::make_shared<TChromiumShot>(deviceWidth, deviceHeight, bands.size());
-    // One screenshot is under way at a time: the browser moves its view for each, so two at once would see
-    // each other's view. A band still under way when this fails is forgotten.
+    // One screenshot is under way at a time: the browser places its view for each clip, so two at once draw
+    // each other's rows (tried: the second band came where the first belongs). A band still under way when
+    // this fails is forgotten.
     std::int64_t asked = 0;
     struct Forget {
         TChromiumBrowser& browser;

@@ -203,9 +203,17 @@ std::string TChromiumProcess::DefaultPath() {
 
 std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& path,
                                                           const std::vector<std::string>& extraArguments) {
-    if (::access(path.c_str(), X_OK) != 0)
+    if (::access(path.c_str(), X_OK) != 0) {
+        // A browser named by the variable is the user's choice: installing Debian's would not help.
+        const char* given = std::getenv("KORVANE_CHROMIUM");
+        if (given && path == given)
+            throw EEngineError(FormatText(
+                Tr("The browser %1 that KORVANE_CHROMIUM names cannot be found: name one that is there, or "
+                   "unset the variable to use Debian's chromium"),
+                {path}));
         throw EEngineError(
             FormatText(Tr("The browser %1 cannot be found: install the Debian package chromium"), {path}));
+    }
     InstallCleanupOnce();
     std::error_code ec;
     const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);

@@ -477,7 +477,17 @@ TEST(MissingBrowser, TheBrowserIsTheOneGivenThenTheOneOnThePathThenDebians) {
     }
 }
 
-TEST(MissingBrowser, NavigationFailsNamingThePackage) {
+TEST(MissingBrowser, NavigationFailsNamingThePackageOrTheVariableThatNamedTheBrowser) {
+    {
+        // One the user named is theirs to mend: installing Debian's would not bring it.
+        const TScopedEnv k("KORVANE_CHROMIUM", "/nonexistent/chosen/chromium");
+        auto browser = std::make_shared<TChromiumBrowser>();
+        TChromiumEngine engine(browser);
+        ExpectEngineError(
+            [&] { engine.Navigate("http://127.0.0.1:1/"); },
+            "The browser /nonexistent/chosen/chromium that KORVANE_CHROMIUM names cannot be found");
+    }
+    const TScopedEnv k("KORVANE_CHROMIUM", nullptr);
     TChromiumBrowser::TOptions options;
     options.Path = "/nonexistent/chromium";
     auto browser = std::make_shared<TChromiumBrowser>(options);
