@@ -445,13 +445,18 @@ def measure_batch_floor(urls, manifest, work, rep, b):
         for x in dirs:
             os.makedirs(x, exist_ok=True)
         cmds = [" ".join(["python3", FLOOR, "png", x] + items[k::parts]) for k, x in enumerate(dirs)]
-        r = run(["sh", "-c", " & ".join(cmds) + " & wait"])
-        files = outputs_of(r)
-        r["images"] = [image_info(f) for f in files]
-        r["count_ok"] = len(files) == len(urls)
-        del r["stdout"]
-        b.setdefault(name, []).append(r)
-        log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
+        keep_batch_run(b, name, run(["sh", "-c", " & ".join(cmds) + " & wait"]), len(urls))
+
+
+def keep_batch_run(b, name, r, pages):
+    """Records a batch run with its decoded outputs."""
+    files = outputs_of(r)
+    r["images"] = [image_info(f) for f in files]
+    r["count_ok"] = len(files) == pages
+    del r["stdout"]
+    b.setdefault(name, []).append(r)
+    log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{pages} files, rc {r['rc']}")
+
 
 
 def measure_batch(base, manifest, work, repeat, max_load, until, results, with_chromium=True, peers=True):
@@ -476,13 +481,8 @@ def measure_batch(base, manifest, work, repeat, max_load, until, results, with_c
                 break
             d = os.path.join(work, "batch", name.replace(" ", "-"), f"r{rep}")
             os.makedirs(d, exist_ok=True)
-            r = run(make(d))
-            files = outputs_of(r)
-            r["images"] = [image_info(p) for p in files]
-            r["count_ok"] = len(files) == len(urls)
-            del r["stdout"]
-            b.setdefault(name, []).append(r)
-            log(f"  {name}: {r['wall']:.2f} s, {len(files)}/{len(urls)} files, rc {r['rc']}")
+            keep_batch_run(b, name, run(make(d)), len(urls))
+
         if peers:
             measure_batch_floor(urls, manifest, work, rep, b)
         # The same runs against browsers that run already (--browser): one browser as the pipe's, and two
