@@ -175,6 +175,11 @@ def run(cmd, cwd=None):
             "stdout": lines, "stamps": stamps, "stderr": errtail, "cmd": cmd}
 
 
+def bench_width(info, page):
+    """The --width a corpus page is captured at: 1024, or automatic for a page wider than that."""
+    return "auto" if info[page].get("width", 0) > 1024 else "1024"
+
+
 def korvane_cmd(urls, fmt, outdir, width="1024", jobs=1, extra=()):
     return [KORVANE, "--delay", "0", "--format", fmt, "--width", width, "--jobs", str(jobs),
             "--output", outdir, "-q"] + list(extra) + urls
@@ -334,7 +339,7 @@ def measure_single(base, manifest, work, repeat, warm_n, max_load, until, result
     info = manifest["pages"]
     for page in pages:
         url = f"{base}/{page}"
-        width = "auto" if info[page].get("width", 0) > 1024 else "1024"
+        width = bench_width(info, page)
         warm_urls = [f"{url}?r={i}" for i in range(1, warm_n + 1)]
         entry = results["single"].setdefault(page, {"korvane_width": width})
         load = wait_quiet(max_load, until, first=not results["loads"])
@@ -398,7 +403,7 @@ def measure_floor(base, manifest, work, repeat, warm_n, max_load, until, results
         log(f"floor round {rep + 1} of {len(manifest['batch'])} pages (load {load[0]:.2f})")
         for page in manifest["batch"]:
             url = f"{base}/{page}"
-            width = "auto" if info[page].get("width", 0) > 1024 else "1024"
+            width = bench_width(info, page)
             urls = [f"{url}?r={i}" for i in range(1, warm_n + 1)]
             entry = results["floor"].setdefault(page, {})
             for fmt in ("png", "jpg", "bmp"):

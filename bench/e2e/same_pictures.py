@@ -24,8 +24,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import corpus  # noqa: E402
-from run import serve  # noqa: E402
+from run import bench_width, serve  # noqa: E402
 
 
 def capture(binary, urls, fmt, width, outdir):
@@ -65,9 +64,8 @@ def main():
     work = tempfile.mkdtemp(prefix="korvane-same-")
     try:
         root = os.path.join(work, "corpus")
-        os.makedirs(root)
-        sys.argv = ["corpus.py", root]
-        corpus.main()
+        subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), root], check=True,
+                       stdout=subprocess.DEVNULL)
         with open(os.path.join(root, "manifest.json")) as f:
             manifest = json.load(f)
         pages = manifest["batch"]
@@ -80,8 +78,7 @@ def main():
                 # One batch a width: each page at the width the benchmarks give it, or automatic.
                 groups = {}
                 for page in pages:
-                    wide = sizes.get(page, {}).get("width", 0) > 1024
-                    width = "auto" if mode == "auto" or wide else "1024"
+                    width = "auto" if mode == "auto" else bench_width(sizes, page)
                     groups.setdefault(width, []).append(page)
                 for width, group in groups.items():
                     urls = [f"{base}/{p}" for p in group]
