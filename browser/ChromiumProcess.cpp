@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/magic.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -129,6 +132,41 @@ void KillAllBrowsers() noexcept {
     }
 }
 
+namespace {
+
+// Free room a folder in memory must have to take profiles: their caches grow with the free room they see.
+constexpr std::uint64_t kMemoryFolderRoom = std::uint64_t{1} << 30;
+
+// A tmpfs folder that we may write in and that has the room above.
+bool IsRoomyMemoryFolder(const char* folder) {
+    if (!folder || folder[0] != '/') return false;
+    struct statfs fs {};
+    if (::statfs(folder, &fs) != 0 || fs.f_type != TMPFS_MAGIC) return false;
+    if (static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize) < kMemoryFolderRoom)
+        return false;
+    struct stat st {};
+    return ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK | X_OK) == 0;
+}
+
+std::string SystemTemporaryFolder() {
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    // A variable that names no folder: the system's own, rather than the current folder.
+    return ec || temp.empty() ? std::string("/tmp") : temp.string();
+}
+
+} // namespace
+
+std::string ProfileFolder() {
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return SystemTemporaryFolder();
+    }
+    for (const char* candidate : {static_cast<const char*>(std::getenv("XDG_RUNTIME_DIR")), "/dev/shm"})
+        if (IsRoomyMemoryFolder(candidate)) return candidate;
+    return SystemTemporaryFolder();
+}
+
 std::size_t RemoveStaleProfiles(const std::string& folder) {
     // "korvane-chromium-<pid>-XXXXXX": a folder of ours whose process no longer runs.
     std::size_t removed = 0;
@@ -215,10 +253,13 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
             FormatText(Tr("The browser %1 cannot be found: install the Debian package chromium"), {path}));
     }
     InstallCleanupOnce();
-    std::error_code ec;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    const std::filesystem::path temp = ProfileFolder();
     static std::once_flag staleOnce;
-    std::call_once(staleOnce, [&] { RemoveStaleProfiles(temp.string()); });
+    std::call_once(staleOnce, [&] {
+        // Also where profiles went before, when the choice was another one.
+        RemoveStaleProfiles(temp.string());
+        if (const std::string system = SystemTemporaryFolder(); system != temp) RemoveStaleProfiles(system);
+    });
 
     std::unique_ptr<TChromiumProcess> p(new TChromiumProcess());
     std::string pattern = (temp / (kProfilePrefix + std::to_string(::getpid()) + "-XXXXXX")).string();

@@ -57,6 +57,11 @@ private:
 // Kills every browser of this process and removes their profiles (at exit, or when the program must end
 // now and its own threads cannot do it).
 void KillAllBrowsers() noexcept;
+// The folder the browsers' throwaway profiles are made in. The one $TMPDIR (or TMP, TEMP, TEMPDIR) names
+// when it is set; otherwise a folder in memory (the user's runtime folder, else /dev/shm) when it is a tmpfs
+// with room, since a browser starting on a disk waits for hundreds of synchronised writes to a profile that
+// is thrown away; otherwise the system's temporary folder.
+std::string ProfileFolder();
 // Removes the profile folders in `folder` that browsers of processes no longer running left behind (a
 // program killed by a signal cannot remove its own); returns how many. Run once at the first start.
 std::size_t RemoveStaleProfiles(const std::string& folder);

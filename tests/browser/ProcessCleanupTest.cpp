@@ -3,16 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/magic.h>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "browser/ChromiumBrowser.h"
 #include "browser/ChromiumProcess.h"
@@ -169,6 +176,62 @@ TEST(ProcessStart, OnlyProfilesOfProcessesThatAreGoneAreRemoved) {
     EXPECT_TRUE(std::filesystem::exists(prefix + std::to_string(getpid()) + "-mine"));
     EXPECT_TRUE(std::filesystem::exists(prefix + "12x-odd"));
     EXPECT_TRUE(std::filesystem::exists(prefix + "nopid"));
+}
+
+// Sets variables for one test and puts them back as they were.
+class EnvironmentGuard {
+public:
+    explicit EnvironmentGuard(std::vector<std::string> names) {
+        for (auto& name : names) {
+            const char* value = std::getenv(name.c_str());
+            FSaved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
+    }
+    ~EnvironmentGuard() {
+        for (const auto& [name, value] : FSaved)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
+};
+
+bool IsTmpfs(const std::string& folder, std::uint64_t room = 0) {
+    struct statfs fs {};
+    return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC &&
+           static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize) >= room;
+}
+
+TEST(ProcessStart, ProfilesAreMadeWhereTmpdirSaysElseInAMemoryFolderWithRoom) {
+    EnvironmentGuard env({"TMPDIR", "TMP", "TEMP", "TEMPDIR", "XDG_RUNTIME_DIR"});
+    for (const char* name : {"TMP", "TEMP", "TEMPDIR"})
+        ::unsetenv(name);
+    TempFolder given("korvane-given");
+    ::setenv("TMPDIR", given.Path().c_str(), 1);
+    EXPECT_EQ(ProfileFolder(), given.Path()) << "the user's choice holds";
+    ::setenv("TMPDIR", given.Path("missing").c_str(), 1);
+    EXPECT_EQ(ProfileFolder(), "/tmp") << "a variable that names no folder";
+    ::unsetenv("TMPDIR");
+
+    if (!IsTmpfs("/dev/shm", std::uint64_t{1} << 30)) GTEST_SKIP() << "/dev/shm is no tmpfs with 1 GiB free";
+    ::setenv("TMPDIR", "/dev/shm", 1);
+    TempFolder runtime("korvane-runtime");
+    ::unsetenv("TMPDIR");
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    EXPECT_EQ(ProfileFolder(), runtime.Path());
+    if (!IsTmpfs(given.Path())) {
+        ::setenv("XDG_RUNTIME_DIR", given.Path().c_str(), 1);
+        EXPECT_EQ(ProfileFolder(), "/dev/shm") << "a runtime folder on a disk is not one in memory";
+    }
+
+    // A browser started now has its profile there, and takes it along when it ends.
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    auto process = TChromiumProcess::Start(TChromiumProcess::DefaultPath(), {});
+    const std::filesystem::path profile = process->ProfileDir();
+    EXPECT_EQ(profile.parent_path(), runtime.Dir());
+    EXPECT_TRUE(std::filesystem::is_directory(profile));
+    process->Terminate();
+    EXPECT_FALSE(std::filesystem::exists(profile));
 }
 
 } // namespace

@@ -27,6 +27,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The profile folders of the browser that the tool `pid` started, wherever the tool made them: in the
+// temporary folder, or in memory when no TMPDIR is set.
+std::vector<fs::path> ProfilesLeftBy(pid_t pid) {
+    std::vector<fs::path> folders{fs::temp_directory_path(), "/dev/shm"}, left;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        folders.emplace_back(runtime);
+    const std::string prefix = "korvane-chromium-" + std::to_string(pid) + "-";
+    for (const auto& folder : folders) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder, ec))
+            if (entry.path().filename().string().rfind(prefix, 0) == 0) left.push_back(entry.path());
+    }
+    return left;
+}
+
 // Answers that wait until the test opens the gate.
 struct TGate {
     std::mutex Mutex;
@@ -403,9 +418,7 @@ TEST_F(CaptureTool, SignalsEndTheRunWithoutPartFilesOrBrowser) {
             EXPECT_EQ(name.find(".part"), std::string::npos) << name;
             EXPECT_EQ(DecodeImageFile((dir / name).string()).Height, 60030) << name; // whole files only
         }
-        const std::string profilePrefix = "korvane-chromium-" + std::to_string(pid) + "-";
-        for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
-            EXPECT_NE(entry.path().filename().string().rfind(profilePrefix, 0), 0u) << entry.path();
+        EXPECT_EQ(ProfilesLeftBy(pid), std::vector<fs::path>{});
         for (const auto& name : Images())
             fs::remove(dir / name);
     }
@@ -607,9 +620,7 @@ TEST_F(CaptureTool, AReaderThatGoesAwayStopsTheLinesNotTheRun) {
     const Outcome o = Wait(tool);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(Images().size(), 3u);
-    const std::string profilePrefix = "korvane-chromium-" + std::to_string(tool) + "-";
-    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
-        EXPECT_NE(entry.path().filename().string().rfind(profilePrefix, 0), 0u) << entry.path();
+    EXPECT_EQ(ProfilesLeftBy(tool), std::vector<fs::path>{});
 }
 
 TEST_F(CaptureTool, PartFilesOfProcessesThatAreGoneAreRemoved) {
