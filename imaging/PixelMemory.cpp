@@ -39,7 +39,6 @@ bool PixelMemory::AllocateBlock(std::size_t size, bool zero) {
         // Anonymous pages are zero and only become real memory when touched.
         void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
-        ::madvise(p, size, MADV_HUGEPAGE); // a hint; without huge pages the block works the same
         FData = static_cast<std::uint8_t*>(p);
         FMapped = true;
     } else {

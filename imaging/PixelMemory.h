@@ -1,6 +1,8 @@
 #pragma once
-// The pixel storage of a bitmap. Large blocks come straight from the system as zeroed pages marked for huge
-// pages, so that a capture of hundreds of megabytes costs few page faults when it is drawn or copied.
+// The pixel storage of a bitmap. Large blocks come straight from the system as zeroed pages, which become
+// memory only where they are drawn. They are not marked for huge pages: where the kernel has to gather (and,
+// on a virtual machine, have the host provide) each 2 MiB page on its first touch, a tall capture spent more
+// time in those faults than in its own drawing (measured: 1.3 s of system time for one 1024 x 40,000 page).
 #include <cstddef>
 #include <cstdint>
 
