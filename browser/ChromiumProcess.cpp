@@ -134,15 +134,22 @@ void KillAllBrowsers() noexcept {
 
 namespace {
 
-// Free room a folder in memory must have to take profiles: their caches grow with the free room they see.
+// Free room a folder in memory must have to take profiles.
 constexpr std::uint64_t kMemoryFolderRoom = std::uint64_t{1} << 30;
+// The most a browser's cache may keep in a profile in memory. The browser sizes its cache by the free room
+// it sees, which in memory would let a long run with the cache on hold a few hundred megabytes of RAM.
+constexpr std::uint64_t kMemoryCacheBytes = std::uint64_t{128} << 20;
+
+bool IsTmpfs(const char* folder) {
+    struct statfs fs {};
+    return ::statfs(folder, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+}
 
 // A tmpfs folder that we may write in and that has the room above.
 bool IsRoomyMemoryFolder(const char* folder) {
-    if (!folder || folder[0] != '/') return false;
     struct statfs fs {};
-    if (::statfs(folder, &fs) != 0 || fs.f_type != TMPFS_MAGIC) return false;
-    if (static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize) < kMemoryFolderRoom)
+    if (!folder || folder[0] != '/' || ::statfs(folder, &fs) != 0 || fs.f_type != TMPFS_MAGIC ||
+        static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize) < kMemoryFolderRoom)
         return false;
     struct stat st {};
     return ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK | X_OK) == 0;
@@ -286,6 +293,8 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     for (auto& a : StandardArguments())
         args.push_back(a);
     args.push_back("--user-data-dir=" + p->FProfileDir);
+    if (IsTmpfs(p->FProfileDir.c_str()))
+        args.push_back("--disk-cache-size=" + std::to_string(kMemoryCacheBytes));
     for (auto& a : extraArguments)
         args.push_back(a);
     args.push_back("about:blank");

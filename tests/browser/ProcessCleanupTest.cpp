@@ -2,6 +2,7 @@
 // profile folder a signal leaves is removed at the next start. A browser that cannot be executed says why.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <linux/magic.h>
 #include <optional>
 #include <sstream>
@@ -196,6 +198,14 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
 };
 
+// The arguments of a running process, separated by blanks.
+std::string CommandLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::replace(all.begin(), all.end(), '\0', ' ');
+    return all;
+}
+
 bool IsTmpfs(const std::string& folder, std::uint64_t room = 0) {
     struct statfs fs {};
     return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC &&
@@ -224,14 +234,22 @@ TEST(ProcessStart, ProfilesAreMadeWhereTmpdirSaysElseInAMemoryFolderWithRoom) {
         EXPECT_EQ(ProfileFolder(), "/dev/shm") << "a runtime folder on a disk is not one in memory";
     }
 
-    // A browser started now has its profile there, and takes it along when it ends.
+    // A browser started now has its profile there, with a bounded cache, and takes it along when it ends.
     ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
     auto process = TChromiumProcess::Start(TChromiumProcess::DefaultPath(), {});
     const std::filesystem::path profile = process->ProfileDir();
     EXPECT_EQ(profile.parent_path(), runtime.Dir());
     EXPECT_TRUE(std::filesystem::is_directory(profile));
+    EXPECT_NE(CommandLine(process->Pid()).find("--disk-cache-size=134217728"), std::string::npos);
     process->Terminate();
     EXPECT_FALSE(std::filesystem::exists(profile));
+    if (!IsTmpfs(given.Path())) {
+        ::setenv("TMPDIR", given.Path().c_str(), 1);
+        auto onDisk = TChromiumProcess::Start(TChromiumProcess::DefaultPath(), {});
+        EXPECT_EQ(std::filesystem::path(onDisk->ProfileDir()).parent_path(), given.Dir());
+        EXPECT_EQ(CommandLine(onDisk->Pid()).find("--disk-cache-size"), std::string::npos)
+            << "a profile on a disk keeps the browser's own cache size";
+    }
 }
 
 } // namespace
