@@ -657,26 +657,15 @@ std::vector<TChromiumEngine::TBand> TChromiumEngine::Bands(int height, int devic
                                                            int deviceHeight) const {
     // A tall drawing is made of bands whose seams fall on whole device pixels: each band is a whole number
     // of CSS pixels that makes a whole number of device rows. Wide pages get lower bands, so that no one
-    // screenshot is larger than kMaxBandPixels. The bands are of even height: a short last band would cost
-    // a whole screenshot's round for a few rows, so a drawing up to a quarter taller than whole bands takes
-    // one band fewer, each that much taller (below the pixel limit).
-    const int pixelRows = std::max(
-        256, static_cast<int>(std::min<std::int64_t>(kMaxBandPixels / std::max(1, deviceWidth), 1 << 30)));
-    int maxRows = std::max(256, std::min(FMaxBandRows, pixelRows));
+    // screenshot is larger than kMaxBandPixels.
+    const int maxRows = std::max(
+        256, std::min<int>(FMaxBandRows, static_cast<int>(kMaxBandPixels / std::max(1, deviceWidth))));
     int unit = 1;
     while (unit < 64 && std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9)
         ++unit;
     if (deviceHeight <= maxRows || std::abs(unit * FScale - std::lround(unit * FScale)) > 1e-9)
         return {TBand{0, height, 0, deviceHeight}};
-    int count = (deviceHeight + maxRows - 1) / maxRows;
-    const int stretched = std::min<std::int64_t>(pixelRows, maxRows + maxRows / 4);
-    if ((deviceHeight + count - 2) / (count - 1) <= stretched) {
-        --count;
-        maxRows = stretched;
-    }
-    // Whole units of CSS rows, as even as they go, none taller than maxRows device rows.
-    const int evenCss = ((height + count - 1) / count + unit - 1) / unit * unit;
-    const int bandCss = std::max(unit, std::min(evenCss, static_cast<int>(maxRows / FScale) / unit * unit));
+    const int bandCss = std::max(unit, static_cast<int>(maxRows / FScale) / unit * unit);
     std::vector<TBand> bands;
     for (int top = 0; top < height; top += bandCss) {
         const int rows = std::min(bandCss, height - top);

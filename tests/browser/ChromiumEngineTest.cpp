@@ -478,7 +478,7 @@ TEST_F(ChromiumEngine, TallDrawingsAreMadeOfBandsWithExactSeamsAtAnyScale) {
     ASSERT_TRUE(Load(server->Url("/bands.html")));
     for (double scale : {1.0, 2.0}) {
         engine->SetDeviceScaleFactor(scale);
-        engine->SetMaxBandRows(700); // 3000 page rows in 4 or 8 even bands (750 device rows)
+        engine->SetMaxBandRows(700); // 3000 page rows in bands of 700 device rows
         host->SetWidth(300);
         host->SetHeight(3000);
         const int deviceRows = static_cast<int>(3000 * scale);
@@ -520,7 +520,7 @@ TEST_F(ChromiumEngine, APictureInBandsIsThePictureInOne) {
         return Capture(*host, 400, 2500);
     };
     const TBitmap whole = draw(TChromiumEngine::kWholeBandRows);
-    const TBitmap banded = draw(700); // three bands
+    const TBitmap banded = draw(700); // four bands
     engine->SetMaxBandRows(TChromiumEngine::kDefaultMaxBandRows);
     int differing = 0, first = -1;
     for (int y = 0; y < 2500; ++y)
@@ -540,7 +540,7 @@ TEST_F(ChromiumEngine, APictureIsPutIntoABitmapWhileItComesAndAfterThePageMovedO
         for (int y = 0; y < 1200; y += 50)
             ASSERT_EQ(Pixel(bmp, 100, y), (std::array<int, 3>{90, 40, y / 100 * 20})) << "row " << y;
     };
-    engine->SetMaxBandRows(500); // two bands
+    engine->SetMaxBandRows(500); // three bands
     host->SetWidth(200);
     host->SetHeight(1200);
     // Developed on another thread from its first band on, while the engine takes the rest.
