@@ -140,17 +140,16 @@ constexpr std::uint64_t kMemoryFolderRoom = std::uint64_t{1} << 30;
 // it sees, which in memory would let a long run with the cache on hold a few hundred megabytes of RAM.
 constexpr std::uint64_t kMemoryCacheBytes = std::uint64_t{128} << 20;
 
-bool IsTmpfs(const char* folder) {
+// The free bytes of a tmpfs folder; none for a folder elsewhere.
+std::optional<std::uint64_t> TmpfsRoom(const char* folder) {
     struct statfs fs {};
-    return ::statfs(folder, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+    if (::statfs(folder, &fs) != 0 || fs.f_type != TMPFS_MAGIC) return std::nullopt;
+    return static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize);
 }
 
 // A tmpfs folder that we may write in and that has the room above.
 bool IsRoomyMemoryFolder(const char* folder) {
-    struct statfs fs {};
-    if (!folder || folder[0] != '/' || ::statfs(folder, &fs) != 0 || fs.f_type != TMPFS_MAGIC ||
-        static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize) < kMemoryFolderRoom)
-        return false;
+    if (!folder || folder[0] != '/' || TmpfsRoom(folder).value_or(0) < kMemoryFolderRoom) return false;
     struct stat st {};
     return ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK | X_OK) == 0;
 }
@@ -293,7 +292,7 @@ std::unique_ptr<TChromiumProcess> TChromiumProcess::Start(const std::string& pat
     for (auto& a : StandardArguments())
         args.push_back(a);
     args.push_back("--user-data-dir=" + p->FProfileDir);
-    if (IsTmpfs(p->FProfileDir.c_str()))
+    if (TmpfsRoom(p->FProfileDir.c_str()).has_value())
         args.push_back("--disk-cache-size=" + std::to_string(kMemoryCacheBytes));
     for (auto& a : extraArguments)
         args.push_back(a);

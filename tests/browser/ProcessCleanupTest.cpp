@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <linux/magic.h>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -20,12 +19,11 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 #include "browser/ChromiumBrowser.h"
 #include "browser/ChromiumProcess.h"
 #include "browser/EngineError.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -180,24 +178,6 @@ TEST(ProcessStart, OnlyProfilesOfProcessesThatAreGoneAreRemoved) {
     EXPECT_TRUE(std::filesystem::exists(prefix + "nopid"));
 }
 
-// Sets variables for one test and puts them back as they were.
-class EnvironmentGuard {
-public:
-    explicit EnvironmentGuard(std::vector<std::string> names) {
-        for (auto& name : names) {
-            const char* value = std::getenv(name.c_str());
-            FSaved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-    }
-    ~EnvironmentGuard() {
-        for (const auto& [name, value] : FSaved)
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
-};
-
 // The arguments of a running process, separated by blanks.
 std::string CommandLine(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
@@ -213,9 +193,9 @@ bool IsTmpfs(const std::string& folder, std::uint64_t room = 0) {
 }
 
 TEST(ProcessStart, ProfilesAreMadeWhereTmpdirSaysElseInAMemoryFolderWithRoom) {
-    EnvironmentGuard env({"TMPDIR", "TMP", "TEMP", "TEMPDIR", "XDG_RUNTIME_DIR"});
-    for (const char* name : {"TMP", "TEMP", "TEMPDIR"})
-        ::unsetenv(name);
+    // Unset for the test (and set in it below), put back at its end.
+    const TScopedEnv tmpdir("TMPDIR", nullptr), tmp("TMP", nullptr), temp("TEMP", nullptr),
+        tempdir("TEMPDIR", nullptr), runtimeDir("XDG_RUNTIME_DIR", nullptr);
     TempFolder given("korvane-given");
     ::setenv("TMPDIR", given.Path().c_str(), 1);
     EXPECT_EQ(ProfileFolder(), given.Path()) << "the user's choice holds";
