@@ -58,11 +58,16 @@ sources() {
   find platform imaging browser dragdrop capture app cli tests bench -name '*.cpp' -o -name '*.h' | sort
 }
 
+# The program's version, as the project in CMakeLists.txt gives it.
+project_version() {
+  sed -n 's/^project(korvane VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt
+}
+
 # The texts marked for translation in the program (not in tests or benchmarks).
 catalogue_template() {
   find platform imaging browser dragdrop capture app cli -name '*.cpp' -o -name '*.h' | sort |
     xargs xgettext --language=C++ --from-code=UTF-8 --keyword=Tr --keyword=QTr --keyword=TrNoop \
-      --package-name=korvane --package-version=0.1.1 --no-location --sort-output -o "$1"
+      --package-name=korvane --package-version="$(project_version)" --no-location --sort-output -o "$1"
 }
 
 case "${1:-}" in

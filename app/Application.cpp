@@ -3,6 +3,7 @@
 
 #include "Desktop.h"
 #include "platform/Translate.h"
+#include "platform/Version.h"
 
 #include <QFont>
 #include <QStringList>
@@ -44,7 +45,7 @@ void PrepareApplication() {
     SetUpTranslations(); // after QApplication, which takes the whole locale: numbers go back to "C"
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Korvane"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1.1"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     // The window's fonts by their usual names, with what Debian has in their place.
     QFont::insertSubstitutions(
         QStringLiteral("Arial"),

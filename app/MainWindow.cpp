@@ -10,6 +10,7 @@
 #include "dragdrop/qt/QtDropURLTarget.h"
 #include "imaging/Bitmap.h"
 #include "platform/Files.h"
+#include "platform/Version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -247,7 +248,7 @@ void TfrmKorvane::tbExitClick() {
 
 void TfrmKorvane::tbHelpClick() {
     Desktop().ShowMessage(this, QTr("About"),
-                          QStringLiteral("Korvane\n") + QTr("Ver ") + QStringLiteral("0.1.1"));
+                          QStringLiteral("Korvane\n") + QTr("Ver ") + QString::fromLatin1(kVersion));
 }
 
 void TfrmKorvane::tbPasteClick() {

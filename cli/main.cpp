@@ -8,6 +8,7 @@
 #include "platform/Signals.h"
 #include "platform/Text.h"
 #include "platform/Translate.h"
+#include "platform/Version.h"
 
 #include <csignal>
 #include <cstdio>
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.Version) {
-        std::cout << "korvane-capture 0.1.1\n";
+        std::cout << "korvane-capture " << kVersion << "\n";
         return 0;
     }
     if (::geteuid() == 0 && !options.Quiet && options.Browsers.empty())

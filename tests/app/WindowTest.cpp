@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "platform/Files.h"
+#include "platform/Version.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -281,7 +282,8 @@ private slots:
         QCOMPARE(desktop->opened, QStringList{dir->path()});
 
         w->tbHelpClick();
-        QCOMPARE(desktop->messages, QStringList{"About|Korvane\nVer 0.1.1"});
+        QCOMPARE(desktop->messages,
+                 QStringList{QStringLiteral("About|Korvane\nVer ") + QString::fromLatin1(kVersion)});
     }
 
     void escapedErrorsReachTheErrorBoxAndTheProgramGoesOn() {

@@ -1,5 +1,6 @@
 // korvane-capture run as a program against pages served on 127.0.0.1.
 #include "platform/Files.h"
+#include "platform/Version.h"
 #include "tests/cli/ToolProcess.h"
 #include "tests/support/FolderWatch.h"
 #include "tests/support/ImageFiles.h"
@@ -232,7 +233,7 @@ TEST_F(CaptureTool, UsageErrorsExitWithTwo) {
     const Outcome help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: korvane-capture"), std::string::npos);
-    EXPECT_EQ(Run({"--version"}).out, "korvane-capture 0.1.1\n");
+    EXPECT_EQ(Run({"--version"}).out, std::string("korvane-capture ") + korvane::kVersion + "\n");
 }
 
 TEST_F(CaptureTool, AnUnwritableTargetFailsWithoutAPartialFile) {

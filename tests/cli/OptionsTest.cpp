@@ -342,7 +342,7 @@ TEST(CliOptions, CookiesFilesInTheNetscapeFormat) {
 
 TEST(CliOptions, EveryOptionOfTheHelpIsTakenAndInTheManualPage) {
     const std::string help = UsageText();
-    const std::string manual = korvane::ReadWholeFile(KORVANE_SOURCE_DIR "/packaging/korvane-capture.1");
+    const std::string manual = korvane::ReadWholeFile(KORVANE_SOURCE_DIR "/packaging/korvane-capture.1.in");
     std::set<std::string> names;
     for (std::size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
         const std::size_t end = help.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
