@@ -12,9 +12,9 @@
 #include "browser/Base64.h"
 #include "browser/EngineError.h"
 #include "browser/JsonFields.h"
-#include "browser/PngDecode.h"
 #include "browser/ServedHeaders.h"
 #include "imaging/Bitmap.h"
+#include "imaging/PngReader.h"
 #include "imaging/RowGate.h"
 #include "platform/Text.h"
 
@@ -693,9 +693,7 @@ public:
     void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
         for (std::size_t i = 0; i < FExpected; ++i) {
             const TBand* band = WaitFor(i, gate);
-            if (!band || !DecodePngInto(band->Png.data(), band->Png.size(), rows, FWidth, band->Height,
-                                        band->Top, &gate))
-                return;
+            if (!band || !Decode(*band, rows, gate)) return;
         }
     }
     void Add(TBand band) {
@@ -710,6 +708,16 @@ public:
     }
 
 private:
+    bool Decode(const TBand& band, const TBitmapRows& rows, TRowGate& gate) const {
+        try {
+            return DecodePngInto(band.Png.data(), band.Png.size(), rows, FWidth, band.Height, band.Top,
+                                 &gate);
+        } catch (const EUnreadablePicture& e) {
+            throw EEngineError(FormatText(Tr("The engine's screenshot cannot be decoded: %1"), {e.what()}));
+        } catch (const EConvertError& e) {
+            throw EEngineError(e.what());
+        }
+    }
     // Band i once it has come; null when the reader gave up meanwhile. Throws when it will never come.
     const TBand* WaitFor(std::size_t i, const TRowGate& gate) const {
         std::unique_lock<std::mutex> lock(FMutex);

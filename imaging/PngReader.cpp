@@ -1,0 +1,108 @@
+#include "imaging/PngReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <spng.h>
+
+#include "imaging/Bitmap.h"
+#include "imaging/RowGate.h"
+#include "platform/Translate.h"
+
+namespace korvane {
+namespace {
+
+[[noreturn]] void Fail(int err) {
+    throw EUnreadablePicture(spng_strerror(err));
+}
+
+void RgbToBgr(std::uint8_t* pixels, int count) {
+    for (int x = 0; x < count; ++x, pixels += 3)
+        std::swap(pixels[0], pixels[2]);
+}
+
+} // namespace
+
+TPngReader::TPngReader(const std::uint8_t* png, std::size_t size) : FContext(spng_ctx_new(0), spng_ctx_free) {
+    if (!FContext) throw EUnreadablePicture("out of memory");
+    if (int e = spng_set_png_buffer(FContext.get(), png, size)) Fail(e);
+    Begin();
+}
+
+TPngReader::TPngReader(std::FILE* file) : FContext(spng_ctx_new(0), spng_ctx_free) {
+    if (!FContext) throw EUnreadablePicture("out of memory");
+    if (int e = spng_set_png_file(FContext.get(), file)) Fail(e);
+    Begin();
+}
+
+TPngReader::~TPngReader() = default;
+
+void TPngReader::Begin() {
+    // zlib's checksum guards the pixels; the chunks' own CRCs are checked as well.
+    spng_set_crc_action(FContext.get(), SPNG_CRC_USE, SPNG_CRC_USE);
+    spng_ihdr ihdr{};
+    if (int e = spng_get_ihdr(FContext.get(), &ihdr)) Fail(e);
+    FWidth = static_cast<int>(std::min<std::uint32_t>(ihdr.width, 0x7FFFFFFF));
+    FHeight = static_cast<int>(std::min<std::uint32_t>(ihdr.height, 0x7FFFFFFF));
+    FInterlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
+    // An interlaced picture comes whole (at the first row); others row by row.
+    if (!FInterlaced)
+        if (int e = spng_decode_image(FContext.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE))
+            Fail(e);
+}
+
+bool TPngReader::ReadRow(std::uint8_t* bgr) {
+    if (FRow >= FHeight) return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(FWidth) * 3;
+    if (FInterlaced) {
+        if (FImage.empty()) {
+            std::size_t out = 0;
+            if (int e = spng_decoded_image_size(FContext.get(), SPNG_FMT_RGB8, &out)) Fail(e);
+            FImage.resize(out);
+            if (int e = spng_decode_image(FContext.get(), FImage.data(), FImage.size(), SPNG_FMT_RGB8, 0))
+                Fail(e);
+        }
+        std::memcpy(bgr, FImage.data() + static_cast<std::size_t>(FRow) * rowBytes, rowBytes);
+    } else {
+        // The last row comes with SPNG_EOI.
+        const int e = spng_decode_row(FContext.get(), bgr, rowBytes);
+        if (e != 0 && e != SPNG_EOI) Fail(e);
+        if (e == SPNG_EOI) FRow = FHeight - 1;
+    }
+    ++FRow;
+    RgbToBgr(bgr, FWidth);
+    return true;
+}
+
+bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
+                   int top, TRowGate* gate) {
+    if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
+        throw EConvertError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
+    TPngReader reader(png, size);
+    const int copyW = std::min(reader.Width(), width);
+    const int copyH = std::min(reader.Height(), height);
+    const std::size_t rowBytes = static_cast<std::size_t>(reader.Width()) * 3;
+    // A row that fits is decoded in place and turned around there; a wider one goes through a row of its own.
+    const bool inPlace = reader.Width() <= width && rowBytes <= rows.Stride;
+    std::vector<std::uint8_t> row(inPlace ? 0 : rowBytes);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* line = rows.ScanLine(top + y);
+        const bool covered = y < copyH && reader.ReadRow(inPlace ? line : row.data());
+        if (covered && !inPlace) std::memcpy(line, row.data(), static_cast<std::size_t>(copyW) * 3);
+        const int coveredWidth = covered ? copyW : 0;
+        // What the picture does not cover is blank page.
+        if (coveredWidth < width)
+            std::memset(line + static_cast<std::size_t>(coveredWidth) * 3, 0xFF,
+                        static_cast<std::size_t>(width - coveredWidth) * 3);
+        if (gate && !gate->Publish(top + y + 1)) return false;
+    }
+    return true;
+}
+
+void DecodePngInto(const std::uint8_t* png, std::size_t size, TBitmap& bitmap, int width, int height,
+                   int top) {
+    if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
+        throw EConvertError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
+    DecodePngInto(png, size, bitmap.Rows(), width, height, top, nullptr);
+}
+
+} // namespace korvane
