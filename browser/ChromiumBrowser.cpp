@@ -43,7 +43,7 @@ TChromiumBrowser::~TChromiumBrowser() {
     if (FStopFd >= 0) ::close(FStopFd);
     FListeners.clear();
     FPending.clear();
-    FPipeChanged = nullptr;
+    FConnectionChanged = nullptr;
     FWake = nullptr;
     CloseFds();
     FProcess.reset();
@@ -90,7 +90,7 @@ void TChromiumBrowser::AttachPipes(int readFd, int writeFd) {
     // Pipes attached by a test belong to us; a started browser's belong to its process.
     FTransport = MakePipeTransport(readFd, writeFd, true);
     ++FGeneration;
-    if (FPipeChanged) FPipeChanged();
+    if (FConnectionChanged) FConnectionChanged();
 }
 
 void TChromiumBrowser::Start() {
@@ -109,7 +109,7 @@ void TChromiumBrowser::Start() {
     }
     FLastHeard = Clock::now();
     ++FGeneration;
-    if (FPipeChanged) FPipeChanged();
+    if (FConnectionChanged) FConnectionChanged();
     try {
         TDevToolsMessage version =
             Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
@@ -215,7 +215,7 @@ void TChromiumBrowser::Lose(const std::string& reason) {
         } catch (...) {
         }
     }
-    if (FPipeChanged) FPipeChanged();
+    if (FConnectionChanged) FConnectionChanged();
 }
 
 std::int64_t TChromiumBrowser::Send(std::string_view method, nlohmann::json params,
@@ -276,9 +276,9 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
                                  {method, Seconds(timeout)}));
         }
         bool extraRan = false;
-        int r = PollPipe(left, extraRan);
+        int r = PollConnection(left, extraRan);
         if (r < 0 && errno != EINTR) {
-            Lose(Tr("The browser's pipe failed"));
+            Lose(Tr("The connection to the browser failed"));
         } else if (r > 0) {
             ReadAndDispatch();
         }
@@ -380,7 +380,7 @@ void TChromiumBrowser::RunQueued() {
 void TChromiumBrowser::ProcessIncoming() {
     FWakeRequested = false;
     if (Running()) {
-        pollfd p{PipeFd(), POLLIN, 0};
+        pollfd p{ConnectionFd(), POLLIN, 0};
         if (::poll(&p, 1, 0) > 0) ReadAndDispatch();
     }
     RunQueued();
@@ -393,15 +393,15 @@ bool TChromiumBrowser::WaitIncoming(std::chrono::milliseconds timeout) {
     }
     if (!Running()) return false;
     bool extraRan = false;
-    int r = PollPipe(static_cast<int>(timeout.count()), extraRan);
+    int r = PollConnection(static_cast<int>(timeout.count()), extraRan);
     if (r <= 0) return extraRan;
     ProcessIncoming();
     return true;
 }
 
-int TChromiumBrowser::PollPipe(int milliseconds, bool& extraRan) {
+int TChromiumBrowser::PollConnection(int milliseconds, bool& extraRan) {
     if (FStop.stop_requested()) return 0;
-    pollfd p[3] = {{PipeFd(), POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
+    pollfd p[3] = {{ConnectionFd(), POLLIN, 0}, {FExtraWakeFd, POLLIN, 0}, {FStopFd, POLLIN, 0}};
     // An fd below 0 is ignored by poll.
     const int r = ::poll(p, 3, milliseconds);
     if (r <= 0) return r;

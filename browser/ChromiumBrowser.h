@@ -4,10 +4,10 @@
 // and events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on the pipe
 // only.
 //
-// Event-loop integration: watch PipeFd() for reading and call ProcessIncoming() when it is readable; call it
-// also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd changes
-// when a browser is started or lost: the pipe-changed handler says so. Everything runs on one thread (the one
-// that started the browser); nothing here is locked.
+// Event-loop integration: watch ConnectionFd() for reading and call ProcessIncoming() when it is readable;
+// call it also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd
+// changes when a browser is started or lost: the pipe-changed handler says so. Everything runs on one thread
+// (the one that started the browser); nothing here is locked.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -69,8 +69,8 @@ public:
     void SetCallDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
         FCallDeadline = deadline;
     }
-    // While the token is stopped, every wait on the pipe (synchronous calls, the start) ends at once with
-    // EEngineStopped; a stop requested during a wait ends that wait. May be set again for each job.
+    // While the token is stopped, every wait on the connection (synchronous calls, the start) ends at once
+    // with EEngineStopped; a stop requested during a wait ends that wait. May be set again for each job.
     void SetStopToken(std::stop_token token);
     bool StopRequested() const { return FStop.stop_requested(); }
     // Starts the browser unless it runs. Throws EEngineError (e.g. the browser is not installed).
@@ -89,7 +89,8 @@ public:
     // nothing yet.
     std::chrono::steady_clock::time_point LastHeard() const { return FLastHeard; }
     // Whether the browser itself answers a command of its own within `timeout` (a page busy with a script
-    // does not keep it from answering; a browser that hangs does not answer). Waits on the pipe meanwhile.
+    // does not keep it from answering; a browser that hangs does not answer). Waits on the connection
+    // meanwhile.
     bool Answers(std::chrono::milliseconds timeout);
     // The browser's own user agent, read at start.
     const std::string& UserAgent() const { return FUserAgent; }
@@ -102,23 +103,25 @@ public:
     // with Shutdown.
     std::string SharedContext();
 
-    int PipeFd() const { return FTransport ? FTransport->Fd() : -1; }
+    int ConnectionFd() const { return FTransport ? FTransport->Fd() : -1; }
     // Readable once the stop token is stopped (-1 before a token was set).
     int StopFd() const { return FStopFd; }
     // Handles whatever has arrived, without blocking, then runs queued work (host callbacks).
     void ProcessIncoming();
-    // Waits up to `timeout` for the pipe (returns at once when work is queued), then ProcessIncoming().
+    // Waits up to `timeout` for the connection (returns at once when work is queued), then ProcessIncoming().
     // False when nothing arrived and nothing ran.
     bool WaitIncoming(std::chrono::milliseconds timeout);
     bool HasQueuedWork() const { return !FQueued.empty(); }
-    // A readable fd of the caller's (an eventfd a worker thread signals, say) ends every wait on the pipe,
-    // synchronous calls included, to run `handler`, which reads the fd. The handler must not call the
-    // browser. -1 removes it.
+    // A readable fd of the caller's (an eventfd a worker thread signals, say) ends every wait on the
+    // connection, synchronous calls included, to run `handler`, which reads the fd. The handler must not call
+    // the browser. -1 removes it.
     void SetExtraWake(int fd, std::function<void()> handler) {
         FExtraWakeFd = fd;
         FExtraWake = fd >= 0 ? std::move(handler) : nullptr;
     }
-    void SetPipeChangedHandler(std::function<void()> handler) { FPipeChanged = std::move(handler); }
+    void SetConnectionChangedHandler(std::function<void()> handler) {
+        FConnectionChanged = std::move(handler);
+    }
     void SetWakeHandler(std::function<void()> handler) { FWake = std::move(handler); }
 
     // Sends a command; the handler (if any) gets the reply, with Error set when it failed or the browser was
@@ -152,7 +155,7 @@ public:
 
 private:
     void ReadAndDispatch();
-    int PollPipe(int milliseconds, bool& extraRan);
+    int PollConnection(int milliseconds, bool& extraRan);
     void Dispatch(std::string_view text);
     void Lose(const std::string& reason);
     void RunQueued();
@@ -171,7 +174,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> FCallDeadline;
     std::map<std::string, IDevToolsSessionListener*> FListeners;
     std::deque<std::function<void()>> FQueued;
-    std::function<void()> FPipeChanged, FWake, FExtraWake;
+    std::function<void()> FConnectionChanged, FWake, FExtraWake;
     int FExtraWakeFd = -1;
     std::chrono::steady_clock::time_point FLastHeard = std::chrono::steady_clock::now();
     std::stop_token FStop;

@@ -557,7 +557,7 @@ void TBatchRunner::WaitForBrowsers(std::chrono::milliseconds wait) {
         return;
     }
     for (auto* browser : running)
-        fds.push_back({browser->PipeFd(), POLLIN, 0});
+        fds.push_back({browser->ConnectionFd(), POLLIN, 0});
     fds.push_back({FWakeFd, POLLIN, 0});
     fds.push_back({FEndpoints.front()->Browser->StopFd(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) < 0) return;

@@ -7,7 +7,7 @@ namespace korvane {
 
 TChromiumQtPump::TChromiumQtPump(std::shared_ptr<TChromiumBrowser> browser, QObject* parent)
     : QObject(parent), FBrowser(std::move(browser)) {
-    FBrowser->SetPipeChangedHandler([this] { Rewatch(); });
+    FBrowser->SetConnectionChangedHandler([this] { Rewatch(); });
     FBrowser->SetWakeHandler([this] {
         QMetaObject::invokeMethod(
             this, [this] { Pump(); }, Qt::QueuedConnection);
@@ -16,12 +16,12 @@ TChromiumQtPump::TChromiumQtPump(std::shared_ptr<TChromiumBrowser> browser, QObj
 }
 
 TChromiumQtPump::~TChromiumQtPump() {
-    FBrowser->SetPipeChangedHandler(nullptr);
+    FBrowser->SetConnectionChangedHandler(nullptr);
     FBrowser->SetWakeHandler(nullptr);
 }
 
 void TChromiumQtPump::Rewatch() {
-    const int fd = FBrowser->PipeFd();
+    const int fd = FBrowser->ConnectionFd();
     if (fd == FWatchedFd && FNotifier) return;
     if (FNotifier) {
         FNotifier->setEnabled(false);

@@ -1,7 +1,7 @@
 #pragma once
-// Drives the shared Chromium connection from the Qt event loop: a socket notifier on the DevTools pipe (made
-// again whenever the browser is started or lost) and a queued call when work is waiting, so nothing spins.
-// Engine events, and the host callbacks they cause (status texts), then run from the event loop.
+// Drives the shared Chromium connection from the Qt event loop: a socket notifier on the DevTools connection
+// (made again whenever the browser is started or lost) and a queued call when work is waiting, so nothing
+// spins. Engine events, and the host callbacks they cause (status texts), then run from the event loop.
 #include <exception>
 #include <functional>
 #include <memory>
@@ -20,7 +20,8 @@ public:
     ~TChromiumQtPump() override;
 
     TChromiumBrowser& Browser() { return *FBrowser; }
-    // An exception that escaped a host callback while the pipe was handled (none crosses the event loop).
+    // An exception that escaped a host callback while the connection was served (none crosses the event
+    // loop).
     std::function<void(const std::exception&)> OnError;
 
 private:

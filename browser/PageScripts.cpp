@@ -1,0 +1,184 @@
+#include "browser/PageScripts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "browser/DevToolsSession.h"
+#include "browser/EngineError.h"
+#include "browser/JsonFields.h"
+#include "platform/Translate.h"
+
+namespace korvane::PageScripts {
+namespace {
+
+using nlohmann::json;
+
+// How long a page may take to answer before it counts as kept busy by a script.
+constexpr std::chrono::milliseconds kBusyProbeTimeout{500};
+
+json Expression(const std::string& expression) {
+    return {{"expression", expression}, {"returnByValue", true}, {"silent", true}};
+}
+
+// The text of what a script threw: the first line of an error's description ("Error: message"), else the
+// thrown value, else the browser's summary.
+std::string ExceptionText(const json& details) {
+    const json& exception = Obj(details, "exception");
+    std::string text = Str(exception, "description");
+    if (text.empty()) {
+        auto value = exception.find("value");
+        if (value != exception.end() && !value->is_null())
+            text = value->is_string() ? value->get<std::string>() : value->dump();
+    }
+    if (text.empty()) text = Str(details, "text");
+    return text.substr(0, text.find('\n'));
+}
+
+TScriptResult ScriptResultOf(const TDevToolsMessage& reply) {
+    TScriptResult result;
+    if (reply.Error) {
+        result.Error = *reply.Error;
+    } else if (reply.Params.contains("exceptionDetails")) {
+        result.Error = ExceptionText(Obj(reply.Params, "exceptionDetails"));
+        if (result.Error.empty()) result.Error = Tr("the script failed");
+    } else {
+        result.Ok = true;
+        const json& value = Obj(reply.Params, "result");
+        if (auto it = value.find("value"); it != value.end()) result.Value = *it;
+    }
+    return result;
+}
+
+} // namespace
+
+std::int32_t Integer(TDevToolsSession& session, const std::string& what, const std::string& expression) {
+    TDevToolsMessage reply;
+    try {
+        reply = session.Call("Runtime.evaluate", Expression(expression));
+    } catch (const EEngineStopped&) {
+        throw;
+    } catch (const EEngineTimeout& e) {
+        // A script that never yields keeps the page from answering: end it so the page can be used again.
+        // The failure stays a timeout: the caller may ask whether the browser itself hangs.
+        EndScript(session);
+        throw EEngineTimeout(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
+    } catch (const EEngineError& e) {
+        EndScript(session);
+        throw EEngineError(FormatText(Tr("Reading %1 failed: %2"), {what, e.what()}));
+    }
+    if (reply.Params.contains("exceptionDetails"))
+        throw EEngineError(FormatText(Tr("Reading %1 failed: %2"),
+                                      {what, Str(Obj(reply.Params, "exceptionDetails"), "text")}));
+    const json& result = Obj(reply.Params, "result");
+    auto value = result.find("value");
+    if (value == result.end() || !value->is_number()) {
+        if (value != result.end() && value->is_string() && value->get<std::string>() == "no body")
+            throw EEngineError(Tr("The document has no body"));
+        throw EEngineError(FormatText(Tr("%1 is no number"), {what}));
+    }
+    const double v = value->get<double>();
+    if (!std::isfinite(v) || v < -2147483648.0 || v > 2147483647.0)
+        throw EEngineError(FormatText(Tr("%1 is out of range"), {what}));
+    return static_cast<std::int32_t>(std::lround(v));
+}
+
+bool IsPropertyName(std::string_view name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (!(std::isalpha(c) || c == '_' || (i > 0 && std::isdigit(c)))) return false;
+    }
+    return true;
+}
+
+std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name) {
+    const std::string n(name);
+    return Integer(session, FormatText(Tr("body.%1"), {n}),
+                   "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
+                       "'];return typeof v==='number'?v:'no number';})()");
+}
+
+std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side) {
+    const std::string s(side);
+    return Integer(session, FormatText(Tr("the document's scroll%1"), {s}),
+                   "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
+                   "return 0;var s=e.scroll" +
+                       s + ",c=e.client" + s + ";return s>c?s:0;})()");
+}
+
+double Number(TDevToolsSession& session, const std::string& expression) {
+    const TDevToolsMessage reply = session.Call("Runtime.evaluate", Expression(expression));
+    const json& result = Obj(reply.Params, "result");
+    auto value = result.find("value");
+    return value != result.end() && value->is_number() ? value->get<double>() : 0.0;
+}
+
+void Evaluate(TDevToolsSession& session, const std::string& script, bool awaitPromise,
+              std::function<void(TScriptResult)> done) {
+    session.Send("Runtime.evaluate",
+                 {{"expression", script}, {"returnByValue", true}, {"awaitPromise", awaitPromise}},
+                 [done = std::move(done)](TDevToolsMessage& reply) { done(ScriptResultOf(reply)); });
+}
+
+TScriptResult EvaluateNow(TDevToolsSession& session, const std::string& script) {
+    TDevToolsMessage reply;
+    try {
+        reply = session.Call("Runtime.evaluate", {{"expression", script}, {"returnByValue", true}});
+    } catch (const EEngineError&) {
+        // A script that never yields keeps the page from answering: end it so the page can be used again.
+        EndScript(session);
+        throw;
+    }
+    return ScriptResultOf(reply);
+}
+
+std::vector<std::string> InvalidSelectors(TDevToolsSession& session,
+                                          const std::vector<std::string>& selectors) {
+    // Parsed against a fragment of whatever page there is: nothing of it is matched.
+    const TDevToolsMessage reply = session.Call(
+        "Runtime.evaluate",
+        {{"expression", "(function(l){var f=document.createDocumentFragment();return l.filter(function(s){"
+                        "try{f.querySelector(s);return false}catch(e){return true}})})(" +
+                            json(selectors).dump() + ")"},
+         {"returnByValue", true}});
+    const TScriptResult result = ScriptResultOf(reply);
+    if (!result.Ok || !result.Value.is_array())
+        throw EEngineError(FormatText(Tr("The browser could not check the selectors: %1"), {result.Error}));
+    std::vector<std::string> invalid;
+    for (const auto& s : result.Value)
+        if (s.is_string()) invalid.push_back(s.get<std::string>());
+    return invalid;
+}
+
+std::optional<TElementBox> ElementBox(TDevToolsSession& session, const std::string& selector) {
+    const TScriptResult result = EvaluateNow(
+        session,
+        "(function(s){var e=document.querySelector(s);if(!e)return null;var r=e.getBoundingClientRect();"
+        "return [r.left+scrollX,r.top+scrollY,r.width,r.height]})(" +
+            json(selector).dump() + ")");
+    const auto failed = [&](const std::string& why) {
+        return EEngineError(FormatText(Tr("Looking up %1 failed: %2"), {selector, why}));
+    };
+    if (!result.Ok) throw failed(result.Error);
+    if (result.Value.is_null()) return std::nullopt;
+    if (!result.Value.is_array() || result.Value.size() != 4 ||
+        !std::all_of(result.Value.begin(), result.Value.end(), [](const auto& v) { return v.is_number(); }))
+        throw failed(Tr("no box"));
+    return TElementBox{result.Value[0].get<double>(), result.Value[1].get<double>(),
+                       result.Value[2].get<double>(), result.Value[3].get<double>()};
+}
+
+void EndScript(TDevToolsSession& session) {
+    if (session.Open()) session.Send("Runtime.terminateExecution");
+}
+
+void EndBusyScript(TDevToolsSession& session) {
+    try {
+        session.Call("Runtime.evaluate", Expression("0"), kBusyProbeTimeout);
+    } catch (const EEngineError&) {
+        EndScript(session);
+    }
+}
+
+} // namespace korvane::PageScripts

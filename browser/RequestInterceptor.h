@@ -1,0 +1,44 @@
+#pragma once
+// A page's requests as they pass through the browser's Fetch domain: those of blocked kinds fail (images,
+// media, sub-frame documents), documents are served with a policy that keeps object and embed content out,
+// and the page's own server alone is given the credentials, once a request.
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "browser/DownloadControl.h"
+#include "browser/PageOptions.h"
+
+namespace korvane {
+
+class TDevToolsSession;
+
+class TRequestInterceptor {
+public:
+    // Answers the requests of a new page (in place of the one before).
+    void Attach(TDevToolsSession& session);
+    // What the following requests are answered by.
+    void Apply(const TEngineSettings& settings, const TPageOptions& page) {
+        FSettings = settings;
+        FPage = page;
+    }
+    // A load of `url` begins: the credentials are for its server.
+    void BeginLoad(const std::string& url);
+
+    // The parameters of Fetch.enable for what is to be blocked, guarded or answered; null when nothing is.
+    static nlohmann::json FetchParams(const TEngineSettings& settings, const TPageOptions& page);
+
+private:
+    void OnRequestPaused(const nlohmann::json& params);
+    void ServeWithPolicy(const std::string& id, int status, nlohmann::json headers);
+    void OnAuthRequired(const nlohmann::json& params);
+
+    TDevToolsSession* FSession = nullptr;
+    TEngineSettings FSettings;
+    TPageOptions FPage;
+    std::string FAuthOrigin;             // the server of the load under way, which credentials are for
+    std::set<std::string> FAuthAnswered; // requests that were given the credentials once
+};
+
+} // namespace korvane
