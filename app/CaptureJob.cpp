@@ -7,7 +7,6 @@
 #include "Desktop.h"
 #include "browser/BrowserHost.h"
 #include "capture/CapturePipeline.h"
-#include "capture/DownloadRestrictions.h"
 #include "imaging/Bitmap.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"

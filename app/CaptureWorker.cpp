@@ -1,6 +1,7 @@
 #include "CaptureWorker.h"
 #include "app/Translated.h"
 
+#include "app/HostOptions.h"
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumEngine.h"
 #include "browser/qt/ChromiumQtPump.h"
@@ -132,7 +133,7 @@ void TCaptureWorker::RunCapture(std::uint64_t job, const TCaptureSettings& setti
             return;
         }
         const TCaptureOutcome outcome = CaptureDocument(
-            *FHost, *document, *bitmap, settings,
+            FHost->Engine(), *document, *bitmap, settings,
             [this, job](const std::string& text) { emit Status(job, QString::fromStdString(text)); }, stop);
         emit Captured(job, QString::fromStdString(outcome.Path), QString(), false);
     } catch (...) {

@@ -6,7 +6,7 @@
 // the job it belongs to, so that a late answer of a job the window has given up is told apart.
 #include "browser/Engine.h"
 #include "capture/CapturePipeline.h"
-#include "capture/DownloadRestrictions.h"
+#include "capture/SecuritySwitches.h"
 
 #include <QObject>
 #include <QString>

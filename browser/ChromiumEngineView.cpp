@@ -24,14 +24,15 @@ std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
 }
 
 void TChromiumEngine::Resize(int width, int height) {
-    if (width < 1 || height < 1) return;
+    // A refused extent keeps the old size; the size the view has is not sent again.
+    if (width < 1 || height < 1 || (width == FViewWidth && height == FViewHeight)) return;
     FViewWidth = width;
     FViewHeight = height;
     ApplyMetrics();
 }
 
 void TChromiumEngine::RestView(int width, int height) {
-    if (width < 1 || height < 1) return;
+    if (width < 1 || height < 1 || (width == FViewWidth && height == FViewHeight)) return;
     FViewWidth = width;
     FViewHeight = height;
     if (!PageOpen()) return;

@@ -1,6 +1,5 @@
 #include "CapturePipeline.h"
 
-#include "browser/BrowserHost.h"
 #include "browser/Document.h"
 #include "imaging/Bitmap.h"
 #include "imaging/JpegImage.h"
@@ -20,24 +19,24 @@ namespace korvane {
 namespace {
 
 // Width and height back to the resting size at once; the document, done with, is not laid out at it again.
-void RestViewSize(TBrowserHost& host) {
-    host.RestView(kRestingViewSize, kRestingViewSize);
+void RestViewSize(TEngine& engine) {
+    engine.RestView(kRestingViewSize, kRestingViewSize);
 }
 
 // Puts the view back to its resting size however the capture ends.
 class RestingSizeGuard {
 public:
-    explicit RestingSizeGuard(TBrowserHost& host) : FHost(host) {}
+    explicit RestingSizeGuard(TEngine& engine) : FEngine(engine) {}
     ~RestingSizeGuard() {
         try {
-            RestViewSize(FHost);
+            RestViewSize(FEngine);
         } catch (...) {
             // A browser that is gone has no view to restore.
         }
     }
 
 private:
-    TBrowserHost& FHost;
+    TEngine& FEngine;
 };
 
 // Device pixels of a side of `pixels` page pixels; sides too long for 32 bits count as too long.
@@ -93,9 +92,9 @@ void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) 
     }
 }
 
-TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
+TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started) {
-    RestingSizeGuard restore(host);
+    RestingSizeGuard restore(engine);
     const auto measureWidth = [&] {
         return settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
                                                                  document.DocumentScrollSize("Width"))
@@ -109,7 +108,7 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     int width = measureWidth();
     CheckCaptureWidth(width);
     CheckCaptureWidth(ScaledSide(width, settings.Scale));
-    host.SetWidth(width);
+    engine.Resize(width, kRestingViewSize);
     width = measureWidth();
     int height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
                                                                      document.DocumentScrollSize("Height"))
@@ -119,7 +118,7 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     CheckCaptureSize(width, height);
     CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
     // Both sides at once: the engine lays the page out once, not twice.
-    host.SetBounds(host.Left(), host.Top(), width, height);
+    engine.Resize(width, height);
     const TArea area = settings.Selector.empty() ? TArea{0, 0, width, height}
                                                  : ElementArea(document, settings, width, height);
     TCapturePicture picture;
@@ -134,7 +133,7 @@ TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
     picture.Shot = settings.Selector.empty()
                        ? document.Shoot(width, height, begin)
                        : document.ShootArea(area.Left, area.Top, area.Width, area.Height, begin);
-    RestViewSize(host);
+    RestViewSize(engine);
     return picture;
 }
 
@@ -176,7 +175,7 @@ std::string CaptureFilePath(const TCaptureSettings& settings) {
                                        : settings.OutputFile;
 }
 
-TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+TCaptureOutcome CaptureDocument(TEngine& engine, const THtmlDocument& document, TBitmap& bitmap,
                                 const TCaptureSettings& settings,
                                 const std::function<void(const std::string&)>& status, std::stop_token stop) {
     status("capture......");
@@ -185,7 +184,7 @@ TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& documen
     std::future<void> written;
     TCapturePicture picture;
     try {
-        picture = ShootDocument(host, document, settings, [&](const TCapturePicture& begun) {
+        picture = ShootDocument(engine, document, settings, [&](const TCapturePicture& begun) {
             written = std::async(std::launch::async,
                                  [&bitmap, shot = begun.Shot, format = settings.Format, path, stop] {
                                      DevelopAndWrite(*shot, bitmap, format, path, stop);

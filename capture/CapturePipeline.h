@@ -13,7 +13,7 @@
 namespace korvane {
 
 class TBitmap;
-class TBrowserHost;
+class TEngine;
 class THtmlDocument;
 class TPageShot;
 
@@ -55,12 +55,12 @@ struct TCapturePicture {
 using TPictureStarted = std::function<void(const TCapturePicture&)>;
 
 // Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
-// back to its resting size (also when a step fails): the document is done with then (TBrowserHost::RestView)
-// and the next capture needs a new load. `started` gets the picture as soon as it is begun, so
+// back to its resting size (also when a step fails): the document is done with then (TEngine::RestView) and
+// the next capture needs a new load. `started` gets the picture as soon as it is begun, so
 // that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
 // size out of bounds, EFormatLimitError for one the format cannot hold, and ENoElementError when the
 // settings' selector matches no element with a box on the page.
-TCapturePicture ShootDocument(TBrowserHost& host, const THtmlDocument& document,
+TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started = {});
 
 // Puts the picture into the (24-bit) bitmap and writes the file as the format says, at once: while one thread
@@ -80,7 +80,7 @@ std::string CaptureFilePath(const TCaptureSettings& settings);
 // and the encoders' errors when the file cannot be written (no file is then left behind).
 // A stop requested meanwhile ends the encoding as in DevelopAndWrite (the engine's own waits end through
 // the token the engine was given).
-TCaptureOutcome CaptureDocument(TBrowserHost& host, const THtmlDocument& document, TBitmap& bitmap,
+TCaptureOutcome CaptureDocument(TEngine& engine, const THtmlDocument& document, TBitmap& bitmap,
                                 const TCaptureSettings& settings,
                                 const std::function<void(const std::string&)>& status,
                                 std::stop_token stop = {});

@@ -2,7 +2,7 @@
 // The manifest of a run: a line of JSON for each page as it ends (JSON Lines), appended and handed to the
 // system at once, so that a run that is killed keeps the line of every page it finished; and what a later
 // run (--resume) reads back from it.
-#include "cli/BatchRunner.h"
+#include "cli/PageResult.h"
 
 #include <cstdint>
 #include <map>

@@ -114,6 +114,20 @@ std::int64_t DefaultMemoryBudget() {
     return std::int64_t{pages} * size / 4;
 }
 
+TEngineSettings TCliOptions::EngineSettings() const {
+    // What the switches mean, set directly: images on mean every page fetched fresh unless --cache keeps the
+    // cache; audio always loads when media does; the browser asks no one and never downloads.
+    TEngineSettings s;
+    s.BlockImages = !Security.Image;
+    s.NoCache = Security.Image && !Cache;
+    s.BlockVideo = !Security.Video;
+    s.NoScripts = !Security.Script;
+    s.NoPlugins = !Security.Java || !Security.ActiveX || !Security.ActiveXDownload;
+    s.Silent = true;
+    s.HideScrollbars = HideScrollbars;
+    return s;
+}
+
 TSaveFormat TCliOptions::EffectiveFormat() const {
     if (Format) return *Format;
     auto dot = OutputFile.rfind('.');

@@ -1,9 +1,10 @@
 #pragma once
 // The command line of korvane-capture.
+#include "browser/DownloadControl.h"
 #include "browser/PageOptions.h"
 #include "capture/CaptureSize.h"
-#include "capture/DownloadRestrictions.h"
 #include "capture/OutputPath.h"
+#include "capture/SecuritySwitches.h"
 #include "platform/Errors.h"
 
 #include <cstdint>
@@ -57,6 +58,8 @@ struct TCliOptions {
 
     // The format of a capture: --format, else the -o file's extension, else png.
     TSaveFormat EffectiveFormat() const;
+    // What every page may load and how it is shown.
+    TEngineSettings EngineSettings() const;
 };
 
 // Pages at once when --jobs is not given: one a core, at most 8 (and 1 when the count is unknown, 0).

@@ -124,9 +124,9 @@ TEST_F(LayoutStepsTest, ACaptureHasTheSizeAndPixelsOfThePlainSequenceAlsoAfterAn
         settings.OutputFile = folder.Path("capture" + std::to_string(index++) + ".bmp");
         TBitmap bitmap;
         const TCaptureOutcome outcome =
-            CaptureDocument(*host, *host->Document(), bitmap, settings, [](const std::string&) {}, {});
-        EXPECT_EQ(host->Width(), kRestingViewSize);
-        EXPECT_EQ(host->Height(), kRestingViewSize);
+            CaptureDocument(*engine, *host->Document(), bitmap, settings, [](const std::string&) {}, {});
+        EXPECT_EQ(engine->ViewWidth(), kRestingViewSize);
+        EXPECT_EQ(engine->ViewHeight(), kRestingViewSize);
 
         const TDecodedImage image = DecodeImageFile(outcome.Path);
         ASSERT_TRUE(image.Ok()) << image.Error;

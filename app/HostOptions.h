@@ -1,14 +1,11 @@
 #pragma once
-// What a page may load, as the six "Security" switches say, and whether it shows scroll bars: both applied
-// to the browser host before each navigation.
+// The window's switches as the browser control `wb` takes them before each navigation: the download-control
+// set and the scroll-bar flag.
+#include "capture/SecuritySwitches.h"
+
 namespace korvane {
 
 class TBrowserHost;
-
-struct TSecuritySwitches {
-    bool Image = true, Video = true, Script = true, Java = true, ActiveX = true, ActiveXDownload = false;
-    bool operator==(const TSecuritySwitches&) const = default;
-};
 
 // Changes the host's download-control set member by member, one switch after the other (each assignment
 // notifies the engine); members no switch governs keep their value. "Image" also governs the no-cache

@@ -1,4 +1,4 @@
-#include "DownloadRestrictions.h"
+#include "app/HostOptions.h"
 
 #include "browser/BrowserHost.h"
 

@@ -1,0 +1,143 @@
+#include "cli/BrowserPool.h"
+
+#include <algorithm>
+#include <poll.h>
+
+#include "browser/ChromiumBrowser.h"
+#include "browser/EngineError.h"
+#include "platform/Translate.h"
+
+namespace korvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A browser that has sent nothing this long while pages load is asked whether it still answers; one that
+// does not answer within its time hangs (it is stopped, or starved) and is replaced.
+constexpr auto kQuietBeforeProbe = std::chrono::seconds(2);
+constexpr auto kProbeTime = std::chrono::seconds(3);
+// How often a browser that runs elsewhere and could not be reached is tried again.
+constexpr auto kReconnectPause = std::chrono::seconds(1);
+
+} // namespace
+
+TBrowserPool::TBrowserPool(std::vector<std::shared_ptr<TChromiumBrowser>> browsers,
+                           std::chrono::milliseconds pageTime) {
+    for (auto& browser : browsers) {
+        auto endpoint = std::make_unique<TEndpoint>();
+        endpoint->Name = browser->Remote() ? browser->Options().Endpoint : std::string("local");
+        browser->SetCallTimeout(std::min(browser->Options().CallTimeout, pageTime));
+        endpoint->Browser = std::move(browser);
+        FEndpoints.push_back(std::move(endpoint));
+    }
+}
+
+TBrowserPool::~TBrowserPool() {
+    FWeak.Invalidate();
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->SetExtraWake(-1, {});
+}
+
+void TBrowserPool::SetStopToken(std::stop_token stop) {
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->SetStopToken(stop);
+}
+
+void TBrowserPool::SetWake(int fd, std::function<void()> handler) {
+    FWakeFd = fd;
+    FWake = std::move(handler);
+    if (FWakeFd >= 0)
+        for (auto& endpoint : FEndpoints)
+            endpoint->Browser->SetExtraWake(FWakeFd, FWake);
+}
+
+bool TBrowserPool::Usable(TEndpoint& endpoint) {
+    TChromiumBrowser& browser = *endpoint.Browser;
+    if (!browser.Remote() || browser.Running()) return true;
+    const auto now = Clock::now();
+    if (endpoint.DownSince && now < endpoint.NextTry) return false;
+    try {
+        browser.Start();
+        endpoint.DownSince.reset();
+        return true;
+    } catch (const EEngineStopped&) {
+        return false;
+    } catch (const EEngineError& e) {
+        if (!endpoint.DownSince) endpoint.DownSince = now;
+        endpoint.NextTry = Clock::now() + kReconnectPause;
+        endpoint.DownReason = e.what();
+        return false;
+    }
+}
+
+bool TBrowserPool::OthersUp(const TEndpoint& endpoint) const {
+    return std::any_of(FEndpoints.begin(), FEndpoints.end(),
+                       [&](const auto& e) { return e.get() != &endpoint && !e->DownSince; });
+}
+
+std::optional<std::string> TBrowserPool::AllGoneFor(std::chrono::milliseconds patience) const {
+    const auto now = Clock::now();
+    std::string reasons;
+    for (const auto& endpoint : FEndpoints) {
+        if (!endpoint->DownSince || now - *endpoint->DownSince < patience) return std::nullopt;
+        if (!reasons.empty()) reasons += "; ";
+        reasons += endpoint->DownReason;
+    }
+    return reasons;
+}
+
+bool TBrowserPool::Hangs(TEndpoint& endpoint, bool busy) {
+    const auto now = Clock::now();
+    TChromiumBrowser& browser = *endpoint.Browser;
+    if (!busy || !browser.Running()) {
+        endpoint.ProbeSent.reset();
+        return false;
+    }
+    if (endpoint.ProbeSent) return now - *endpoint.ProbeSent > kProbeTime;
+    if (now - browser.LastHeard() < kQuietBeforeProbe) return false;
+    endpoint.ProbeSent = now;
+    const std::uint64_t generation = browser.Generation();
+    TEndpoint* asked = &endpoint;
+    // The answer may come after the pool has gone.
+    browser.Send("Browser.getVersion", nlohmann::json::object(), {},
+                 [weak = FWeak.Weak(), asked, generation](TDevToolsMessage& reply) {
+                     if (!weak.lock()) return;
+                     if (!reply.Error && generation == asked->Browser->Generation()) asked->ProbeSent.reset();
+                 });
+    return false;
+}
+
+bool TBrowserPool::Answerless(TEndpoint& endpoint) {
+    return endpoint.Browser->Running() && !endpoint.Browser->Answers(kProbeTime);
+}
+
+void TBrowserPool::Leave(TEndpoint& endpoint) {
+    endpoint.ProbeSent.reset();
+    endpoint.Browser->Shutdown();
+}
+
+void TBrowserPool::Wait(std::chrono::milliseconds wait) {
+    std::vector<TChromiumBrowser*> running;
+    for (auto& endpoint : FEndpoints) {
+        if (!endpoint->Browser->Running()) continue;
+        if (endpoint->Browser->HasQueuedWork()) wait = std::chrono::milliseconds(0);
+        running.push_back(endpoint->Browser.get());
+    }
+    // One browser waits on its own connection (and on the wake fd and the stop with it).
+    if (running.size() == 1 && FEndpoints.size() == 1) {
+        running.front()->WaitIncoming(wait);
+        return;
+    }
+    std::vector<pollfd> fds;
+    for (auto* browser : running)
+        fds.push_back({browser->ConnectionFd(), POLLIN, 0});
+    fds.push_back({FWakeFd, POLLIN, 0});
+    fds.push_back({FEndpoints.front()->Browser->StopFd(), POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait.count(), 1 << 30))) < 0)
+        return;
+    for (std::size_t i = 0; i < running.size(); ++i)
+        if (fds[i].revents != 0 || running[i]->HasQueuedWork()) running[i]->ProcessIncoming();
+    if ((fds[running.size()].revents & POLLIN) && FWake) FWake();
+}
+
+} // namespace korvane

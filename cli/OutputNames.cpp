@@ -1,0 +1,38 @@
+#include "cli/OutputNames.h"
+
+#include <climits>
+#include <unistd.h>
+
+#include "capture/OutputPath.h"
+#include "cli/Options.h"
+#include "cli/PageResult.h"
+#include "platform/Files.h"
+#include "platform/Translate.h"
+
+namespace korvane {
+
+std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number) {
+    if (!options.OutputFile.empty()) return options.OutputFile;
+    std::string folder = options.OutputDir;
+    if (folder.empty()) {
+        char cwd[PATH_MAX];
+        folder = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    folder = IncludeTrailingPathDelimiter(folder);
+    return CapturePath(url, folder, folder, options.EffectiveFormat(), number);
+}
+
+std::string TOutputNames::Claim(TPageResult& result) {
+    for (int number = 1;; ++number) {
+        const std::string path = OutputPathFor(FOptions, result.Url, number);
+        const auto [claim, fresh] = FClaimed.emplace(path, result.Url);
+        if (!fresh && claim->second != result.Url) continue;
+        if (number > 1)
+            result.Notes.push_back(
+                FormatText(Tr("%1 gives the same file name as %2: written as %3"),
+                           {result.Url, FClaimed.at(OutputPathFor(FOptions, result.Url, 1)), path}));
+        return path;
+    }
+}
+
+} // namespace korvane
