@@ -84,8 +84,9 @@ std::vector<TWriteQueue::TWritten> TWriteQueue::TakeWritten() {
         FBytesInUse -= it->Bytes;
         it = FWrites.erase(it);
         written.push_back(std::move(outcome));
-        BeginWaiting();
     }
+    // Only now: beginning a write adds to FWrites.
+    BeginWaiting();
     return written;
 }
 

@@ -148,6 +148,29 @@ TEST(CliOptions, PluginsByWhatTheyDoWithTheOldNamesAsAliases) {
     EXPECT_NE(help.find("--no-plugins"), std::string::npos);
 }
 
+TEST(CliOptions, WhatEachPageMayLoadAndHowItIsShown) {
+    // By default: everything but object and embed content, fetched fresh, no scroll bars hidden, no prompts.
+    const TEngineSettings plain = Parse({"u"}).EngineSettings();
+    EXPECT_FALSE(plain.BlockImages || plain.BlockVideo || plain.BlockAudio || plain.NoScripts);
+    EXPECT_TRUE(plain.NoPlugins && plain.NoCache && plain.Silent);
+    EXPECT_FALSE(plain.HideScrollbars || plain.NoFrames || plain.Offline);
+    // Pages are fetched fresh only while images load; --cache keeps the cache either way.
+    EXPECT_TRUE(Parse({"--no-images", "u"}).EngineSettings().BlockImages);
+    EXPECT_FALSE(Parse({"--no-images", "u"}).EngineSettings().NoCache);
+    EXPECT_FALSE(Parse({"--cache", "u"}).EngineSettings().NoCache);
+    EXPECT_FALSE(Parse({"--cache", "--no-images", "u"}).EngineSettings().NoCache);
+    // Video and audio are one switch: audio is never blocked alone.
+    const TEngineSettings noVideo = Parse({"--no-video", "u"}).EngineSettings();
+    EXPECT_TRUE(noVideo.BlockVideo);
+    EXPECT_FALSE(noVideo.BlockAudio);
+    EXPECT_TRUE(Parse({"--no-scripts", "u"}).EngineSettings().NoScripts);
+    EXPECT_TRUE(Parse({"--hide-scrollbars", "u"}).EngineSettings().HideScrollbars);
+    // Object and embed content loads with --plugins alone; each of the window's three switches keeps it out.
+    EXPECT_FALSE(Parse({"--plugins", "u"}).EngineSettings().NoPlugins);
+    for (const char* off : {"--no-plugins", "--no-java", "--no-activex"})
+        EXPECT_TRUE(Parse({"--plugins", off, "u"}).EngineSettings().NoPlugins) << off;
+}
+
 TEST(CliOptions, JobsAndMemoryDefaultsAreBounded) {
     EXPECT_EQ(DefaultJobs(0), 1);
     EXPECT_EQ(DefaultJobs(2), 2);
