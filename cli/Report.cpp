@@ -109,6 +109,26 @@ constexpr const char* kScript = R"(
 
 } // namespace
 
+std::vector<TReportPage> ReportPagesOf(const std::vector<TPageResult>& results) {
+    std::vector<TReportPage> pages;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const TPageResult& r = results[i];
+        TManifestEntry entry;
+        entry.Outcome = r.Captured ? "captured" : "failed";
+        entry.File = r.Captured ? r.Path : std::string();
+        std::error_code error;
+        const auto size = r.Captured ? std::filesystem::file_size(r.Path, error) : 0;
+        entry.Bytes = r.Captured && !error ? static_cast<std::int64_t>(size) : -1;
+        entry.Width = r.Width;
+        entry.Height = r.Height;
+        entry.Error = r.Reason;
+        entry.HttpStatus = r.HttpStatus;
+        entry.Order = static_cast<int>(i + 1);
+        pages.push_back({r.Argument, entry});
+    }
+    return pages;
+}
+
 std::string ThumbnailFolder(const std::string& reportPath) {
     fs::path path(reportPath);
     return (path.parent_path() / (path.stem().string() + "-thumbnails")).string();

@@ -19,6 +19,9 @@ struct TReportPage {
 // when the report itself cannot be written.
 std::vector<std::string> WriteReport(const std::string& path, std::vector<TReportPage> pages);
 
+// The pages of a run without a manifest, as its results say.
+std::vector<TReportPage> ReportPagesOf(const std::vector<TPageResult>& results);
+
 // The thumbnails' folder of a report: "FILE-thumbnails" beside FILE.html.
 std::string ThumbnailFolder(const std::string& reportPath);
 
