@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "CaptureWorker.h"
 #include "Desktop.h"
+#include "app/ProgramPaths.h"
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumEngine.h"
 #include "browser/ChromiumProcess.h"
@@ -118,11 +119,7 @@ void TfrmKorvane::FormCreate() {
     FBitmap = std::make_unique<TBitmap>();
     const bool chromium = !FNewEngine;
     if (chromium) FNewEngine = std::make_unique<TChromiumEngine>(std::make_shared<TChromiumBrowser>());
-    auto wb = std::make_unique<TBrowserHost>(std::move(FNewEngine), "wb");
-    wb->SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
-                            TDownloadControlOption::DLCTL_BGSOUNDS, TDownloadControlOption::DLCTL_SILENT});
-    wb->SetUserInterfaceOptions({});
-    wb->Loaded();
+    auto wb = TBrowserHost::Designed(std::move(FNewEngine), "wb");
     wb->SetWidth(100);
     wb->SetHeight(100);
     // From here on the browser control belongs to the worker's thread.

@@ -98,6 +98,15 @@ TBrowserHost::TBrowserHost(std::unique_ptr<TEngine> engine, std::string name)
     EnableDDE = false;
 }
 
+std::unique_ptr<TBrowserHost> TBrowserHost::Designed(std::unique_ptr<TEngine> engine, std::string name) {
+    auto host = std::make_unique<TBrowserHost>(std::move(engine), std::move(name));
+    using O = TDownloadControlOption;
+    host->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT});
+    host->SetUserInterfaceOptions({});
+    host->Loaded();
+    return host;
+}
+
 TBrowserHost::~TBrowserHost() {
     FEngine->SetSite(nullptr);
 }

@@ -106,6 +106,9 @@ struct THostKeyMessage {
 class TBrowserHost : public IEngineSite {
 public:
     explicit TBrowserHost(std::unique_ptr<TEngine> engine, std::string name = "wb");
+    // The control as the window designs it: images, videos and background sounds download, silently; no
+    // user-interface flags; its stored properties loaded.
+    static std::unique_ptr<TBrowserHost> Designed(std::unique_ptr<TEngine> engine, std::string name = "wb");
     ~TBrowserHost();
     TBrowserHost(const TBrowserHost&) = delete;
     TBrowserHost& operator=(const TBrowserHost&) = delete;

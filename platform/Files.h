@@ -1,6 +1,6 @@
 #pragma once
-// File-system helpers: existence tests, the executable's own path, the program's folders, and files that
-// replace their target only once they are complete.
+// File-system helpers: existence tests, the executable's own path, path pieces, and files that replace their
+// target only once they are complete.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,19 +20,6 @@ std::string ChangeFileExt(const std::string& path, std::string_view ext);
 // The folder part of a path up to and including its last "/"; empty when there is none.
 std::string ExtractFilePath(const std::string& path);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
-
-// A portable copy of the program: its folder is writable and holds "<executable>.ini" already, or it lies
-// in its build tree. It keeps its files beside itself; an installed one keeps them where the user's go.
-bool IsPortableCopy(const std::string& executable);
-// The settings file: "<executable>.ini" beside a portable copy, otherwise
-// "$XDG_CONFIG_HOME/korvane/korvane.ini" (the folders are made when missing).
-std::string SettingsFilePath(const std::string& executable);
-std::string SettingsFilePath();
-// The folder where images go when no other is chosen: a portable copy's own folder, otherwise the user's
-// pictures folder, otherwise the home folder; never a folder of the system's (/usr, /etc, ...), whoever
-// runs the program. Ends in "/".
-std::string DefaultOutputFolder(const std::string& executable);
-std::string DefaultOutputFolder();
 
 // The bytes of a plain file (never a pipe or a device, which could block); throws EFOpenError for anything
 // else, or for a file of more than `limit` bytes.

@@ -40,11 +40,12 @@ protected:
                                                   std::vector<std::string>* textsOut) {
         auto e = std::make_unique<TChromiumEngine>(browser);
         if (engineOut) *engineOut = e.get();
-        auto h = std::make_unique<TBrowserHost>(std::move(e));
-        using O = TDownloadControlOption;
+        auto h = TBrowserHost::Designed(std::move(e));
         // What the capture job passes with its default check boxes.
-        h->SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS, O::DLCTL_SILENT,
-                               O::DLCTL_PRAGMA_NO_CACHE, O::DLCTL_NO_DLACTIVEXCTLS});
+        TDownloadControlOptions options = h->DownloadOptions();
+        options.Include(TDownloadControlOption::DLCTL_PRAGMA_NO_CACHE);
+        options.Include(TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS);
+        h->SetDownloadOptions(options);
         if (textsOut)
             h->OnStatusTextChange = [textsOut](TBrowserHost&, const std::string& t) {
                 textsOut->push_back(t);
