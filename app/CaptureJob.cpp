@@ -105,11 +105,12 @@ void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error)
         return;
     }
     if (FAborted) return; // "Aborted" stays
+    // A negative delay counts as none; one too long for the count waits as long as the count goes.
     const std::int64_t ticks = std::max<std::int64_t>(0, IntegerText(EditDelay->text(), 1)) * 10;
-    FWaitTicks =
-        static_cast<std::int32_t>(std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max()));
+    FCountdown.Start(
+        static_cast<std::int32_t>(std::min<std::int64_t>(ticks, std::numeric_limits<std::int32_t>::max())));
     ShowStatus(QTr("wait......"));
-    Timer->start();
+    if (!FTicksByHand) Timer->start();
 }
 
 void TfrmKorvane::WorkerFailed(quint64 job) {
@@ -119,22 +120,16 @@ void TfrmKorvane::WorkerFailed(quint64 job) {
 }
 
 void TfrmKorvane::TimerTimer() {
-    if (FAborted) {
-        SetIdle();
-        Timer->stop();
-    }
-    if (FWaitTicks > 0) {
-        --FWaitTicks;
-        SetStatusLabel(QTr("wait %1...").arg((FWaitTicks + 9) / 10));
-    }
-    if (FWaitTicks == 0) CapturePage();
-    if (FWaitTicks <= 0) Timer->stop();
+    if (FAborted) SetIdle(); // the countdown ends with the job
+    const TCountdown::TTick tick = FCountdown.Tick();
+    if (tick.Seconds) SetStatusLabel(QTr("wait %1...").arg(*tick.Seconds));
+    if (tick.Capture) CapturePage();
+    if (!FCountdown.Counting()) Timer->stop();
 }
 
 void TfrmKorvane::CapturePage() {
     Timer->stop();
     if (!FJob) return;
-    FWaitTicks = -1; // the countdown is over: no further tick captures again
     FWorker->Capture(FJob, CaptureSettings(), FBitmap.get());
 }
 

@@ -216,6 +216,7 @@ void TfrmKorvane::SetBusy() {
 void TfrmKorvane::SetIdle() {
     FBusy = false;
     setWindowTitle(QStringLiteral("Korvane"));
+    FCountdown.Stop();
     Timer->stop();
     for (QWidget* w : std::initializer_list<QWidget*>{tbExit, tbPaste, tbCapture, tbOption, tbHelp,
                                                       EditAddress, btnBrowse, btnPref})

@@ -2,6 +2,7 @@
 // The main window: a tool bar, the address row with the status line, and the options panel that the
 // "pre&f" button shows or hides. The window stays on top, has a fixed client width of 400 and a client
 // height between the collapsed (tool bar + address row) and the expanded (+ options panel) height.
+#include "app/Countdown.h"
 #include "browser/Engine.h"
 
 #include <QWidget>
@@ -96,7 +97,12 @@ signals:
 public:
     const TAppPaths& Paths() const { return FPaths; }
     bool Aborted() const { return FAborted; }
-    std::int32_t WaitTicks() const { return FWaitTicks; }
+    // The delay's ticks still to wait (FWaitTicks), and whether the countdown runs.
+    std::int32_t WaitTicks() const { return FCountdown.WaitTicks(); }
+    bool CountingDown() const { return FCountdown.Counting(); }
+    // From now on the countdown's ticks are the caller's calls of TimerTimer, not Timer's (tests step the
+    // countdown instead of waiting for it).
+    void TickByHand() { FTicksByHand = true; }
 
     // Controls, by the names they also carry as objectName.
     QFrame* ToolBar = nullptr;
@@ -176,7 +182,8 @@ private:
     std::uint64_t FLastJob = 0; // the job started last
     QString FJobAddress;        // as typed when the job started (its first line)
     bool FAborted = false;
-    std::int32_t FWaitTicks = 0;
+    TCountdown FCountdown; // FWaitTicks and the timer's state
+    bool FTicksByHand = false;
     std::int64_t StartTime = 0;
     bool FDestroyed = false;
 };

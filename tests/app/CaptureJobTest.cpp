@@ -84,15 +84,21 @@ class CaptureJobTest : public QObject {
     }
     void WaitUntilHeld() { QTRY_VERIFY_WITH_TIMEOUT(engine->Holding.load(), 10000); }
 
+    // The page loads on the engine's thread; then the countdown is stepped here, tick by tick, to its end.
+    void WaitForTheCountdown() { QTRY_VERIFY_WITH_TIMEOUT(w->CountingDown() || !w->Busy(), 10000); }
+    void TickToTheEnd() {
+        while (w->CountingDown())
+            w->TimerTimer();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Busy(), 10000);
+    }
     // Starts a job and waits until it has ended.
     void Run(const QString& address) {
         w->EditAddress->setText(address);
         shown->clear();
         w->tbCaptureClick();
-        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished") ||
-                                     w->lblMessage->text() == "Aborted" || w->tbCapture->isEnabled(),
-                                 10000);
-        QTRY_VERIFY(w->tbCapture->isEnabled());
+        WaitForTheCountdown();
+        TickToTheEnd();
+        QVERIFY(w->tbCapture->isEnabled());
     }
 
     void MakeWindow() {
@@ -103,6 +109,7 @@ class CaptureJobTest : public QObject {
         w->EditOutput->setText(Out());
         w->EditDelay->setText("0");
         w->cbAndView->setChecked(false);
+        w->TickByHand();
         shown = std::make_unique<QSignalSpy>(w.get(), &TfrmKorvane::StatusTextShown);
     }
 
@@ -145,6 +152,28 @@ private slots:
         QVERIFY(statuses.last().endsWith(" msec]"));
         statuses.removeLast();
         QCOMPARE(statuses, expected);
+    }
+
+    void aDelayOfTwoSecondsCountsTwentyTicksAndTheLastOneCaptures() {
+        w->EditDelay->setText("2");
+        w->EditAddress->setText("http://127.0.0.1/two");
+        w->tbCaptureClick();
+        WaitForTheCountdown();
+        QCOMPARE(w->WaitTicks(), 20);
+        QCOMPARE(w->lblMessage->text(), QString("wait......"));
+        for (int tick = 1; tick <= 19; ++tick) {
+            w->TimerTimer();
+            QCOMPARE(w->lblMessage->text(), QString("wait %1...").arg(tick < 10 ? 2 : 1));
+            QVERIFY(w->CountingDown());
+        }
+        QCOMPARE(OnEngine([&] { return engine->Resizes.size(); }), 0u); // nothing measured yet
+        w->TimerTimer();
+        QVERIFY(!w->CountingDown());
+        QTRY_VERIFY(!w->Busy());
+        QVERIFY(Statuses().contains("wait 0..."));
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_two.bmp"));
+        w->TimerTimer(); // a late tick does not capture again
+        QCOMPARE(OnEngine([&] { return engine->Draws; }), 1);
     }
 
     void delayZeroCapturesOnTheFirstTickAndNegativeCountsAsZero() {
@@ -234,7 +263,9 @@ private slots:
         w->EditAddress->setText("http://127.0.0.1/first\nhttp://127.0.0.1/second"); // a pasted list
         shown->clear();
         w->tbCaptureClick();
-        QTRY_VERIFY(w->lblMessage->text().startsWith("finished"));
+        WaitForTheCountdown();
+        TickToTheEnd();
+        QVERIFY(w->lblMessage->text().startsWith("finished"));
         QVERIFY(QFile::exists(Out() + "http___127.0.0.1_first.jpg")); // its first line, no line break
         QCOMPARE(OnEngine([&] { return engine->Navigations.back(); }), std::string("http://127.0.0.1/first"));
 
@@ -268,7 +299,7 @@ private slots:
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
         QVERIFY(w->tbCapture->isEnabled());
         QCOMPARE(OnEngine([&] { return engine->Stops; }), 1); // the engine has stopped the load
-        QVERIFY(!w->Timer->isActive());
+        QVERIFY(!w->CountingDown() && !w->Timer->isActive());
         QVERIFY(Files(Out()).isEmpty());
         QCOMPARE(OnEngine([&] { return engine->Draws; }), 0);
         // Status texts of the engine no longer reach the line after an abort.
@@ -281,10 +312,14 @@ private slots:
         w->EditDelay->setText("2");
         w->EditAddress->setText("http://127.0.0.1/count");
         w->tbCaptureClick();
-        QTRY_COMPARE(w->lblMessage->text(), QString("wait 2..."));
+        WaitForTheCountdown();
+        w->TimerTimer();
+        QCOMPARE(w->lblMessage->text(), QString("wait 2..."));
         w->tbAbortClick();
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
-        QVERIFY(!w->Timer->isActive()); // no tick will capture
+        QVERIFY(!w->CountingDown() && !w->Timer->isActive());
+        w->TimerTimer(); // a tick that was on its way captures nothing
+        QCOMPARE(w->lblMessage->text(), QString("Aborted"));
         QCOMPARE(OnEngine([&] { return engine->Draws; }), 0);
         QVERIFY(Files(Out()).isEmpty());
         // The window is ready for the next job at once.
@@ -300,6 +335,8 @@ private slots:
         engine->HoldDrawing = true;
         w->EditAddress->setText("http://127.0.0.1/drawn");
         w->tbCaptureClick();
+        WaitForTheCountdown();
+        w->TimerTimer(); // a delay of 0: the first tick captures
         WaitUntilHeld(); // the engine is drawing, on its own thread
         // Meanwhile the window paints, takes text and shows what it is told.
         w->ShowStatus("still answering");
@@ -319,6 +356,8 @@ private slots:
         engine->HoldDeveloping = true;
         w->EditAddress->setText("http://127.0.0.1/developing");
         w->tbCaptureClick();
+        WaitForTheCountdown();
+        w->TimerTimer();
         WaitUntilHeld(); // half the rows are in, the encoder waits for the rest
         w->tbAbortClick();
         QTRY_VERIFY(!engine->Holding.load());
@@ -350,14 +389,17 @@ private slots:
         w->EditAddress->setText("http://127.0.0.1/first");
         shown->clear();
         w->tbCaptureClick();
-        QTRY_COMPARE(w->lblMessage->text(), QString("wait 1..."));
+        WaitForTheCountdown();
+        w->TimerTimer();
+        QCOMPARE(w->lblMessage->text(), QString("wait 1..."));
         // Neither a paste nor a drop changes the address of a running job; a change by other means does
         // not reach it either.
         QApplication::clipboard()->setText("http://127.0.0.1/pasted");
         w->tbPasteClick();
         QCOMPARE(w->EditAddress->text(), QString("http://127.0.0.1/first"));
         w->EditAddress->setText("http://127.0.0.1/second");
-        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished"), 5000);
+        TickToTheEnd();
+        QVERIFY(w->lblMessage->text().startsWith("finished"));
         QCOMPARE(Files(Out()), QStringList{"http___127.0.0.1_first.bmp"});
     }
 
@@ -373,9 +415,10 @@ private slots:
         w->EditDelay->setText("1");
         w->EditAddress->setText("http://127.0.0.1/gone");
         w->tbCaptureClick();
-        QTRY_COMPARE(w->lblMessage->text(), QString("wait 1..."));
+        WaitForTheCountdown();
         w->Worker().RunAndWait([&] { engine->DropDocument(); });
-        QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("finished"), 5000);
+        TickToTheEnd();
+        QVERIFY(w->lblMessage->text().startsWith("finished"));
         QVERIFY(!Statuses().contains("capture......"));
         QVERIFY(Files(Out()).isEmpty());
         QVERIFY(desktop->errors.isEmpty());
@@ -406,10 +449,13 @@ private slots:
             w->cbSaveFormat->setCurrentIndex(step.holdDeveloping ? 2 : 0);
             w->EditAddress->setText(QString("http://127.0.0.1/") + step.name);
             w->tbCaptureClick();
-            if (step.neverLoads)
+            if (step.neverLoads) {
                 QTRY_VERIFY(w->lblMessage->text().startsWith("loading"));
-            else
+            } else {
+                WaitForTheCountdown();
+                w->TimerTimer();
                 WaitUntilHeld();
+            }
             const auto shutDown = engine->ShutDown;
             QFile::remove(dir->path() + "/korvane.ini");
             shown.reset();
