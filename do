@@ -76,12 +76,14 @@ case "${1:-}" in
   test)
     shift; deps; build
     ctest --preset "$preset" -j2 "$@"
-    # The readers of dragged data, their tests and the fuzzer, under the sanitizers (not when only some
-    # tests were asked for).
+    # Every test but the browser's, and the fuzzers, under AddressSanitizer and UBSan; the threaded parts
+    # under ThreadSanitizer (not when only some tests were asked for).
     if [ $# -eq 0 ]; then
-      [ -f build-asan/build.ninja ] || cmake --preset asan
-      flock build/.lock cmake --build --preset asan
-      ctest --preset asan
+      for sanitizer in asan tsan; do
+        [ -f "build-$sanitizer/build.ninja" ] || cmake --preset "$sanitizer"
+        flock build/.lock cmake --build --preset "$sanitizer"
+        ctest --preset "$sanitizer" -j2
+      done
     fi
     ;;
   run)

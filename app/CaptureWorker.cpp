@@ -10,6 +10,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <future>
 
 namespace korvane {
 
@@ -33,12 +34,36 @@ TCaptureWorker::TCaptureWorker(std::unique_ptr<TBrowserHost> host, bool chromium
     FContext.moveToThread(&FThread);
     FHost->OnStatusTextChange = [this](TBrowserHost&, const std::string& text) { OnStatusText(text); };
     FThread.start();
+    Post([this] { StartPump(); });
+}
+
+void TCaptureWorker::Post(std::function<void()> work) {
+    {
+        std::lock_guard lock(FMutex);
+        FInbox.push_back(std::move(work));
+    }
+    // The queued call carries nothing but the worker: the work goes through FInbox, under a lock the thread
+    // sanitizer sees (Qt's event queue is not built with it). Calls and works keep their order.
     QMetaObject::invokeMethod(
-        &FContext, [this] { StartPump(); }, Qt::QueuedConnection);
+        &FContext, [this] { RunPosted(); }, Qt::QueuedConnection);
+}
+
+void TCaptureWorker::RunPosted() {
+    std::function<void()> work;
+    {
+        std::lock_guard lock(FMutex);
+        if (FInbox.empty()) return;
+        work = std::move(FInbox.front());
+        FInbox.pop_front();
+    }
+    work();
 }
 
 TCaptureWorker::~TCaptureWorker() {
     if (FThread.isRunning()) Shutdown(std::chrono::milliseconds(2000));
+    // What the worker's thread left in the inbox is cleared under the lock it took it with.
+    std::lock_guard lock(FMutex);
+    FInbox.clear();
 }
 
 void TCaptureWorker::StartPump() {
@@ -50,7 +75,9 @@ void TCaptureWorker::StartPump() {
     if (!FChromiumPump) return;
     if (auto* chromium = dynamic_cast<TChromiumEngine*>(&FHost->Engine())) {
         FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
-        FPump->OnError = [this](const std::exception& e) { emit EngineError(QString::fromUtf8(e.what())); };
+        FPump->OnError = [this](const std::exception& e) {
+            Tell(&TCaptureWorker::EngineError, QString::fromUtf8(e.what()));
+        };
     }
 }
 
@@ -60,7 +87,8 @@ void TCaptureWorker::OnStatusText(const std::string& text) {
         std::lock_guard lock(FMutex);
         job = FCurrent;
     }
-    emit StatusText(job, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    Tell(&TCaptureWorker::StatusText, job,
+         QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 std::stop_token TCaptureWorker::BeginJob(std::uint64_t job) {
@@ -84,8 +112,7 @@ bool TCaptureWorker::IsCancelled(std::uint64_t job) {
 }
 
 void TCaptureWorker::Load(const TLoadJob& job) {
-    QMetaObject::invokeMethod(
-        &FContext, [this, job] { RunLoad(job); }, Qt::QueuedConnection);
+    Post([this, job] { RunLoad(job); });
 }
 
 void TCaptureWorker::RunLoad(const TLoadJob& job) {
@@ -99,7 +126,7 @@ void TCaptureWorker::RunLoad(const TLoadJob& job) {
         FLoading = job.Id;
         CheckLoad();
     } catch (...) {
-        emit Failed(job.Id);
+        Tell(&TCaptureWorker::Failed, job.Id);
     }
 }
 
@@ -110,17 +137,16 @@ void TCaptureWorker::CheckLoad() {
         if (FHost->ReadyState() != READYSTATE_COMPLETE) return;
         FLoading = 0;
         const bool document = FHost->Document().has_value();
-        emit Loaded(job, document, document ? QString() : QString::fromStdString(FHost->NavigationError()));
+        Tell(&TCaptureWorker::Loaded, job, document,
+             document ? QString() : QString::fromStdString(FHost->NavigationError()));
     } catch (...) {
         FLoading = 0;
-        emit Failed(job);
+        Tell(&TCaptureWorker::Failed, job);
     }
 }
 
 void TCaptureWorker::Capture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap) {
-    QMetaObject::invokeMethod(
-        &FContext, [this, job, settings, bitmap] { RunCapture(job, settings, bitmap); },
-        Qt::QueuedConnection);
+    Post([this, job, settings, bitmap] { RunCapture(job, settings, bitmap); });
 }
 
 void TCaptureWorker::RunCapture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap) {
@@ -129,15 +155,18 @@ void TCaptureWorker::RunCapture(std::uint64_t job, const TCaptureSettings& setti
     try {
         auto document = FHost->Document();
         if (!document) {
-            emit Captured(job, QString(), QString(), true);
+            Tell(&TCaptureWorker::Captured, job, QString(), QString(), true);
             return;
         }
         const TCaptureOutcome outcome = CaptureDocument(
             FHost->Engine(), *document, *bitmap, settings,
-            [this, job](const std::string& text) { emit Status(job, QString::fromStdString(text)); }, stop);
-        emit Captured(job, QString::fromStdString(outcome.Path), QString(), false);
+            [this, job](const std::string& text) {
+                Tell(&TCaptureWorker::Status, job, QString::fromStdString(text));
+            },
+            stop);
+        Tell(&TCaptureWorker::Captured, job, QString::fromStdString(outcome.Path), QString(), false);
     } catch (...) {
-        emit Captured(job, QString(), ErrorText(std::current_exception()), false);
+        Tell(&TCaptureWorker::Captured, job, QString(), ErrorText(std::current_exception()), false);
     }
 }
 
@@ -147,23 +176,20 @@ void TCaptureWorker::Abort(std::uint64_t job) {
         FCancelledUpTo = std::max(FCancelledUpTo, job);
         if (FCurrent == job) FStop.request_stop();
     }
-    QMetaObject::invokeMethod(
-        &FContext,
-        [this, job] {
-            if (FLoading == job) FLoading = 0;
-            {
-                std::lock_guard lock(FMutex);
-                if (FCurrent != job && job != 0) return; // a later job is under way
-            }
-            // The stop is the job's; stopping the load itself must not be cut short by it.
-            FHost->Engine().SetStopToken({});
-            try {
-                FHost->Stop();
-            } catch (...) {
-                // A browser that cannot be reached has nothing to stop.
-            }
-        },
-        Qt::QueuedConnection);
+    Post([this, job] {
+        if (FLoading == job) FLoading = 0;
+        {
+            std::lock_guard lock(FMutex);
+            if (FCurrent != job && job != 0) return; // a later job is under way
+        }
+        // The stop is the job's; stopping the load itself must not be cut short by it.
+        FHost->Engine().SetStopToken({});
+        try {
+            FHost->Stop();
+        } catch (...) {
+            // A browser that cannot be reached has nothing to stop.
+        }
+    });
 }
 
 void TCaptureWorker::EndOnThread() {
@@ -174,6 +200,7 @@ void TCaptureWorker::EndOnThread() {
     } catch (...) {
     }
     FHost.reset();
+    HandOver(this); // the thread ends here: what it did is for whoever waits for its end
     FThread.quit();
 }
 
@@ -183,15 +210,27 @@ bool TCaptureWorker::Shutdown(std::chrono::milliseconds limit) {
         if (!FEnded) {
             FEnded = true;
             FStop.request_stop();
+            FInbox.push_back([this] { EndOnThread(); });
             QMetaObject::invokeMethod(
-                &FContext, [this] { EndOnThread(); }, Qt::QueuedConnection);
+                &FContext, [this] { RunPosted(); }, Qt::QueuedConnection);
         }
     }
-    return FThread.wait(QDeadlineTimer(limit.count()));
+    const bool ended = FThread.wait(QDeadlineTimer(limit.count()));
+    if (ended) TakeOver(this); // what the thread did before its end is this thread's to see
+    return ended;
 }
 
 void TCaptureWorker::RunAndWait(const std::function<void()>& work) {
-    QMetaObject::invokeMethod(&FContext, work, Qt::BlockingQueuedConnection);
+    std::promise<void> done;
+    Post([&work, &done] {
+        try {
+            work();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    done.get_future().get();
 }
 
 } // namespace korvane

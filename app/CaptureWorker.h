@@ -7,6 +7,7 @@
 #include "browser/Engine.h"
 #include "capture/CapturePipeline.h"
 #include "capture/SecuritySwitches.h"
+#include "platform/ThreadHandOff.h"
 
 #include <QObject>
 #include <QString>
@@ -14,6 +15,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -70,6 +73,15 @@ signals:
     void EngineError(const QString& text);
 
 private:
+    // Work for the worker's thread, in order (RunPosted runs the next).
+    void Post(std::function<void()> work);
+    void RunPosted();
+    // Emits a signal to the window's thread; what this thread did before is the window's to see.
+    template <class... TParams, class... TArgs>
+    void Tell(void (TCaptureWorker::*signal)(TParams...), TArgs&&... args) {
+        HandOver(this);
+        (this->*signal)(std::forward<TArgs>(args)...);
+    }
     void StartPump();
     void OnStatusText(const std::string& text);
     void CheckLoad();
@@ -94,6 +106,7 @@ private:
     std::uint64_t FCancelledUpTo = 0; // jobs up to this one were given up
     std::stop_source FStop;
     bool FEnded = false;
+    std::deque<std::function<void()>> FInbox; // work for the worker's thread
 };
 
 } // namespace korvane

@@ -11,6 +11,7 @@
 #include "dragdrop/qt/QtDropURLTarget.h"
 #include "imaging/Bitmap.h"
 #include "platform/Files.h"
+#include "platform/ThreadHandOff.h"
 #include "platform/Version.h"
 
 #include <QAction>
@@ -124,16 +125,29 @@ void TfrmKorvane::FormCreate() {
     wb->SetHeight(100);
     // From here on the browser control belongs to the worker's thread.
     FWorker = std::make_unique<TCaptureWorker>(std::move(wb), chromium);
-    connect(FWorker.get(), &TCaptureWorker::StatusText, this, &TfrmKorvane::WorkerStatusText,
+    // What the worker tells comes on this thread; what the worker did before telling it is this thread's to
+    // see (TakeOver says so to the thread sanitizer).
+    const auto hear = [this](auto signal, auto handler) {
+        connect(
+            FWorker.get(), signal, this,
+            [this, handler](auto... args) {
+                TakeOver(FWorker.get());
+                (this->*handler)(args...);
+            },
             Qt::QueuedConnection);
-    connect(FWorker.get(), &TCaptureWorker::Status, this, &TfrmKorvane::WorkerStatus, Qt::QueuedConnection);
-    connect(FWorker.get(), &TCaptureWorker::Loaded, this, &TfrmKorvane::WorkerLoaded, Qt::QueuedConnection);
-    connect(FWorker.get(), &TCaptureWorker::Failed, this, &TfrmKorvane::WorkerFailed, Qt::QueuedConnection);
-    connect(FWorker.get(), &TCaptureWorker::Captured, this, &TfrmKorvane::WorkerCaptured,
-            Qt::QueuedConnection);
+    };
+    hear(&TCaptureWorker::StatusText, &TfrmKorvane::WorkerStatusText);
+    hear(&TCaptureWorker::Status, &TfrmKorvane::WorkerStatus);
+    hear(&TCaptureWorker::Loaded, &TfrmKorvane::WorkerLoaded);
+    hear(&TCaptureWorker::Failed, &TfrmKorvane::WorkerFailed);
+    hear(&TCaptureWorker::Captured, &TfrmKorvane::WorkerCaptured);
     connect(
         FWorker.get(), &TCaptureWorker::EngineError, this,
-        [this](const QString& text) { Desktop().ShowError(this, text); }, Qt::QueuedConnection);
+        [this](const QString& text) {
+            TakeOver(FWorker.get());
+            Desktop().ShowError(this, text);
+        },
+        Qt::QueuedConnection);
     try {
         LoadSettings();
     } catch (...) {

@@ -103,7 +103,7 @@ struct THostKeyMessage {
     std::intptr_t LParam = 0;
 };
 
-class TBrowserHost : public IEngineSite {
+class TBrowserHost final : public IEngineSite {
 public:
     explicit TBrowserHost(std::unique_ptr<TEngine> engine, std::string name = "wb");
     // The control as the window designs it: images, videos and background sounds download, silently; no

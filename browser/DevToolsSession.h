@@ -18,7 +18,7 @@
 
 namespace korvane {
 
-class TDevToolsSession : private IDevToolsSessionListener {
+class TDevToolsSession final : private IDevToolsSessionListener {
 public:
     using TEventHandler = std::function<void(const nlohmann::json& params)>;
     using TLostHandler = std::function<void(const std::string& reason)>;

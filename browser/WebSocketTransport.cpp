@@ -61,6 +61,35 @@ void Connect(asio::io_context& io, beast::tcp_stream& stream, const TDevToolsAdd
         throw EEngineError(FormatText(Tr("cannot connect to %1: %2"), {address.HostAndPort(), Describe(ec)}));
 }
 
+} // namespace
+
+std::string WebSocketPathOfVersion(unsigned status, const std::string& body, const std::string& where) {
+    if (status != 200) {
+        // What the server says with it, on one short line (Chromium refuses a Host header that is neither an
+        // address nor localhost, and says so here).
+        std::string said = body.substr(0, body.find('\n')).substr(0, 160);
+        said.erase(std::remove_if(said.begin(), said.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
+                   said.end());
+        throw EEngineError(FormatText(Tr("%1 is no DevTools server: /json/version answered HTTP %2"),
+                                      {where, std::to_string(status)}) +
+                           (said.empty() ? std::string() : " (" + said + ")"));
+    }
+    const nlohmann::json version = nlohmann::json::parse(body, nullptr, false);
+    std::string socket;
+    if (version.is_object())
+        if (auto it = version.find("webSocketDebuggerUrl"); it != version.end() && it->is_string())
+            socket = it->get<std::string>();
+    std::string error;
+    const auto named = ParseDevToolsAddress(socket, &error);
+    if (!named || !named->WebSocket)
+        throw EEngineError(
+            FormatText(Tr("%1 is no DevTools server: /json/version names no WebSocket"), {where}));
+    return named->Path;
+}
+
+namespace {
+
 // The path of the browser's WebSocket, as its HTTP server names it at /json/version.
 std::string AskWebSocketPath(asio::io_context& io, const TDevToolsAddress& address,
                              std::chrono::milliseconds timeout) {
@@ -87,28 +116,7 @@ std::string AskWebSocketPath(asio::io_context& io, const TDevToolsAddress& addre
         throw EEngineError(
             FormatText(Tr("%1 gave no DevTools answer at /json/version: %2"), {where, Describe(ec)}));
     const auto& response = parser.get();
-    if (response.result_int() != 200) {
-        // What the server says with it, on one short line (Chromium refuses a Host header that is neither an
-        // address nor localhost, and says so here).
-        std::string said = response.body().substr(0, response.body().find('\n')).substr(0, 160);
-        said.erase(std::remove_if(said.begin(), said.end(),
-                                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
-                   said.end());
-        throw EEngineError(FormatText(Tr("%1 is no DevTools server: /json/version answered HTTP %2"),
-                                      {where, std::to_string(response.result_int())}) +
-                           (said.empty() ? std::string() : " (" + said + ")"));
-    }
-    const nlohmann::json version = nlohmann::json::parse(response.body(), nullptr, false);
-    std::string socket;
-    if (version.is_object())
-        if (auto it = version.find("webSocketDebuggerUrl"); it != version.end() && it->is_string())
-            socket = it->get<std::string>();
-    std::string error;
-    const auto named = ParseDevToolsAddress(socket, &error);
-    if (!named || !named->WebSocket)
-        throw EEngineError(
-            FormatText(Tr("%1 is no DevTools server: /json/version names no WebSocket"), {where}));
-    return named->Path;
+    return WebSocketPathOfVersion(response.result_int(), response.body(), where);
 }
 
 // Everything runs on the session layer's thread: the socket's readiness is polled with the rest of its

@@ -21,4 +21,8 @@ struct TWebSocketConnection {
 // step ends within `timeout`. Throws EEngineError saying which step failed and why.
 TWebSocketConnection ConnectDevTools(const TDevToolsAddress& address, std::chrono::milliseconds timeout);
 
+// The path of the WebSocket that a DevTools server's answer at /json/version names (HTTP status and body);
+// `where` names the server in errors. Throws EEngineError for any other answer.
+std::string WebSocketPathOfVersion(unsigned status, const std::string& body, const std::string& where);
+
 } // namespace korvane

@@ -42,15 +42,18 @@ std::int64_t FileSize(const std::string& path) {
 } // namespace
 
 TManifestContents ReadManifest(const std::string& path) {
+    if (!FileExists(path)) return {};
+    return ParseManifest(ReadWholeFile(path, std::size_t{1} << 31), path);
+}
+
+TManifestContents ParseManifest(std::string_view text, const std::string& path) {
     TManifestContents contents;
-    if (!FileExists(path)) return contents;
-    const std::string text = ReadWholeFile(path, std::size_t{1} << 31);
     std::size_t pos = 0;
     for (int number = 1; pos < text.size(); ++number) {
         std::size_t end = text.find('\n', pos);
         const bool finished = end != std::string::npos;
         if (!finished) end = text.size();
-        const std::string line = text.substr(pos, end - pos);
+        const std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         const json entry = json::parse(line, nullptr, false);

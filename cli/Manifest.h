@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane {
@@ -32,6 +33,8 @@ struct TManifestContents {
 
 // Reads a manifest; a file that is not there is an empty one. Throws Error when it cannot be read.
 TManifestContents ReadManifest(const std::string& path);
+// The manifest's text as ReadManifest reads it; `path` names the file in the warnings.
+TManifestContents ParseManifest(std::string_view text, const std::string& path);
 // Whether the page's last line says it was captured (or skipped as captured before), and its file is still
 // there with that size.
 bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url);

@@ -47,17 +47,20 @@ void TWriteQueue::BeginWaiting() {
 
 void TWriteQueue::Begin(TPicture picture) {
     // The outcome is settled, and the bitmap freed, before the wake fd tells the loop, so the loop finds the
-    // write done when it looks.
-    std::promise<void> done;
+    // write done when it looks. What went wrong is told as a text: no exception crosses the threads.
+    std::promise<std::string> done;
     TWrite write{picture.Job, done.get_future(), {}, picture.Bytes, FClock.Now()};
     write.Worker =
         std::thread([this, picture = std::move(picture), done = std::move(done), stop = FStop]() mutable {
+            std::string error;
             try {
                 FWriter(*picture.Shot, picture.Format, picture.Path, stop);
-                done.set_value();
+            } catch (const std::exception& e) {
+                error = MessageWithCause(e);
             } catch (...) {
-                done.set_exception(std::current_exception());
+                error = "unknown error";
             }
+            done.set_value(std::move(error));
             picture.Shot.reset();
             const std::uint64_t one = 1;
             const ssize_t written = FWakeFd >= 0 ? ::write(FWakeFd, &one, sizeof one) : 0;
@@ -74,12 +77,8 @@ std::vector<TWriteQueue::TWritten> TWriteQueue::TakeWritten() {
             ++it;
             continue;
         }
-        TWritten outcome{it->Job, {}, std::chrono::duration<double>(FClock.Now() - it->Begun).count()};
-        try {
-            it->Done.get();
-        } catch (const std::exception& e) {
-            outcome.Error = MessageWithCause(e);
-        }
+        TWritten outcome{it->Job, it->Done.get(),
+                         std::chrono::duration<double>(FClock.Now() - it->Begun).count()};
         it->Worker.join(); // it has no more to do than to end
         FBytesInUse -= it->Bytes;
         it = FWrites.erase(it);

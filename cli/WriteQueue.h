@@ -68,7 +68,7 @@ public:
 private:
     struct TWrite {
         std::size_t Job = 0;
-        std::future<void> Done;
+        std::future<std::string> Done; // what went wrong, or nothing
         std::thread Worker;
         std::int64_t Bytes = 0;
         TTime Begun;

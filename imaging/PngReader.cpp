@@ -22,21 +22,26 @@ void RgbToBgr(std::uint8_t* pixels, int count) {
 
 } // namespace
 
-TPngReader::TPngReader(const std::uint8_t* png, std::size_t size) : FContext(spng_ctx_new(0), spng_ctx_free) {
+TPngReader::TPngReader(const std::uint8_t* png, std::size_t size, std::uint32_t maxWidth,
+                       std::uint32_t maxHeight)
+    : FContext(spng_ctx_new(0), spng_ctx_free) {
     if (!FContext) throw EUnreadablePicture("out of memory");
     if (int e = spng_set_png_buffer(FContext.get(), png, size)) Fail(e);
-    Begin();
+    Begin(maxWidth, maxHeight);
 }
 
 TPngReader::TPngReader(std::FILE* file) : FContext(spng_ctx_new(0), spng_ctx_free) {
     if (!FContext) throw EUnreadablePicture("out of memory");
     if (int e = spng_set_png_file(FContext.get(), file)) Fail(e);
-    Begin();
+    Begin(kNoLimit, kNoLimit);
 }
 
 TPngReader::~TPngReader() = default;
 
-void TPngReader::Begin() {
+void TPngReader::Begin(std::uint32_t maxWidth, std::uint32_t maxHeight) {
+    if (int e = spng_set_image_limits(FContext.get(), std::max<std::uint32_t>(1, maxWidth),
+                                      std::max<std::uint32_t>(1, maxHeight)))
+        Fail(e);
     // zlib's checksum guards the pixels; the chunks' own CRCs are checked as well.
     spng_set_crc_action(FContext.get(), SPNG_CRC_USE, SPNG_CRC_USE);
     spng_ihdr ihdr{};
@@ -77,7 +82,11 @@ bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows&
                    int top, TRowGate* gate) {
     if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
         throw EConvertError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
-    TPngReader reader(png, size);
+    const auto limit = [](int side) {
+        return static_cast<std::uint32_t>(
+            std::min<std::int64_t>(std::int64_t{side} * 2 + 64, TPngReader::kNoLimit));
+    };
+    TPngReader reader(png, size, limit(width), limit(height));
     const int copyW = std::min(reader.Width(), width);
     const int copyH = std::min(reader.Height(), height);
     const std::size_t rowBytes = static_cast<std::size_t>(reader.Width()) * 3;

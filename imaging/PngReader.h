@@ -26,9 +26,12 @@ public:
 class TPngReader {
 public:
     // Reads from bytes the caller keeps until the reader is gone, or from an open file (read from where it
-    // stands). Throws EUnreadablePicture when there is no PNG header.
-    TPngReader(const std::uint8_t* png, std::size_t size);
+    // stands). A picture wider or higher than the limits is refused before any of it is decoded. Throws
+    // EUnreadablePicture when there is no PNG header or the picture is beyond the limits.
+    TPngReader(const std::uint8_t* png, std::size_t size, std::uint32_t maxWidth = kNoLimit,
+               std::uint32_t maxHeight = kNoLimit);
     explicit TPngReader(std::FILE* file);
+    static constexpr std::uint32_t kNoLimit = 0x7FFFFFFF;
     ~TPngReader();
     TPngReader(const TPngReader&) = delete;
     TPngReader& operator=(const TPngReader&) = delete;
@@ -40,7 +43,7 @@ public:
     bool ReadRow(std::uint8_t* bgr);
 
 private:
-    void Begin();
+    void Begin(std::uint32_t maxWidth, std::uint32_t maxHeight);
     std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> FContext;
     int FWidth = 0, FHeight = 0;
     int FRow = 0;
@@ -51,8 +54,9 @@ private:
 // Decodes the PNG into width x height pixels of 24-bit rows, starting at row `top` and the left edge; the
 // rows must hold that band. Pixels of the band the picture does not cover are set to white. Each finished row
 // is published to the gate (as top + rows done), when there is one; returns false when the gate's reader gave
-// up and decoding stopped early. Throws EUnreadablePicture for data that is no readable PNG, EConvertError
-// when the rows cannot hold the band.
+// up and decoding stopped early. A picture so much larger than the band that it cannot be a picture of it
+// (more than twice its size and 64 pixels) is refused before it is decoded. Throws EUnreadablePicture for
+// data that is no readable PNG, EConvertError when the rows cannot hold the band.
 bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
                    int top, TRowGate* gate);
 // The same into a 24-bit bitmap, without a gate.

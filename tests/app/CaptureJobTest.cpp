@@ -82,14 +82,16 @@ class CaptureJobTest : public QObject {
         w->Worker().RunAndWait([&] { result = look(); });
         return result;
     }
-    void WaitUntilHeld() { QTRY_VERIFY_WITH_TIMEOUT(engine->Holding.load(), 10000); }
+    // What the engine's thread does is waited for, as long as a slow (or sanitized) build takes.
+    static constexpr int kPatience = 120000;
+    void WaitUntilHeld() { QTRY_VERIFY_WITH_TIMEOUT(engine->Holding.load(), kPatience); }
 
     // The page loads on the engine's thread; then the countdown is stepped here, tick by tick, to its end.
-    void WaitForTheCountdown() { QTRY_VERIFY_WITH_TIMEOUT(w->CountingDown() || !w->Busy(), 10000); }
+    void WaitForTheCountdown() { QTRY_VERIFY_WITH_TIMEOUT(w->CountingDown() || !w->Busy(), kPatience); }
     void TickToTheEnd() {
         while (w->CountingDown())
             w->TimerTimer();
-        QTRY_VERIFY_WITH_TIMEOUT(!w->Busy(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Busy(), kPatience);
     }
     // Starts a job and waits until it has ended.
     void Run(const QString& address) {
@@ -169,7 +171,7 @@ private slots:
         QCOMPARE(OnEngine([&] { return engine->Resizes.size(); }), 0u); // nothing measured yet
         w->TimerTimer();
         QVERIFY(!w->CountingDown());
-        QTRY_VERIFY(!w->Busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Busy(), kPatience);
         QVERIFY(Statuses().contains("wait 0..."));
         QVERIFY(QFile::exists(Out() + "http___127.0.0.1_two.bmp"));
         w->TimerTimer(); // a late tick does not capture again
@@ -294,7 +296,7 @@ private slots:
         engine->DefaultPage.NeverLoads = true;
         w->EditAddress->setText("http://127.0.0.1/slow");
         w->tbCaptureClick();
-        QTRY_COMPARE(w->lblMessage->text(), QString("loading http://127.0.0.1/slow"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->lblMessage->text(), QString("loading http://127.0.0.1/slow"), kPatience);
         w->Abort->trigger(); // Ctrl+S
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
         QVERIFY(w->tbCapture->isEnabled());
@@ -343,7 +345,7 @@ private slots:
         w->lblMessage->repaint();
         QCOMPARE(w->lblMessage->text(), QString("still answering"));
         w->tbAbortClick();
-        QTRY_VERIFY(!engine->Holding.load()); // the drawing was given up
+        QTRY_VERIFY_WITH_TIMEOUT(!engine->Holding.load(), kPatience); // the drawing was given up
         OnEngine([] { return 0; });
         QCOMPARE(w->lblMessage->text(), QString("Aborted"));
         QCOMPARE(ReadWholeFile(file.toStdString()), before);
@@ -360,7 +362,7 @@ private slots:
         w->TimerTimer();
         WaitUntilHeld(); // half the rows are in, the encoder waits for the rest
         w->tbAbortClick();
-        QTRY_VERIFY(!engine->Holding.load());
+        QTRY_VERIFY_WITH_TIMEOUT(!engine->Holding.load(), kPatience);
         OnEngine([] { return 0; }); // the capture step has returned
         QVERIFY(Files(Out()).isEmpty());
         QVERIFY(desktop->errors.isEmpty());
@@ -374,7 +376,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         w->EditAddress->setFocus();
         QTest::keyClick(w->EditAddress, Qt::Key_Return);
-        QTRY_VERIFY(OnEngine([&] { return engine->Navigations.size(); }) == 1u);
+        QTRY_VERIFY_WITH_TIMEOUT(OnEngine([&] { return engine->Navigations.size(); }) == 1u, kPatience);
         for (int i = 0; i < 50; ++i) // a held Enter key
             QTest::keyClick(w.get(), Qt::Key_Return);
         w->tbCaptureClick();
@@ -450,7 +452,7 @@ private slots:
             w->EditAddress->setText(QString("http://127.0.0.1/") + step.name);
             w->tbCaptureClick();
             if (step.neverLoads) {
-                QTRY_VERIFY(w->lblMessage->text().startsWith("loading"));
+                QTRY_VERIFY_WITH_TIMEOUT(w->lblMessage->text().startsWith("loading"), kPatience);
             } else {
                 WaitForTheCountdown();
                 w->TimerTimer();

@@ -33,10 +33,10 @@ std::uint32_t Colour(int x, int y) {
            static_cast<std::uint32_t>((x + y) % 256);
 }
 
-// Rows come slowly, as from a decoder; it may fail at a row, and records whether its reader gave up.
-class TSlowShot : public TPageShot {
+// Rows come one by one, as from a decoder; it may fail at a row, and records whether its reader gave up.
+class TRowShot : public TPageShot {
 public:
-    TSlowShot(int width, int height, int failAt = -1) : FWidth(width), FHeight(height), FFailAt(failAt) {}
+    TRowShot(int width, int height, int failAt = -1) : FWidth(width), FHeight(height), FFailAt(failAt) {}
     int Width() const override { return FWidth; }
     int Height() const override { return FHeight; }
     void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
@@ -50,7 +50,6 @@ public:
                 line[x * 3 + 1] = (c >> 8) & 0xFF;
                 line[x * 3 + 2] = (c >> 16) & 0xFF;
             }
-            if (y % 32 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (OnRow) OnRow(y);
             if (!gate.Publish(y + 1)) {
                 StoppedAt = y + 1;
@@ -76,7 +75,7 @@ TEST(DevelopAndWrite, EveryFormatComesOutWholeWhileTheRowsArrive) {
     constexpr int kWidth = 101, kHeight = 700; // rows padded to a multiple of four bytes
     for (auto format : {TSaveFormat::Png, TSaveFormat::Bmp, TSaveFormat::Jpg}) {
         const std::string path = folder.File("page" + std::to_string(static_cast<int>(format)));
-        TSlowShot shot(kWidth, kHeight);
+        TRowShot shot(kWidth, kHeight);
         TBitmap bitmap;
         DevelopAndWrite(shot, bitmap, format, path);
         EXPECT_EQ(shot.StoppedAt.load(), -1);
@@ -100,7 +99,7 @@ TEST(DevelopAndWrite, APictureThatCannotBeReadGivesItsOwnErrorAndLeavesTheOldFil
     for (auto format : {TSaveFormat::Png, TSaveFormat::Bmp, TSaveFormat::Jpg}) {
         const std::string path = folder.File("page" + std::to_string(static_cast<int>(format)));
         std::ofstream(path) << "old";
-        TSlowShot shot(64, 400, 250);
+        TRowShot shot(64, 400, 250);
         TBitmap bitmap;
         try {
             DevelopAndWrite(shot, bitmap, format, path);
@@ -115,7 +114,7 @@ TEST(DevelopAndWrite, APictureThatCannotBeReadGivesItsOwnErrorAndLeavesTheOldFil
 
 TEST(DevelopAndWrite, AFileThatCannotBeMadeStopsTheDecodingEarly) {
     TFolder folder;
-    TSlowShot shot(64, 20000);
+    TRowShot shot(64, 20000);
     TBitmap bitmap;
     EXPECT_ANY_THROW(DevelopAndWrite(shot, bitmap, TSaveFormat::Png, folder.File("no/such/folder/page.png")));
     EXPECT_GT(shot.StoppedAt.load(), 0);
@@ -133,7 +132,7 @@ TEST(DevelopAndWrite, AStopGivesTheFileUpAtAnyRow) {
             const std::string path = folder.File("stopped" + std::to_string(static_cast<int>(format)));
             std::ofstream(path) << "old";
             std::stop_source stop;
-            TSlowShot shot(300, 2000);
+            TRowShot shot(300, 2000);
             shot.OnRow = [&](int y) {
                 if (y == stopAt) stop.request_stop();
             };

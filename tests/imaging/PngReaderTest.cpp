@@ -158,6 +158,17 @@ TEST(PngReader, PlainAndInterlacedFilesGiveTheSameRowsAndDamagedOnesSayWhy) {
     } catch (const EUnreadablePicture& e) {
         EXPECT_STRNE(e.what(), "");
     }
+    // A picture far larger than the band it is for is no picture of it: refused before it is decoded (a
+    // header may claim any size).
+    const std::vector<std::uint8_t> huge =
+        EncodeRgbPng(300, 20, std::vector<std::uint8_t>(300 * 20 * 3, 0x10));
+    TBitmap band;
+    band.SetPixelFormat(TPixelFormat::pf24bit);
+    band.SetSize(100, 20);
+    EXPECT_THROW(DecodePngInto(huge.data(), huge.size(), band, 100, 20), EUnreadablePicture);
+    const std::vector<std::uint8_t> wider =
+        EncodeRgbPng(200, 20, std::vector<std::uint8_t>(200 * 20 * 3, 0x10));
+    EXPECT_NO_THROW(DecodePngInto(wider.data(), wider.size(), band, 100, 20)); // cut to the band
     const std::uint8_t junk[] = "\x89PNG\r\n\x1a\n not really";
     EXPECT_THROW(TPngReader(junk, sizeof junk), EUnreadablePicture);
 }
