@@ -152,7 +152,8 @@ TEST_F(PageTweaks, WaitForAnElementThatComesLateOrFailWhenItNeverDoes) {
     EXPECT_EQ(image.Height, 180);
     EXPECT_EQ(image.Pixel(500, 120), kGreen);
 
-    const Outcome o = Run({"--delay", "0", "--timeout", "5", "--wait-for", "#never", "--output",
+    // 7.5 s for loading and waiting: both pages load well within it, on a busy machine too.
+    const Outcome o = Run({"--delay", "0", "--timeout", "10", "--wait-for", "#never", "--output",
                            folder.Dir().string(), Url("/late.html"), Url("/stripes.html")});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(Url("/late.html") + ": no element matched #never"), std::string::npos) << o.err;
@@ -244,10 +245,10 @@ TEST_F(PageTweaks, ScriptsAndStylesRunAfterTheLoad) {
     EXPECT_NE(thrown.err.find(Url("/scripted.html") + ": the script failed: Error: no luck"),
               std::string::npos)
         << thrown.err;
-    const Outcome unsettled = Run({"--delay", "0", "--timeout", "6", "--script", "new Promise(function(){})",
+    const Outcome unsettled = Run({"--delay", "0", "--timeout", "10", "--script", "new Promise(function(){})",
                                    "-o", File("unsettled.bmp"), Url("/echo")});
     EXPECT_EQ(unsettled.status, 1);
-    EXPECT_NE(unsettled.err.find("the script did not end within the page's time (6 s)"), std::string::npos)
+    EXPECT_NE(unsettled.err.find("the script did not end within the page's time (10 s)"), std::string::npos)
         << unsettled.err;
 }
 

@@ -144,10 +144,9 @@ TEST(RowGate, PixelsAreFreedOnlyAfterTheFillerHasStopped) {
             EXPECT_EQ(bitmap.RowGate(), nullptr);
             EXPECT_EQ(moved.RowGate(), &gate);
         }
-        EXPECT_TRUE(closed.load());
+        EXPECT_TRUE(closed.load()); // the filler had stopped before the pixels went
         EXPECT_TRUE(gate.Abandoned());
         filler.join();
-        EXPECT_FALSE(gate.WaitForAll()); // it stopped long before the last row
     }
 }
 
