@@ -2,7 +2,7 @@
 // TBrowserHost: the browser control `wb`. It owns an engine, reports the download-control word and the
 // host-information flags to it (the engine asks, as its site), nudges it on every assignment of either set,
 // answers the engine's other host questions with the default results, and forwards the engine's status text.
-// No Qt here: the window wires the engine's pipe into its event loop (browser/qt).
+// No Qt here: the window wires the engine's connection into its event loop (browser/qt).
 #include <cstdint>
 #include <functional>
 #include <memory>

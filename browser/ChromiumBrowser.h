@@ -1,13 +1,14 @@
 #pragma once
-// The connection to one Chromium, shared by all page engines of the program: starts the browser when first
-// needed (and again after it died), sends commands over the DevTools pipe, routes replies to their callers
-// and events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on the pipe
-// only.
+// The connection to one Chromium, shared by the page engines that use it: starts our own browser when first
+// needed (and again after it died) or connects to one that runs elsewhere, sends commands over the
+// connection (the DevTools pipe of our own browser, the WebSocket of another), routes replies to their
+// callers and events to the page sessions. Nothing here blocks except Call (and WaitIncoming), which wait on
+// the connection only.
 //
 // Event-loop integration: watch ConnectionFd() for reading and call ProcessIncoming() when it is readable;
-// call it also when the wake handler fires (work was queued while a synchronous call read the pipe). The fd
-// changes when a browser is started or lost: the pipe-changed handler says so. Everything runs on one thread
-// (the one that started the browser); nothing here is locked.
+// call it also when the wake handler fires (work was queued while a synchronous call read the connection).
+// The fd changes when a browser is started or lost: the connection-changed handler says so. Everything runs
+// on one thread (the one that started the browser); nothing here is locked.
 #include <chrono>
 #include <cstdint>
 #include <deque>
