@@ -1,7 +1,5 @@
 #include "cli/BatchRunner.h"
 
-#include "browser/ChromiumBrowser.h"
-#include "browser/ChromiumEngine.h"
 #include "browser/EngineError.h"
 #include "cli/PageTweaks.h"
 #include "platform/Files.h"
@@ -14,10 +12,12 @@ namespace korvane {
 
 using std::chrono::milliseconds;
 
-TBatchRunner::TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<TChromiumBrowser>> browsers)
-    : FOptions(std::move(options)), FJobSettings(JobSettingsFor(FOptions)), FClock(TSteadyClock::Instance()),
-      FPool(std::move(browsers), std::chrono::seconds(FOptions.TimeoutSeconds)),
-      FWrites(FOptions.MemoryBytes, FClock), FNames(FOptions) {
+TBatchRunner::TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<IRunBrowser>> browsers,
+                           TParts parts)
+    : FOptions(std::move(options)), FJobSettings(JobSettingsFor(FOptions)), FClock(*parts.Clock),
+      FPool(std::move(browsers), std::chrono::seconds(FOptions.TimeoutSeconds), FClock,
+            std::move(parts.Waiter)),
+      FWrites(FOptions.MemoryBytes, FClock, std::move(parts.Writer)), FNames(FOptions) {
     TJobPageSetup setup;
     // Pages in a browser that runs elsewhere share nothing, unless the cache is to be kept.
     setup.ContextPerPage = !FOptions.Cache;
@@ -29,8 +29,7 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<TChr
         for (const auto& endpoint : FPool.Endpoints()) {
             auto slot = std::make_unique<TSlot>();
             slot->Home = endpoint.get();
-            slot->Page =
-                std::make_unique<TChromiumJobPage>(endpoint->Browser, setup, settings, FOptions.Page);
+            slot->Page = endpoint->Browser->MakePage(setup, settings, FOptions.Page);
             slot->Job = std::make_unique<TPageJob>(FJobSettings, FClock);
             FSlots.push_back(std::move(slot));
         }
@@ -256,7 +255,7 @@ void TBatchRunner::LeaveIdleBrowsers() {
         if (!endpoint->Browser->Running() || Busy(*endpoint)) continue;
         if (endpoint->Browser->Remote())
             for (auto& slot : FSlots)
-                if (slot->Home == endpoint.get()) slot->Page->Engine().ReleasePage();
+                if (slot->Home == endpoint.get()) slot->Page->Release();
         endpoint->Browser->Shutdown();
     }
 }
@@ -270,7 +269,7 @@ std::vector<std::pair<std::string, std::string>> TBatchRunner::InvalidSelectors(
     auto asked =
         std::find_if(FSlots.begin(), FSlots.end(), [this](const auto& s) { return FPool.Usable(*s->Home); });
     if (asked == FSlots.end()) throw EEngineError(FSlots.front()->Home->DownReason);
-    const std::vector<std::string> invalid = (*asked)->Page->Engine().InvalidSelectors(selectors);
+    const std::vector<std::string> invalid = (*asked)->Page->InvalidSelectors(selectors);
     std::vector<std::pair<std::string, std::string>> named;
     for (const auto& entry : given)
         if (std::find(invalid.begin(), invalid.end(), entry.second) != invalid.end()) named.push_back(entry);

@@ -25,8 +25,6 @@
 
 namespace korvane {
 
-class TChromiumBrowser;
-
 struct TBatchProgress {
     std::size_t Done = 0, Total = 0;
     std::string Current; // the page most recently started
@@ -35,9 +33,18 @@ struct TBatchProgress {
 
 class TBatchRunner : private IJobRun {
 public:
+    // What the run is made of besides its browsers: its clock, what writes a picture's file, how its loop
+    // waits (tests give their own; by default the machine's clock, DevelopAndWrite and the browsers' fds).
+    struct TParts {
+        const IClock* Clock = &TSteadyClock::Instance();
+        TWriteQueue::TWriter Writer;
+        TBrowserPool::TWaiter Waiter;
+    };
     // Pages spread over the browsers, --jobs slots each. A browser that runs elsewhere and goes away has its
     // pages begun again on another (or on it, once it answers again); the run goes on while one answers.
-    TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<TChromiumBrowser>> browsers);
+    TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<IRunBrowser>> browsers, TParts parts);
+    TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<IRunBrowser>> browsers)
+        : TBatchRunner(std::move(options), std::move(browsers), TParts{}) {}
     ~TBatchRunner();
 
     // Called after every change worth showing, and with each result as soon as it is known.
@@ -57,7 +64,7 @@ private:
     using TEndpoint = TBrowserPool::TEndpoint;
     struct TSlot {
         TEndpoint* Home = nullptr;
-        std::unique_ptr<TChromiumJobPage> Page;
+        std::unique_ptr<IRunPage> Page;
         std::unique_ptr<TPageJob> Job;
         std::size_t Index = 0; // the page of the list it has
         bool Busy = false;     // a page is under way in it (not yet ended or handed to the writers)

@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <poll.h>
 
-#include "browser/ChromiumBrowser.h"
 #include "browser/EngineError.h"
 #include "platform/Translate.h"
 
 namespace korvane {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // A browser that has sent nothing this long while pages load is asked whether it still answers; one that
 // does not answer within its time hangs (it is stopped, or starved) and is replaced.
@@ -21,12 +18,13 @@ constexpr auto kReconnectPause = std::chrono::seconds(1);
 
 } // namespace
 
-TBrowserPool::TBrowserPool(std::vector<std::shared_ptr<TChromiumBrowser>> browsers,
-                           std::chrono::milliseconds pageTime) {
+TBrowserPool::TBrowserPool(std::vector<std::shared_ptr<IRunBrowser>> browsers,
+                           std::chrono::milliseconds pageTime, const IClock& clock, TWaiter waiter)
+    : FClock(clock), FWaiter(std::move(waiter)) {
     for (auto& browser : browsers) {
         auto endpoint = std::make_unique<TEndpoint>();
-        endpoint->Name = browser->Remote() ? browser->Options().Endpoint : std::string("local");
-        browser->SetCallTimeout(std::min(browser->Options().CallTimeout, pageTime));
+        endpoint->Name = browser->Name();
+        browser->SetCallTimeout(pageTime);
         endpoint->Browser = std::move(browser);
         FEndpoints.push_back(std::move(endpoint));
     }
@@ -35,7 +33,7 @@ TBrowserPool::TBrowserPool(std::vector<std::shared_ptr<TChromiumBrowser>> browse
 TBrowserPool::~TBrowserPool() {
     FWeak.Invalidate();
     for (auto& endpoint : FEndpoints)
-        endpoint->Browser->SetExtraWake(-1, {});
+        endpoint->Browser->SetWake(-1, {});
 }
 
 void TBrowserPool::SetStopToken(std::stop_token stop) {
@@ -46,15 +44,14 @@ void TBrowserPool::SetStopToken(std::stop_token stop) {
 void TBrowserPool::SetWake(int fd, std::function<void()> handler) {
     FWakeFd = fd;
     FWake = std::move(handler);
-    if (FWakeFd >= 0)
-        for (auto& endpoint : FEndpoints)
-            endpoint->Browser->SetExtraWake(FWakeFd, FWake);
+    for (auto& endpoint : FEndpoints)
+        endpoint->Browser->SetWake(FWakeFd, FWakeFd >= 0 ? FWake : nullptr);
 }
 
 bool TBrowserPool::Usable(TEndpoint& endpoint) {
-    TChromiumBrowser& browser = *endpoint.Browser;
+    IRunBrowser& browser = *endpoint.Browser;
     if (!browser.Remote() || browser.Running()) return true;
-    const auto now = Clock::now();
+    const auto now = FClock.Now();
     if (endpoint.DownSince && now < endpoint.NextTry) return false;
     try {
         browser.Start();
@@ -64,7 +61,7 @@ bool TBrowserPool::Usable(TEndpoint& endpoint) {
         return false;
     } catch (const EEngineError& e) {
         if (!endpoint.DownSince) endpoint.DownSince = now;
-        endpoint.NextTry = Clock::now() + kReconnectPause;
+        endpoint.NextTry = FClock.Now() + kReconnectPause;
         endpoint.DownReason = e.what();
         return false;
     }
@@ -76,7 +73,7 @@ bool TBrowserPool::OthersUp(const TEndpoint& endpoint) const {
 }
 
 std::optional<std::string> TBrowserPool::AllGoneFor(std::chrono::milliseconds patience) const {
-    const auto now = Clock::now();
+    const auto now = FClock.Now();
     std::string reasons;
     for (const auto& endpoint : FEndpoints) {
         if (!endpoint->DownSince || now - *endpoint->DownSince < patience) return std::nullopt;
@@ -87,8 +84,8 @@ std::optional<std::string> TBrowserPool::AllGoneFor(std::chrono::milliseconds pa
 }
 
 bool TBrowserPool::Hangs(TEndpoint& endpoint, bool busy) {
-    const auto now = Clock::now();
-    TChromiumBrowser& browser = *endpoint.Browser;
+    const auto now = FClock.Now();
+    IRunBrowser& browser = *endpoint.Browser;
     if (!busy || !browser.Running()) {
         endpoint.ProbeSent.reset();
         return false;
@@ -96,14 +93,10 @@ bool TBrowserPool::Hangs(TEndpoint& endpoint, bool busy) {
     if (endpoint.ProbeSent) return now - *endpoint.ProbeSent > kProbeTime;
     if (now - browser.LastHeard() < kQuietBeforeProbe) return false;
     endpoint.ProbeSent = now;
-    const std::uint64_t generation = browser.Generation();
-    TEndpoint* asked = &endpoint;
     // The answer may come after the pool has gone.
-    browser.Send("Browser.getVersion", nlohmann::json::object(), {},
-                 [weak = FWeak.Weak(), asked, generation](TDevToolsMessage& reply) {
-                     if (!weak.lock()) return;
-                     if (!reply.Error && generation == asked->Browser->Generation()) asked->ProbeSent.reset();
-                 });
+    browser.Ask([weak = FWeak.Weak(), asked = &endpoint](bool answered) {
+        if (weak.lock() && answered) asked->ProbeSent.reset();
+    });
     return false;
 }
 
@@ -117,7 +110,8 @@ void TBrowserPool::Leave(TEndpoint& endpoint) {
 }
 
 void TBrowserPool::Wait(std::chrono::milliseconds wait) {
-    std::vector<TChromiumBrowser*> running;
+    if (FWaiter) return FWaiter(wait);
+    std::vector<IRunBrowser*> running;
     for (auto& endpoint : FEndpoints) {
         if (!endpoint->Browser->Running()) continue;
         if (endpoint->Browser->HasQueuedWork()) wait = std::chrono::milliseconds(0);
@@ -130,7 +124,7 @@ void TBrowserPool::Wait(std::chrono::milliseconds wait) {
     }
     std::vector<pollfd> fds;
     for (auto* browser : running)
-        fds.push_back({browser->ConnectionFd(), POLLIN, 0});
+        fds.push_back({browser->Fd(), POLLIN, 0});
     fds.push_back({FWakeFd, POLLIN, 0});
     fds.push_back({FEndpoints.front()->Browser->StopFd(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait.count(), 1 << 30))) < 0)

@@ -12,19 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "cli/RunBrowser.h"
 #include "platform/Clock.h"
 #include "platform/WeakFactory.h"
 
 namespace korvane {
 
-class TChromiumBrowser;
-
 class TBrowserPool {
 public:
     using TTime = IClock::TTime;
+    // Waits up to the time given for any browser, serving what came (tests give one that moves their clock).
+    using TWaiter = std::function<void(std::chrono::milliseconds)>;
     struct TEndpoint {
         std::string Name; // "local", or the address given
-        std::shared_ptr<TChromiumBrowser> Browser;
+        std::shared_ptr<IRunBrowser> Browser;
         std::optional<TTime> ProbeSent; // a question to a silent browser
         // A browser that runs elsewhere and cannot be reached now: tried again from NextTry on.
         std::optional<TTime> DownSince;
@@ -33,7 +34,8 @@ public:
     };
 
     // No single call to a browser outlasts a page's time.
-    TBrowserPool(std::vector<std::shared_ptr<TChromiumBrowser>> browsers, std::chrono::milliseconds pageTime);
+    TBrowserPool(std::vector<std::shared_ptr<IRunBrowser>> browsers, std::chrono::milliseconds pageTime,
+                 const IClock& clock, TWaiter waiter = {});
     ~TBrowserPool();
     TBrowserPool(const TBrowserPool&) = delete;
     TBrowserPool& operator=(const TBrowserPool&) = delete;
@@ -64,6 +66,8 @@ public:
     void Wait(std::chrono::milliseconds wait);
 
 private:
+    const IClock& FClock;
+    TWaiter FWaiter;
     std::vector<std::unique_ptr<TEndpoint>> FEndpoints;
     int FWakeFd = -1;
     std::function<void()> FWake;

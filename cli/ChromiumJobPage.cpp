@@ -68,5 +68,11 @@ TCapturePicture TChromiumJobPage::Shoot(const TCaptureSettings& settings, const 
 bool TChromiumJobPage::Gone() {
     return FEngine->PageGone();
 }
+void TChromiumJobPage::Release() {
+    FEngine->ReleasePage();
+}
+std::vector<std::string> TChromiumJobPage::InvalidSelectors(const std::vector<std::string>& selectors) {
+    return FEngine->InvalidSelectors(selectors);
+}
 
 } // namespace korvane

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "browser/PageScripts.h"
 #include "capture/CapturePipeline.h"
@@ -52,6 +53,16 @@ public:
     virtual bool Gone() = 0;
 };
 
+// A page of a run: a job's page that can also be let go of and check selectors.
+class IRunPage : public IJobPage {
+public:
+    // Closes the page and waits until what it made in its browser is gone (a browser elsewhere is left as it
+    // was found).
+    virtual void Release() = 0;
+    // The selectors the browser cannot parse (the page is made when there is none).
+    virtual std::vector<std::string> InvalidSelectors(const std::vector<std::string>& selectors) = 0;
+};
+
 // What every page of a run is loaded with.
 struct TJobPageSetup {
     bool ContextPerPage = true; // a browser elsewhere: each page in a context of its own
@@ -60,7 +71,7 @@ struct TJobPageSetup {
 };
 
 // A page of a browser, in a page target of its own.
-class TChromiumJobPage final : public IJobPage {
+class TChromiumJobPage final : public IRunPage {
 public:
     TChromiumJobPage(std::shared_ptr<TChromiumBrowser> browser, const TJobPageSetup& setup,
                      const TEngineSettings& settings, const TPageOptions& page);
@@ -83,8 +94,8 @@ public:
     void SetDrawnAlone(bool alone) override;
     TCapturePicture Shoot(const TCaptureSettings& settings, const TPictureStarted& started) override;
     bool Gone() override;
-
-    TChromiumEngine& Engine() { return *FEngine; }
+    void Release() override;
+    std::vector<std::string> InvalidSelectors(const std::vector<std::string>& selectors) override;
 
 private:
     std::unique_ptr<TChromiumEngine> FEngine;

@@ -5,6 +5,7 @@
 #include "cli/Manifest.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
+#include "cli/RunBrowser.h"
 #include "cli/SignalStop.h"
 #include "platform/Errors.h"
 #include "platform/Signals.h"
@@ -115,8 +116,8 @@ bool WriteRunReport(const TCliOptions& options, const std::vector<TPageResult>& 
 
 // Browsers that run already are reached before any page begins (the run needs one that answers); without
 // --browser, the program's own.
-std::vector<std::shared_ptr<TChromiumBrowser>> Browsers(const TCliOptions& options, TConsole& console) {
-    std::vector<std::shared_ptr<TChromiumBrowser>> browsers;
+std::vector<std::shared_ptr<IRunBrowser>> Browsers(const TCliOptions& options, TConsole& console) {
+    std::vector<std::shared_ptr<IRunBrowser>> browsers;
     for (const auto& address : options.Browsers) {
         TChromiumBrowser::TOptions browserOptions;
         browserOptions.Endpoint = address;
@@ -125,12 +126,13 @@ std::vector<std::shared_ptr<TChromiumBrowser>> Browsers(const TCliOptions& optio
         auto browser = std::make_shared<TChromiumBrowser>(browserOptions);
         try {
             browser->Start();
-            browsers.push_back(std::move(browser));
+            browsers.push_back(std::make_shared<TChromiumRunBrowser>(std::move(browser)));
         } catch (const std::exception& e) {
             console.Err(FormatText(Tr("warning: --browser %1: %2"), {address, MessageWithCause(e)}));
         }
     }
-    if (options.Browsers.empty()) browsers.push_back(TChromiumBrowser::Shared());
+    if (options.Browsers.empty())
+        browsers.push_back(std::make_shared<TChromiumRunBrowser>(TChromiumBrowser::Shared()));
     return browsers;
 }
 
