@@ -308,16 +308,12 @@ double ScaleFactor(const std::string& value) {
     return f;
 }
 
-} // namespace
+using TFlag = std::function<void()>;
+using TValued = std::function<void(const std::string&)>;
 
-TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
-    TCliOptions o;
-    o.Jobs = DefaultJobs(std::thread::hardware_concurrency());
-    o.MemoryBytes = DefaultMemoryBudget();
-
-    using Flag = std::function<void()>;
-    using Valued = std::function<void(const std::string&)>;
-    const std::map<std::string, Flag> flags = {
+// The options without a value, each with what it sets.
+std::map<std::string, TFlag> FlagOptions(TCliOptions& o) {
+    return {
         {"--no-images", [&] { o.Security.Image = false; }},
         {"--no-video", [&] { o.Security.Video = false; }},
         {"--no-scripts", [&] { o.Security.Script = false; }},
@@ -345,7 +341,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         {"--version", [&] { o.Version = true; }},
         {"-V", [&] { o.Version = true; }},
     };
-    const std::map<std::string, Valued> valued = {
+}
+
+// The options with a value, each with what it makes of it.
+std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
+    return {
         {"--input", [&](const std::string& v) { o.InputFile = v; }},
         {"-i", [&](const std::string& v) { o.InputFile = v; }},
         {"-o", [&](const std::string& v) { o.OutputFile = v; }},
@@ -418,8 +418,10 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
              o.ShardCount = static_cast<int>(count);
          }},
     };
+}
 
-    // The settings file goes first so that every option given beside it wins.
+// The settings file goes first so that every option given beside it wins.
+void ReadSettingsFirst(const std::vector<std::string>& args, TCliOptions& o) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--") break;
         if (args[i] == "--settings" && i + 1 < args.size())
@@ -428,7 +430,12 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             o.SettingsFile = args[i].substr(11);
     }
     if (!o.SettingsFile.empty()) ApplySettingsFile(o, o.SettingsFile);
+}
 
+// The options and URLs in their order; "--" ends the options.
+void TakeArguments(const std::vector<std::string>& args, TCliOptions& o) {
+    const std::map<std::string, TFlag> flags = FlagOptions(o);
+    const std::map<std::string, TValued> valued = ValuedOptions(o);
     bool onlyUrls = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -462,8 +469,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             throw EUsageError(FormatText(Tr("unknown option '%1'"), {arg}));
         }
     }
-    if (o.Help || o.Version) return o;
+}
 
+// The list of --input joined to the URLs given; then what cannot work is said before any page loads: options
+// that need each other, and files and folders.
+void CompleteAndCheck(TCliOptions& o) {
     if (!o.InputFile.empty())
         for (auto& url : ReadUrlList(o.InputFile))
             o.Urls.push_back(std::move(url));
@@ -512,6 +522,18 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError(FormatText(Tr("output folder '%1' does not exist"), {o.OutputDir}));
     if (!o.OutputDir.empty() && !IsWritableDirectory(o.OutputDir))
         throw EUsageError(FormatText(Tr("output folder '%1' is not writable"), {o.OutputDir}));
+}
+
+} // namespace
+
+TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
+    TCliOptions o;
+    o.Jobs = DefaultJobs(std::thread::hardware_concurrency());
+    o.MemoryBytes = DefaultMemoryBudget();
+    ReadSettingsFirst(args, o);
+    TakeArguments(args, o);
+    if (o.Help || o.Version) return o;
+    CompleteAndCheck(o);
     return o;
 }
 

@@ -134,6 +134,87 @@ std::string ThumbnailFolder(const std::string& reportPath) {
     return (path.parent_path() / (path.stem().string() + "-thumbnails")).string();
 }
 
+namespace {
+
+// A captured page's thumbnail, made unless one newer than its image is there: its link from the report's
+// folder (empty when it could not be made: the warning says why) and its size (0 when it was there already).
+struct TPageThumbnail {
+    std::string Link;
+    TThumbnailSize Size;
+};
+TPageThumbnail Thumbnail(const fs::path& image, const fs::path& thumbnails, const fs::path& folder,
+                         std::vector<std::string>& warnings) {
+    TPageThumbnail thumbnail;
+    const fs::path jpeg = thumbnails / (image.filename().string() + ".jpg");
+    std::error_code error;
+    try {
+        const bool fresh = fs::exists(jpeg, error) &&
+                           fs::last_write_time(jpeg, error) >= fs::last_write_time(image, error) && !error;
+        fs::create_directories(thumbnails, error);
+        if (!fresh) thumbnail.Size = WriteThumbnail(image.string(), jpeg.string());
+        thumbnail.Link = LinkTo(jpeg, folder);
+    } catch (const std::exception& x) {
+        warnings.push_back(MessageWithCause(x));
+    }
+    return thumbnail;
+}
+
+// The page's item of the list.
+std::string PageItem(const TReportPage& page, bool captured, const TPageThumbnail& thumbnail,
+                     const fs::path& folder) {
+    const TManifestEntry& e = page.Entry;
+    const std::string outcome = captured ? "captured" : "failed";
+    std::string item = "<li class=\"" + outcome + "\" data-outcome=\"" + outcome + "\" data-url=\"" +
+                       Html(page.Url) + "\" data-order=\"" + std::to_string(e.Order) + "\" data-height=\"" +
+                       std::to_string(e.Height) + "\" data-bytes=\"" +
+                       std::to_string(std::max<std::int64_t>(0, e.Bytes)) + "\">";
+    if (captured) {
+        item += "<a class=\"thumb\" href=\"" + Html(LinkTo(e.File, folder)) + "\">";
+        if (!thumbnail.Link.empty()) {
+            item += "<img src=\"" + Html(thumbnail.Link) + "\" alt=\"\" loading=\"lazy\"";
+            if (thumbnail.Size.Width > 0)
+                item += " width=\"" + std::to_string(thumbnail.Size.Width) + "\" height=\"" +
+                        std::to_string(thumbnail.Size.Height) + "\"";
+            item += ">";
+        } else {
+            item += Html(fs::path(e.File).filename().string());
+        }
+        item += "</a>";
+    }
+    item += "<span class=\"url\">" + Html(page.Url) + "</span>";
+    if (captured)
+        item += "<span class=\"size\">" + std::to_string(e.Width) + " \xC3\x97 " + std::to_string(e.Height) +
+                " px, " + Bytes(e.Bytes) + "</span> \xC2\xB7 ";
+    item += "<span class=\"outcome\">" + outcome + "</span>";
+    if (e.HttpStatus > 0)
+        item += " \xC2\xB7 <span class=\"status\">HTTP " + std::to_string(e.HttpStatus) + "</span>";
+    if (!e.Error.empty()) item += "<p class=\"error\">" + Html(e.Error) + "</p>";
+    return item + "</li>\n";
+}
+
+// The whole page around the items.
+std::string ReportHtml(const std::string& items, std::size_t total, std::size_t failed) {
+    const std::string pages = std::to_string(total);
+    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+           "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' file:; "
+           "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width\">\n<title>korvane-capture: " +
+           pages + " pages</title>\n<style>" + kStyle + "</style></head><body>\n<header><h1>" + pages +
+           " pages: " + std::to_string(total - failed) + " captured, " + std::to_string(failed) +
+           " failed</h1>\n<label>Filter <input id=\"filter\" type=\"search\" placeholder=\"URL or "
+           "error\"></label>\n"
+           "<label>Show <select id=\"outcome\"><option value=\"\">all</option><option>failed</option>"
+           "<option>captured</option></select></label>\n<label>Sort <select id=\"sort\"><option "
+           "value=\"failed\">failed "
+           "first</option><option value=\"order\">as run</option><option value=\"url\">URL</option><option "
+           "value=\"height\">tallest</option><option value=\"bytes\">largest file</option></select></label>\n"
+           "<span><span id=\"shown\">" +
+           pages + "</span> shown</span></header>\n<ol id=\"pages\">\n" + items + "</ol>\n<script>" +
+           kScript + "</script>\n</body></html>\n";
+}
+
+} // namespace
+
 std::vector<std::string> WriteReport(const std::string& path, std::vector<TReportPage> pages) {
     std::vector<std::string> warnings;
     const fs::path report = fs::absolute(path);
@@ -149,77 +230,13 @@ std::vector<std::string> WriteReport(const std::string& path, std::vector<TRepor
     std::size_t failed = 0;
     std::string items;
     for (const auto& page : pages) {
-        const TManifestEntry& e = page.Entry;
-        const bool captured = e.Outcome == "captured" && !e.File.empty();
+        const bool captured = page.Entry.Outcome == "captured" && !page.Entry.File.empty();
         failed += !captured;
-        std::string thumbnail;
-        TThumbnailSize size;
-        if (captured) {
-            const fs::path image(e.File);
-            const fs::path jpeg = thumbnails / (image.filename().string() + ".jpg");
-            std::error_code error;
-            try {
-                const bool fresh = fs::exists(jpeg, error) &&
-                                   fs::last_write_time(jpeg, error) >= fs::last_write_time(image, error) &&
-                                   !error;
-                fs::create_directories(thumbnails, error);
-                if (fresh) {
-                    thumbnail = LinkTo(jpeg, folder);
-                } else {
-                    size = WriteThumbnail(image.string(), jpeg.string());
-                    thumbnail = LinkTo(jpeg, folder);
-                }
-            } catch (const std::exception& x) {
-                warnings.push_back(MessageWithCause(x));
-            }
-        }
-        const std::string outcome = captured ? "captured" : "failed";
-        items += "<li class=\"" + outcome + "\" data-outcome=\"" + outcome + "\" data-url=\"" +
-                 Html(page.Url) + "\" data-order=\"" + std::to_string(e.Order) + "\" data-height=\"" +
-                 std::to_string(e.Height) + "\" data-bytes=\"" +
-                 std::to_string(std::max<std::int64_t>(0, e.Bytes)) + "\">";
-        if (captured) {
-            items += "<a class=\"thumb\" href=\"" + Html(LinkTo(e.File, folder)) + "\">";
-            if (!thumbnail.empty()) {
-                items += "<img src=\"" + Html(thumbnail) + "\" alt=\"\" loading=\"lazy\"";
-                if (size.Width > 0)
-                    items += " width=\"" + std::to_string(size.Width) + "\" height=\"" +
-                             std::to_string(size.Height) + "\"";
-                items += ">";
-            } else {
-                items += Html(fs::path(e.File).filename().string());
-            }
-            items += "</a>";
-        }
-        items += "<span class=\"url\">" + Html(page.Url) + "</span>";
-        if (captured)
-            items += "<span class=\"size\">" + std::to_string(e.Width) + " \xC3\x97 " +
-                     std::to_string(e.Height) + " px, " + Bytes(e.Bytes) + "</span> \xC2\xB7 ";
-        items += "<span class=\"outcome\">" + outcome + "</span>";
-        if (e.HttpStatus > 0)
-            items += " \xC2\xB7 <span class=\"status\">HTTP " + std::to_string(e.HttpStatus) + "</span>";
-        if (!e.Error.empty()) items += "<p class=\"error\">" + Html(e.Error) + "</p>";
-        items += "</li>\n";
+        const TPageThumbnail thumbnail =
+            captured ? Thumbnail(page.Entry.File, thumbnails, folder, warnings) : TPageThumbnail{};
+        items += PageItem(page, captured, thumbnail, folder);
     }
-    const std::string total = std::to_string(pages.size());
-    std::string html =
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' file:; "
-        "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
-        "<meta name=\"viewport\" content=\"width=device-width\">\n<title>korvane-capture: " +
-        total + " pages</title>\n<style>" + kStyle + "</style></head><body>\n<header><h1>" + total +
-        " pages: " + std::to_string(pages.size() - failed) + " captured, " + std::to_string(failed) +
-        " failed</h1>\n<label>Filter <input id=\"filter\" type=\"search\" placeholder=\"URL or "
-        "error\"></label>\n"
-        "<label>Show <select id=\"outcome\"><option value=\"\">all</option><option>failed</option>"
-        "<option>captured</option></select></label>\n<label>Sort <select id=\"sort\"><option "
-        "value=\"failed\">failed "
-        "first</option><option value=\"order\">as run</option><option value=\"url\">URL</option><option "
-        "value=\"height\">tallest</option><option value=\"bytes\">largest file</option></select></label>\n"
-        "<span><span id=\"shown\">" +
-        total + "</span> shown</span></header>\n<ol id=\"pages\">\n" + items + "</ol>\n<script>" + kScript +
-        "</script>\n</body></html>\n";
-    WriteFileAtomically(report.string(), html);
+    WriteFileAtomically(report.string(), ReportHtml(items, pages.size(), failed));
     return warnings;
 }
 

@@ -206,8 +206,14 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
     data.push_back(0);
     data.push_back(layout.interlaced ? 1 : 0);
     WriteChunk("IHDR", data.data(), 13);
+    WriteTimeAndTextChunks();
+    WriteColourSpaceChunks(layout);
+    WritePaletteChunks(layout);
+    WritePhysicalSizeChunk();
+}
 
-    // tIME
+void TPngWriteStream::WriteTimeAndTextChunks() {
+    std::vector<std::uint8_t> data;
     TPngTimeStamp time;
     bool haveTime = false;
     if (UseCurrentTime) {
@@ -218,7 +224,6 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
         haveTime = true;
     }
     if (haveTime && ValidTime(time)) {
-        data.clear();
         Put16(data, time.year);
         data.insert(data.end(), {time.month, time.day, time.hour, time.minute, time.second});
         WriteChunk("tIME", data.data(), 7);
@@ -241,10 +246,12 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
     if (GifControl != nullptr &&
         ((*GifControl)[0] | (*GifControl)[1] | (*GifControl)[2] | (*GifControl)[3]) != 0)
         WriteChunk("gIFg", GifControl->data(), 4);
+}
 
+void TPngWriteStream::WriteColourSpaceChunks(const Layout& layout) {
+    std::vector<std::uint8_t> data;
     const double gamma = std::trunc(Gamma * 100000.0);
     if (gamma > 0 && gamma <= 4294967295.0) {
-        data.clear();
         Put32(data, static_cast<std::uint32_t>(gamma));
         WriteChunk("gAMA", data.data(), 4);
     }
@@ -268,12 +275,14 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
         }
         WriteChunk("sBIT", sbit, layout.alpha ? 4 : 3);
     }
+}
 
+void TPngWriteStream::WritePaletteChunks(const Layout& layout) {
+    std::vector<std::uint8_t> data;
     // A palette is cut to the entries the bit depth can index.
     const std::size_t paletteEntries =
         std::min<std::size_t>(layout.palette.size(), std::size_t{1} << std::min(layout.sourceBits, 8));
     if (!layout.gray && layout.sourceBits <= 8 && paletteEntries > 0) {
-        data.clear();
         for (std::size_t i = 0; i < paletteEntries; ++i)
             data.insert(data.end(), {layout.palette[i].red, layout.palette[i].green, layout.palette[i].blue});
         WriteChunk("PLTE", data.data(), static_cast<std::uint32_t>(data.size()));
@@ -324,7 +333,10 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
         WriteChunk("bKGD", data.data(), static_cast<std::uint32_t>(data.size()));
     if (TransparentColor != clNone && !layout.alpha && colourData(TransparentColor, true))
         WriteChunk("tRNS", data.data(), static_cast<std::uint32_t>(data.size()));
+}
 
+void TPngWriteStream::WritePhysicalSizeChunk() {
+    std::vector<std::uint8_t> data;
     if (PhysX > 0 && PhysY > 0) {
         std::uint32_t x = static_cast<std::uint32_t>(PhysX), y = static_cast<std::uint32_t>(PhysY);
         std::uint8_t unit = 0;
@@ -335,7 +347,6 @@ void TPngWriteStream::WriteHeaderChunks(const Layout& layout) {
             y = static_cast<std::uint32_t>(std::trunc(PhysY * 100.0 / 254.0 * 100.0));
             unit = 1;
         }
-        data.clear();
         Put32(data, x);
         Put32(data, y);
         data.push_back(unit);

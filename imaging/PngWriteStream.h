@@ -88,7 +88,12 @@ protected:
 
 private:
     struct Layout;
+    // The chunks before the image data, in their order: IHDR, then these.
     void WriteHeaderChunks(const Layout& layout);
+    void WriteTimeAndTextChunks();                     // tIME, tEXt, kvNG, gIFg
+    void WriteColourSpaceChunks(const Layout& layout); // gAMA, cHRM, sBIT
+    void WritePaletteChunks(const Layout& layout);     // PLTE, bKGD, tRNS
+    void WritePhysicalSizeChunk();                     // pHYs
     void WriteImageData(const Layout& layout);
 
     int FIdatSize = 32768;
