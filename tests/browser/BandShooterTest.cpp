@@ -38,8 +38,11 @@ TEST(BandShooter, TallPicturesComeInBandsWithSeamsOnWholeDevicePixels) {
     ExpectCover(tall, 25000, 25000, 1.0, 10000);
     // At 1.5 device pixels a CSS pixel, bands are an even number of CSS pixels (3 rows for every 2).
     const auto scaled = TBandShooter::Bands(9001, 1536, 13502, 1.5, 2000);
-    for (const TShotBand& band : scaled)
-        if (&band != &scaled.back()) EXPECT_EQ(band.Height % 2, 0);
+    for (const TShotBand& band : scaled) {
+        if (&band != &scaled.back()) {
+            EXPECT_EQ(band.Height % 2, 0);
+        }
+    }
     ExpectCover(scaled, 9001, 13502, 1.5, 2000);
     // A scale without whole seams within 64 CSS pixels gives one band, whatever its height.
     EXPECT_EQ(TBandShooter::Bands(20000, 1000, 24691, 1.2345678, 10000).size(), 1u);
