@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,10 +78,15 @@ TManifestContents ParseManifest(std::string_view text, const std::string& path) 
         page.Outcome = field("outcome");
         page.File = field("file");
         page.Bytes = integer("bytes");
+        // Numbers of any size, in the range a page's field holds.
+        const auto count = [&](const char* key) {
+            return static_cast<int>(
+                std::clamp<std::int64_t>(integer(key), 0, std::numeric_limits<int>::max()));
+        };
         if (page.Outcome != "skipped") {
-            page.Width = static_cast<int>(std::max<std::int64_t>(0, integer("width")));
-            page.Height = static_cast<int>(std::max<std::int64_t>(0, integer("height")));
-            page.HttpStatus = static_cast<int>(std::max<std::int64_t>(0, integer("http_status")));
+            page.Width = count("width");
+            page.Height = count("height");
+            page.HttpStatus = count("http_status");
             page.Error = field("error");
         }
     }
