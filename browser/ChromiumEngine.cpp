@@ -152,7 +152,7 @@ void TChromiumEngine::Navigate(const std::string& url) {
     FPage.Used = true;
     FSetup.Apply(Session(), NavigationSettings(), FPageOptions, FBrowser->UserAgent());
     TPageSetup::SetCookiesFor(Session(), url, FPageOptions);
-    FInterceptor.BeginLoad(url);
+    FInterceptor.BeginLoad();
     const std::uint64_t navigation = FLoad.Begin(url);
     Session().Send("Page.navigate", {{"url", url}},
                    [this, navigation](TDevToolsMessage& reply) { FLoad.OnNavigateReply(navigation, reply); });

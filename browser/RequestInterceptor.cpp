@@ -34,8 +34,9 @@ void TRequestInterceptor::Attach(TDevToolsSession& session) {
     session.On("Fetch.authRequired", [this](const json& p) { OnAuthRequired(p); });
 }
 
-void TRequestInterceptor::BeginLoad(const std::string& url) {
-    FAuthOrigin = FPage.Credentials ? OriginOf(url) : std::string();
+void TRequestInterceptor::BeginLoad() {
+    FAuthOrigin.clear();
+    FAwaitingDocument = FPage.Credentials.has_value();
     FAuthAnswered.clear();
 }
 
@@ -52,6 +53,12 @@ void TRequestInterceptor::OnRequestPaused(const json& p) {
             (status >= 300 && status < 400))
             return void(FSession->Send("Fetch.continueRequest", {{"requestId", id}}));
         return ServeWithPolicy(id, status, p.contains("responseHeaders") ? p["responseHeaders"] : json());
+    }
+    // The credentials are for the server of the page's first document as the browser reads its address:
+    // an address our own reading could take differently cannot send them elsewhere.
+    if (FAwaitingDocument && type == "Document" && Str(p, "frameId") == FSession->TargetId()) {
+        FAuthOrigin = OriginOf(Str(Obj(p, "request"), "url"));
+        FAwaitingDocument = false;
     }
     bool block = false;
     if (type == "Image")

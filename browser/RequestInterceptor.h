@@ -23,8 +23,8 @@ public:
         FSettings = settings;
         FPage = page;
     }
-    // A load of `url` begins: the credentials are for its server.
-    void BeginLoad(const std::string& url);
+    // A load begins: the credentials are for the server its first document comes from.
+    void BeginLoad();
 
     // The parameters of Fetch.enable for what is to be blocked, guarded or answered; null when nothing is.
     static nlohmann::json FetchParams(const TEngineSettings& settings, const TPageOptions& page);
@@ -37,6 +37,7 @@ private:
     TDevToolsSession* FSession = nullptr;
     TEngineSettings FSettings;
     TPageOptions FPage;
+    bool FAwaitingDocument = false;      // the load's first document has not been asked for yet
     std::string FAuthOrigin;             // the server of the load under way, which credentials are for
     std::set<std::string> FAuthAnswered; // requests that were given the credentials once
 };

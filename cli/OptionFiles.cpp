@@ -22,6 +22,8 @@ std::string ReadOptionFile(const std::string& option, const std::string& path, s
     }
     if (text.find('\0') != std::string::npos)
         throw EUsageError(FormatText(Tr("'%1' for %2 is not a text file"), {path, option}));
+    if (!IsValidUtf8(text))
+        throw EUsageError(FormatText(Tr("'%1' for %2 is not UTF-8 text"), {path, option}));
     return text;
 }
 
@@ -61,14 +63,18 @@ std::vector<std::string> ReadUrlList(const std::string& path) {
         throw EUsageError(FormatText(Tr("the URL list '%1' is not a text file"), {path}));
     // Lines end in LF, CR LF or CR alone.
     std::vector<std::string> urls;
-    std::size_t pos = 0;
+    std::size_t pos = 0, number = 0;
     while (pos < text.size()) {
         std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
         std::string_view line = TrimText(std::string_view(text).substr(pos, end - pos));
         pos = end + 1;
         if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++pos;
+        ++number;
         if (line.empty() || line.front() == '#') continue;
+        if (!IsValidUtf8(line))
+            throw EUsageError(FormatText(Tr("line %1 of the URL list '%2' is not UTF-8 text"),
+                                         {std::to_string(number), path}));
         urls.emplace_back(line);
     }
     return urls;

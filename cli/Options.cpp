@@ -17,6 +17,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -351,6 +352,11 @@ void ReadSettingsFirst(const std::vector<std::string>& args, TCliOptions& o) {
     if (!o.SettingsFile.empty()) ApplySettingsFile(o, o.SettingsFile);
 }
 
+// The options whose value names a file or folder.
+const std::set<std::string> kPathOptions = {
+    "--input",       "-i",        "-o",         "--output", "--settings", "--style-file",
+    "--script-file", "--cookies", "--manifest", "--report"};
+
 // The options and URLs in their order; "--" ends the options.
 void TakeArguments(const std::vector<std::string>& args, TCliOptions& o) {
     const std::map<std::string, TFlag> flags = FlagOptions(o);
@@ -360,6 +366,9 @@ void TakeArguments(const std::vector<std::string>& args, TCliOptions& o) {
         const std::string& arg = args[i];
         if (onlyUrls || arg.empty() || arg[0] != '-' || arg == "-") {
             if (arg.empty()) throw EUsageError(Tr("an empty URL was given"));
+            if (!IsValidUtf8(arg))
+                throw EUsageError(FormatText(Tr("URL %1 of the command line is not UTF-8 text"),
+                                             {std::to_string(o.Urls.size() + 1)}));
             o.Urls.push_back(arg);
             continue;
         }
@@ -383,6 +392,9 @@ void TakeArguments(const std::vector<std::string>& args, TCliOptions& o) {
                     throw EUsageError(FormatText(Tr("option %1 needs a value"), {name}));
                 value = args[++i];
             }
+            // Texts that reach the page are UTF-8 (file names are the system's bytes).
+            if (!kPathOptions.count(name) && !IsValidUtf8(value))
+                throw EUsageError(FormatText(Tr("the value of %1 is not UTF-8 text"), {name}));
             v->second(value);
         } else {
             throw EUsageError(FormatText(Tr("unknown option '%1'"), {arg}));

@@ -221,7 +221,15 @@ int Capture(const TCliOptions& options, TManifestStart& manifest, TConsole& cons
         console.Summary(Tr("no browser of --browser answers: nothing was captured"));
         return kUsage;
     }
-    TBatchRunner runner(options, browsers);
+    // Whatever the runner cannot make of the options is said, not thrown past main.
+    std::optional<TBatchRunner> made;
+    try {
+        made.emplace(options, browsers);
+    } catch (const std::exception& e) {
+        console.Summary(MessageWithCause(e));
+        return kUsage;
+    }
+    TBatchRunner& runner = *made;
     if (const auto status = CheckSelectors(runner, console)) return *status;
     if (!options.Quiet && ::isatty(STDERR_FILENO))
         runner.OnProgress = [&](const TBatchProgress& p) { console.Progress(p); };

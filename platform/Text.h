@@ -25,6 +25,9 @@ std::string EscapeControlCharacters(std::string_view text);
 inline bool IsUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
+// True when the text is well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+bool IsValidUtf8(std::string_view text);
 // The longest prefix of at most `limit` bytes that does not end inside a UTF-8 sequence.
 std::string_view CutUtf8(std::string_view text, std::size_t limit);
 

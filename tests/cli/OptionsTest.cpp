@@ -328,6 +328,27 @@ TEST(CliOptions, PageOptionsAreTakenAsGivenAndBadOnesRefused) {
               std::string::npos);
 }
 
+TEST(CliOptions, TextsThatAreNotUtf8AreRefusedNamingTheirOption) {
+    Scratch s;
+    for (const char* option : {"--hide", "--remove", "--wait-for", "--selector", "--style", "--script",
+                               "--header", "--user-agent", "--cookie", "--auth"})
+        EXPECT_EQ(UsageMessage({option, "#\xff", "u"}),
+                  std::string("the value of ") + option + " is not UTF-8 text");
+    EXPECT_EQ(UsageMessage({"--hide=caf\xe9", "u"}), "the value of --hide is not UTF-8 text");
+    const auto latin1 = s.Put("latin1.css", "p::after{content:'caf\xe9'}");
+    EXPECT_EQ(UsageMessage({"--style-file", latin1, "u"}),
+              "'" + latin1 + "' for --style-file is not UTF-8 text");
+    EXPECT_EQ(UsageMessage({"--script-file", latin1, "u"}),
+              "'" + latin1 + "' for --script-file is not UTF-8 text");
+    EXPECT_EQ(UsageMessage({"http://127.0.0.1/a", "http://127.0.0.1/\xff"}),
+              "URL 2 of the command line is not UTF-8 text");
+    const auto list = s.Put("urls.txt", "# list\nhttp://127.0.0.1/a\r\nhttp://127.0.0.1/caf\xe9\n");
+    EXPECT_EQ(UsageMessage({"-i", list}), "line 3 of the URL list '" + list + "' is not UTF-8 text");
+    // Names of files are the system's bytes; texts in any script are taken.
+    const auto named = s.Put("caf\xe9.css", "p::after{content:'\xe6\x97\xa5'}");
+    EXPECT_EQ(Parse({"--style-file", named, "--hide", "#\xe6\x97\xa5", "u"}).Styles.size(), 1u);
+}
+
 TEST(CliOptions, CookiesFilesInTheNetscapeFormat) {
     const auto cookies = ParseCookiesText("# Netscape HTTP Cookie File\r\n"
                                           "\n"

@@ -224,6 +224,26 @@ TEST_F(PageTweaks, CredentialsGoToThePagesServerOnly) {
     EXPECT_NE(o.err.find("captured 1, failed 1"), std::string::npos) << o.err;
 }
 
+TEST_F(PageTweaks, CredentialsFollowTheServerTheBrowserLoadsFrom) {
+    // The browser reads a backslash as "/": this address is the first server's page "/@127.0.0.1:PORT/lure",
+    // while a reader of addresses that takes the host after "@" would see the second server. That page shows
+    // a picture of the second server, which asks for a login.
+    const std::string second = other->Url("").substr(7);
+    server->Route("/@" + second + "/lure",
+                  MakeResponse(200, "text/html",
+                               "<!DOCTYPE html><body style='margin:0;background:#0f0'><img src='" +
+                                   other->Url("/probe.svg") + "'></body>"));
+    other->ClearRequests();
+    const std::string url = Url("") + "\\@" + second + "/lure";
+    const Outcome o =
+        Run({"-q", "--plugins", "--delay", "0", "--auth", "ann:pw", "-o", File("lure.bmp"), url});
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto probes = other->RequestsFor("/probe.svg");
+    ASSERT_FALSE(probes.empty()) << "the picture of the second server was not asked for";
+    for (const auto& probe : probes)
+        EXPECT_FALSE(probe.HasHeader("authorization")) << probe.Header("authorization");
+}
+
 TEST_F(PageTweaks, ScriptsAndStylesRunAfterTheLoad) {
     // A promise is waited for; the page's own scripts may be off.
     const auto waited = Capture("/scripted.html",
