@@ -42,6 +42,13 @@ std::optional<TDevToolsAddress> ParseDevToolsAddress(std::string_view text, std:
         if (error) *error = std::move(why);
         return std::nullopt;
     };
+    // Blanks and control characters have no place in an address: they would end up in the request line and
+    // headers of the handshake.
+    if (std::any_of(text.begin(), text.end(), [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return u <= 0x20 || u == 0x7F;
+        }))
+        return fail(Tr("the address holds blanks or control characters"));
     TDevToolsAddress address;
     std::string_view rest;
     if (StartsWithNoCase(text, "ws://")) {

@@ -12,6 +12,11 @@
 
 namespace korvane {
 
+// The longest message a browser elsewhere may send: the largest screenshot a page's band can need (a band of
+// at most 64 M pixels, four bytes each, stored without compression, in base64) with room for the rest of the
+// message. Anything longer ends the connection before it is taken in.
+inline constexpr std::size_t kMaxDevToolsMessage = (std::size_t{64} << 20) * 4 * 65 / 64 / 3 * 4 + (1u << 20);
+
 class IDevToolsTransport {
 public:
     using TSink = std::function<void(std::string_view message)>;

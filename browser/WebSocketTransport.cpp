@@ -28,7 +28,8 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-constexpr std::size_t kMaxMessage = std::size_t{1} << 31;
+// A closing handshake the other side does not finish in this time is cut short.
+constexpr std::chrono::seconds kClosingTime{1};
 constexpr std::size_t kMaxVersionReply = 1 << 16;
 
 // Runs the operations posted to `io` until they end (each is bounded by its stream's expiry).
@@ -149,7 +150,7 @@ public:
         FSocket.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
             request.set(http::field::user_agent, "korvane-capture");
         }));
-        FSocket.read_message_max(kMaxMessage);
+        FSocket.read_message_max(kMaxDevToolsMessage);
         FSocket.auto_fragment(false);
         beast::error_code ec;
         beast::get_lowest_layer(FSocket).expires_after(timeout);
@@ -161,7 +162,7 @@ public:
         // From here on the session layer bounds every wait itself.
         beast::get_lowest_layer(FSocket).expires_never();
         websocket::stream_base::timeout none{};
-        none.handshake_timeout = timeout;
+        none.handshake_timeout = kClosingTime;
         none.idle_timeout = websocket::stream_base::none();
         none.keep_alive_pings = false;
         FSocket.set_option(none);
@@ -260,9 +261,14 @@ private:
         FReadEnded = true;
         if (FClosed) return;
         FClosed = true;
-        FCloseReason = ec == websocket::error::closed
-                           ? std::string(Tr("The browser closed the connection"))
-                           : FormatText(Tr("The connection to the browser was lost: %1"), {Describe(ec)});
+        if (ec == websocket::error::closed)
+            FCloseReason = Tr("The browser closed the connection");
+        else if (ec == websocket::error::message_too_big)
+            FCloseReason =
+                FormatText(Tr("The browser sent a message larger than %1 MB: the connection was ended"),
+                           {std::to_string(kMaxDevToolsMessage >> 20)});
+        else
+            FCloseReason = FormatText(Tr("The connection to the browser was lost: %1"), {Describe(ec)});
     }
 
     asio::io_context FIo;

@@ -82,9 +82,10 @@ bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows&
                    int top, TRowGate* gate) {
     if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
         throw EConvertError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
+    // The clip asked for, give or take the rounding of its edges.
     const auto limit = [](int side) {
         return static_cast<std::uint32_t>(
-            std::min<std::int64_t>(std::int64_t{side} * 2 + 64, TPngReader::kNoLimit));
+            std::min<std::int64_t>(std::int64_t{side} + kEdgeRounding, TPngReader::kNoLimit));
     };
     TPngReader reader(png, size, limit(width), limit(height));
     const int copyW = std::min(reader.Width(), width);

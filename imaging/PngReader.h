@@ -54,9 +54,11 @@ private:
 // Decodes the PNG into width x height pixels of 24-bit rows, starting at row `top` and the left edge; the
 // rows must hold that band. Pixels of the band the picture does not cover are set to white. Each finished row
 // is published to the gate (as top + rows done), when there is one; returns false when the gate's reader gave
-// up and decoding stopped early. A picture so much larger than the band that it cannot be a picture of it
-// (more than twice its size and 64 pixels) is refused before it is decoded. Throws EUnreadablePicture for
-// data that is no readable PNG, EConvertError when the rows cannot hold the band.
+// up and decoding stopped early. A picture larger than the band (by more than kEdgeRounding pixels a side,
+// the rounding of a clip's edges at a fractional scale) is not a picture of it, and is refused before it is
+// decoded. Throws EUnreadablePicture for data that is no readable PNG, EConvertError when the rows cannot
+// hold the band.
+inline constexpr int kEdgeRounding = 2;
 bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
                    int top, TRowGate* gate);
 // The same into a 24-bit bitmap, without a gate.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
 
@@ -42,6 +43,19 @@ TEST(DevToolsAddress, TakesWsAndHttpAddressesAndRefusesTheRest) {
     std::string why;
     EXPECT_FALSE(ParseDevToolsAddress("wss://h:1/", &why));
     EXPECT_NE(why.find("not supported"), std::string::npos) << why;
+    for (const char* injected : {"ws://h:1/devtools\r\nX-Injected: 1", "ws://h:1/a b", "ws://h:1/\x7f"})
+        EXPECT_FALSE(ParseDevToolsAddress(injected)) << injected;
+}
+
+TEST(DevToolsAddress, AServerNamesItsWebSocketWithoutHeadersOfItsOwn) {
+    EXPECT_EQ(WebSocketPathOfVersion(200, R"({"webSocketDebuggerUrl":"ws://127.0.0.1:9/devtools/browser/a"})",
+                                     "http://h:9/"),
+              "/devtools/browser/a");
+    EXPECT_THROW(WebSocketPathOfVersion(
+                     200,
+                     R"({"webSocketDebuggerUrl":"ws://127.0.0.1:9/devtools\r\nX-Injected: 1\r\n\r\nGET /x"})",
+                     "http://h:9/"),
+                 EEngineError);
 }
 
 namespace asio = boost::asio;
@@ -49,7 +63,7 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 
 // Answers every text message with the same message, and on "big" with a message of 24 MiB; on "bye" it
-// closes the connection.
+// closes the connection; on "huge" it begins a message too large to be taken and floods the connection.
 class TEchoServer {
 public:
     TEchoServer() : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
@@ -68,6 +82,15 @@ public:
                 std::string text = beast::buffers_to_string(buffer.data());
                 if (text == "bye") {
                     ws.close(websocket::close_code::normal, ec);
+                    break;
+                }
+                if (text == "huge") {
+                    // A frame that claims 2^62 bytes, and then bytes without end.
+                    const unsigned char header[] = {0x81, 0x7F, 0x40, 0, 0, 0, 0, 0, 0, 0};
+                    asio::write(ws.next_layer(), asio::buffer(header), ec);
+                    const std::string flood(1 << 16, 'A');
+                    while (!ec)
+                        asio::write(ws.next_layer(), asio::buffer(flood), ec);
                     break;
                 }
                 if (text == "big")
@@ -131,6 +154,26 @@ TEST(WebSocketTransport, CarriesMessagesInOrderBigOnesWholeAndTellsWhenTheOtherS
     EXPECT_EQ(ReceiveUntil(transport, got, 1, &why), TDevToolsReader::TReadResult::Closed);
     EXPECT_NE(why.find("closed the connection"), std::string::npos) << why;
     EXPECT_THROW(transport.SendMessage("{}"), EEngineError);
+}
+
+TEST(WebSocketTransport, AMessageTooLargeToBeTakenEndsTheConnectionSayingSo) {
+    TEchoServer server;
+    TWebSocketConnection connection = ConnectDevTools(
+        *ParseDevToolsAddress(server.Url("/devtools/browser/test")), std::chrono::seconds(10));
+    IDevToolsTransport& transport = *connection.Transport;
+    transport.SendMessage("huge");
+    std::vector<std::string> got;
+    std::string why;
+    EXPECT_EQ(ReceiveUntil(transport, got, 1, &why), TDevToolsReader::TReadResult::Closed);
+    EXPECT_TRUE(got.empty());
+    EXPECT_NE(why.find("larger than " + std::to_string(kMaxDevToolsMessage >> 20) + " MB"), std::string::npos)
+        << why;
+    try {
+        transport.SendMessage("{}");
+        ADD_FAILURE() << "a command went to a connection that was ended";
+    } catch (const EEngineError& e) {
+        EXPECT_EQ(e.what(), why);
+    }
 }
 
 TEST(WebSocketTransport, AnAddressWithNothingBehindItFailsWithinItsTime) {

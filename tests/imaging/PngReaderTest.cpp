@@ -158,17 +158,22 @@ TEST(PngReader, PlainAndInterlacedFilesGiveTheSameRowsAndDamagedOnesSayWhy) {
     } catch (const EUnreadablePicture& e) {
         EXPECT_STRNE(e.what(), "");
     }
-    // A picture far larger than the band it is for is no picture of it: refused before it is decoded (a
-    // header may claim any size).
-    const std::vector<std::uint8_t> huge =
-        EncodeRgbPng(300, 20, std::vector<std::uint8_t>(300 * 20 * 3, 0x10));
+    // A picture larger than the band it is for (beyond the rounding of the clip's edges) is no picture of
+    // it: refused before it is decoded (a header may claim any size).
+    const auto picture = [](int w, int h) {
+        return EncodeRgbPng(w, h, std::vector<std::uint8_t>(static_cast<std::size_t>(w) * h * 3, 0x10));
+    };
     TBitmap band;
     band.SetPixelFormat(TPixelFormat::pf24bit);
     band.SetSize(100, 20);
-    EXPECT_THROW(DecodePngInto(huge.data(), huge.size(), band, 100, 20), EUnreadablePicture);
-    const std::vector<std::uint8_t> wider =
-        EncodeRgbPng(200, 20, std::vector<std::uint8_t>(200 * 20 * 3, 0x10));
-    EXPECT_NO_THROW(DecodePngInto(wider.data(), wider.size(), band, 100, 20)); // cut to the band
+    for (const auto& [w, h] : {std::pair{100 + kEdgeRounding + 1, 20}, std::pair{100, 20 + kEdgeRounding + 1},
+                               std::pair{300, 20}}) {
+        const auto larger = picture(w, h);
+        EXPECT_THROW(DecodePngInto(larger.data(), larger.size(), band, 100, 20), EUnreadablePicture)
+            << w << "x" << h;
+    }
+    const auto rounded = picture(100 + kEdgeRounding, 20 + kEdgeRounding);
+    EXPECT_NO_THROW(DecodePngInto(rounded.data(), rounded.size(), band, 100, 20)); // cut to the band
     const std::uint8_t junk[] = "\x89PNG\r\n\x1a\n not really";
     EXPECT_THROW(TPngReader(junk, sizeof junk), EUnreadablePicture);
 }
