@@ -1,5 +1,6 @@
 #include "cli/Thumbnail.h"
 
+#include "capture/CaptureSize.h"
 #include "imaging/Bitmap.h"
 #include "imaging/Downscale.h"
 #include "imaging/ImageFileReader.h"
@@ -13,26 +14,27 @@
 namespace korvane {
 
 TThumbnailSize WriteThumbnail(const std::string& image, const std::string& jpeg) {
-    // Only the rows the thumbnail shows are read: the top of the page, in the thumbnail's proportions.
-    std::vector<std::uint8_t> top;
-    int width = 0, rows = 0;
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     try {
-        const auto file = OpenImageFile(image, kThumbnailWidth);
-        width = file->Width();
-        rows = std::min(file->Height(), std::max(1, width * kThumbnailHeight / kThumbnailWidth));
-        const std::size_t stride = std::size_t{static_cast<std::uint32_t>(width)} * 3;
-        top.resize(stride * rows);
-        for (int y = 0; y < rows; ++y)
-            file->ReadRow(top.data() + stride * y);
+        // No file of ours is larger than a capture may be; a row at a time is held.
+        const auto file = OpenImageFile(image, kThumbnailWidth, {kMaxCaptureWidth, kMaxCaptureHeight});
+        const std::int64_t width = file->Width();
+        // Only the rows the thumbnail shows are read: the top of the page, in the thumbnail's proportions.
+        const std::int64_t rows = std::min<std::int64_t>(
+            file->Height(), std::max<std::int64_t>(1, width * kThumbnailHeight / kThumbnailWidth));
+        const std::int64_t outWidth = std::min<std::int64_t>(kThumbnailWidth, width);
+        bitmap.SetSize(static_cast<int>(outWidth),
+                       static_cast<int>(std::max<std::int64_t>(1, rows * outWidth / width)));
+        TBoxScaler scaler(static_cast<int>(width), static_cast<int>(rows), bitmap);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+        for (std::int64_t y = 0; y < rows; ++y) {
+            file->ReadRow(row.data());
+            scaler.AddRow(row.data());
+        }
     } catch (const EUnreadablePicture& e) {
         throw Error(FormatText(Tr("cannot read the image '%1' for its thumbnail: %2"), {image, e.what()}));
     }
-    TBitmap bitmap;
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap.SetSize(
-        std::min(kThumbnailWidth, width),
-        std::max(1, static_cast<int>(std::int64_t{rows} * std::min(kThumbnailWidth, width) / width)));
-    ScaleDownInto(top.data(), std::size_t{static_cast<std::uint32_t>(width)} * 3, width, rows, bitmap);
     const TThumbnailSize size{bitmap.Width(), bitmap.Height()};
     TJPEGImage picture;
     picture.SetCompressionQuality(80);

@@ -22,10 +22,17 @@ protected:
     int FWidth = 0, FHeight = 0;
 };
 
+// The largest picture a caller takes: a header may claim any size.
+struct TImageLimits {
+    int MaxWidth = 0x7FFFFFFF, MaxHeight = 0x7FFFFFFF;
+};
+
 // Opens the image file and reads its header; the format is told by the file's first bytes. A JPEG is decoded
 // at a half, a quarter or an eighth of its size as long as it stays at least `leastWidth` wide (0: its own
-// size). Throws EFOpenError when the file cannot be opened, EUnreadablePicture when it is no PNG, JPEG or
-// 24-bit BMP (the text says which).
-std::unique_ptr<TImageFileRows> OpenImageFile(const std::string& path, int leastWidth = 0);
+// size). Only a regular file is read (a pipe or a device could hold the reader up or never end). Throws
+// EFOpenError when the file cannot be opened, EUnreadablePicture when it is no regular file, no PNG, JPEG or
+// 24-bit BMP, or a picture beyond the limits (the text says which).
+std::unique_ptr<TImageFileRows> OpenImageFile(const std::string& path, int leastWidth = 0,
+                                              TImageLimits limits = {});
 
 } // namespace korvane

@@ -15,6 +15,8 @@ namespace {
     throw EUnreadablePicture(spng_strerror(err));
 }
 
+constexpr std::size_t kMaxChunk = std::size_t{16} << 20;
+
 void RgbToBgr(std::uint8_t* pixels, int count) {
     for (int x = 0; x < count; ++x, pixels += 3)
         std::swap(pixels[0], pixels[2]);
@@ -30,10 +32,11 @@ TPngReader::TPngReader(const std::uint8_t* png, std::size_t size, std::uint32_t 
     Begin(maxWidth, maxHeight);
 }
 
-TPngReader::TPngReader(std::FILE* file) : FContext(spng_ctx_new(0), spng_ctx_free) {
+TPngReader::TPngReader(std::FILE* file, std::uint32_t maxWidth, std::uint32_t maxHeight)
+    : FContext(spng_ctx_new(0), spng_ctx_free) {
     if (!FContext) throw EUnreadablePicture("out of memory");
     if (int e = spng_set_png_file(FContext.get(), file)) Fail(e);
-    Begin(kNoLimit, kNoLimit);
+    Begin(maxWidth, maxHeight);
 }
 
 TPngReader::~TPngReader() = default;
@@ -42,6 +45,9 @@ void TPngReader::Begin(std::uint32_t maxWidth, std::uint32_t maxHeight) {
     if (int e = spng_set_image_limits(FContext.get(), std::max<std::uint32_t>(1, maxWidth),
                                       std::max<std::uint32_t>(1, maxHeight)))
         Fail(e);
+    // Chunks other than the pixels' are small in any picture we read: bounded, so that none can take much
+    // memory.
+    if (int e = spng_set_chunk_limits(FContext.get(), kMaxChunk, kMaxChunk)) Fail(e);
     // zlib's checksum guards the pixels; the chunks' own CRCs are checked as well.
     spng_set_crc_action(FContext.get(), SPNG_CRC_USE, SPNG_CRC_USE);
     spng_ihdr ihdr{};
@@ -49,6 +55,8 @@ void TPngReader::Begin(std::uint32_t maxWidth, std::uint32_t maxHeight) {
     FWidth = static_cast<int>(std::min<std::uint32_t>(ihdr.width, 0x7FFFFFFF));
     FHeight = static_cast<int>(std::min<std::uint32_t>(ihdr.height, 0x7FFFFFFF));
     FInterlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
+    if (FInterlaced && std::uint64_t{ihdr.width} * ihdr.height > kMaxInterlacedPixels)
+        throw EUnreadablePicture(Tr("an interlaced picture of more than 64 M pixels"));
     // An interlaced picture comes whole (at the first row); others row by row.
     if (!FInterlaced)
         if (int e = spng_decode_image(FContext.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE))

@@ -30,8 +30,11 @@ public:
     // EUnreadablePicture when there is no PNG header or the picture is beyond the limits.
     TPngReader(const std::uint8_t* png, std::size_t size, std::uint32_t maxWidth = kNoLimit,
                std::uint32_t maxHeight = kNoLimit);
-    explicit TPngReader(std::FILE* file);
+    explicit TPngReader(std::FILE* file, std::uint32_t maxWidth = kNoLimit,
+                        std::uint32_t maxHeight = kNoLimit);
     static constexpr std::uint32_t kNoLimit = 0x7FFFFFFF;
+    // An interlaced picture is decoded whole before its first row: one with more pixels is refused.
+    static constexpr std::uint64_t kMaxInterlacedPixels = std::uint64_t{64} << 20;
     ~TPngReader();
     TPngReader(const TPngReader&) = delete;
     TPngReader& operator=(const TPngReader&) = delete;

@@ -14,6 +14,10 @@
 
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 using namespace korvane;
 using namespace korvane::testing;
@@ -88,6 +92,100 @@ TEST(Thumbnails, AreTheTopOfThePageFromPngJpegAndBmp) {
     } catch (const std::exception& e) {
         EXPECT_NE(std::string(e.what()).find("page.txt"), std::string::npos) << e.what();
     }
+}
+
+namespace {
+
+std::string Le32(std::uint32_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+            static_cast<char>(v >> 24)};
+}
+std::string PngChunk(const std::string& type, const std::string& data) {
+    const auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    const std::string body = type + data;
+    return be32(static_cast<std::uint32_t>(data.size())) + body +
+           be32(static_cast<std::uint32_t>(
+               crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size())));
+}
+// The start of a PNG of width x height RGB pixels: its header and the first rows, as a file cut short.
+std::string PngStart(std::uint32_t width, std::uint32_t height) {
+    std::string ihdr;
+    for (std::uint32_t v : {width, height})
+        ihdr += {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                 static_cast<char>(v)};
+    ihdr += std::string("\x08\x02\x00\x00\x00", 5);
+    std::string rows(std::size_t{width} * 3 + 1, '\0');
+    rows = rows + rows;
+    std::string packed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf size = static_cast<uLongf>(packed.size());
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(rows.data()),
+              static_cast<uLong>(rows.size()), 1);
+    packed.resize(size - 4); // the stream goes on
+    return "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", ihdr) + PngChunk("IDAT", packed);
+}
+// The peak of this process's resident memory, in kB.
+long PeakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+} // namespace
+
+TEST(Thumbnails, FilesOfAnyKindFailTheirThumbnailAloneAndWithinBoundedMemory) {
+    TempFolder folder("korvane-thumbnails");
+    const auto refused = [&](const std::string& path) {
+        try {
+            WriteThumbnail(path, path + ".jpg");
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("made a thumbnail");
+    };
+    // A bitmap's header claiming 2^31-1 columns.
+    const std::string wide =
+        folder.Put("wide.bmp", "BM" + Le32(54) + Le32(0) + Le32(54) + Le32(40) + Le32(0x7FFFFFFF) + Le32(1) +
+                                   std::string("\x01\x00\x18\x00", 4) + std::string(24, '\0'));
+    EXPECT_NE(refused(wide).find("2147483647 x 1 pixels is larger than 16384 x 131072"), std::string::npos)
+        << refused(wide);
+    // A JPEG whose header claims 65500 x 65500.
+    {
+        TBitmap small;
+        small.SetPixelFormat(TPixelFormat::pf24bit);
+        small.SetSize(16, 16);
+        TJPEGImage picture;
+        picture.TakeBitmap(std::move(small));
+        picture.SaveToFile(folder.Path("large.jpg"));
+        std::fstream file(folder.Path("large.jpg"), std::ios::in | std::ios::out | std::ios::binary);
+        std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const auto sof = all.find("\xFF\xC0");
+        ASSERT_NE(sof, std::string::npos);
+        file.seekp(static_cast<std::streamoff>(sof + 5));
+        file.write("\xFF\xDC\xFF\xDC", 4);
+    }
+    EXPECT_NE(refused(folder.Path("large.jpg")).find("65500 x 65500 pixels is larger"), std::string::npos)
+        << refused(folder.Path("large.jpg"));
+    // A PNG as large as a capture may be, cut short: read a row at a time, it fails where it ends.
+    const std::string cut = folder.Put("cut.png", PngStart(16384, 24414));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const long before = PeakResidentKb();
+        const bool failed = refused(cut).find("cut.png") != std::string::npos;
+        ::_exit(failed ? (PeakResidentKb() - before < 64 * 1024 ? 0 : 2) : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "1: the cut PNG made a thumbnail; 2: it took 64 MB or more: " << status;
+    // A named pipe (as a manifest may name) is not waited on.
+    const std::string fifo = folder.Path("page.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_NE(refused(fifo).find("not a regular file"), std::string::npos) << refused(fifo);
 }
 
 namespace {
