@@ -103,8 +103,16 @@ bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url) 
 
 TManifestWriter::TManifestWriter(const std::string& path, std::string shard)
     : FPath(path), FShard(std::move(shard)) {
-    FFd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    FFd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (FFd < 0) throw EFCreateError(path, errno);
+    // Only a regular file: writes to a pipe nobody reads would wait for ever.
+    struct stat status {};
+    if (::fstat(FFd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(FFd);
+        FFd = -1;
+        throw Error(FormatText(Tr("the manifest '%1' is not a regular file"), {path}));
+    }
+    ::fcntl(FFd, F_SETFL, O_APPEND);
     // A line a killed run did not finish is ended, not overwritten.
     const off_t size = ::lseek(FFd, 0, SEEK_END);
     char last = '\n';

@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
@@ -431,6 +432,12 @@ void CompleteAndCheck(TCliOptions& o) {
     if (!o.ManifestFile.empty() && DirectoryExists(o.ManifestFile))
         throw EUsageError(
             FormatText(Tr("--manifest names the folder '%1': give a file name"), {o.ManifestFile}));
+    // A pipe or a device would hold the run up (reading it, or writing once nobody reads).
+    std::error_code error;
+    if (!o.ManifestFile.empty() && std::filesystem::exists(o.ManifestFile, error) &&
+        !std::filesystem::is_regular_file(o.ManifestFile, error))
+        throw EUsageError(
+            FormatText(Tr("--manifest names '%1', which is not a regular file"), {o.ManifestFile}));
     if (o.Padding > 0 && o.Selector.empty())
         throw EUsageError(Tr("--padding is the room around the element of --selector: give --selector"));
     if (o.Delay >= o.TimeoutSeconds)

@@ -1,6 +1,7 @@
 // The manifest of a run as a later run reads it back: what a killed run left, lines of another program, and
 // files that changed since.
 #include "cli/Manifest.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "tests/support/TempFolder.h"
 
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace korvane;
 
@@ -69,4 +71,16 @@ TEST(Manifest, AKilledRunsLinesAreReadAndNeverRewritten) {
     EXPECT_EQ(line["shard"], "1/3");
     EXPECT_EQ(line["http_status"], 200);
     EXPECT_TRUE(line["error"].is_null());
+}
+
+TEST(Manifest, IsWrittenToARegularFileOnly) {
+    korvane::testing::TempFolder folder("korvane-manifest");
+    const std::string fifo = folder.Path("run.jsonl");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    try {
+        TManifestWriter writer(fifo, "");
+        ADD_FAILURE() << "a manifest was opened on a pipe";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    }
 }

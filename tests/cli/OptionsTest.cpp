@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -421,6 +422,10 @@ TEST(CliOptions, ShardsAndResumingRuns) {
               "--resume reads the manifest of the run before: give --manifest");
     Scratch s;
     EXPECT_NE(UsageMessage({"--manifest", s.dir.string(), "u"}).find("folder"), std::string::npos);
+    const std::string fifo = (s.dir / "run.jsonl").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(UsageMessage({"--manifest", fifo, "u"}),
+              "--manifest names '" + fifo + "', which is not a regular file");
 }
 
 TEST(CliOptions, BrowsersThatRunElsewhereAndTheReport) {
