@@ -45,6 +45,8 @@ public:
     std::uint64_t DocumentId() override { return FLoad.DocumentId(); }
     std::string NavigationError() override { return FLoad.Error(); }
     int HttpStatus() override { return FLoad.HttpStatus(); }
+    // The page options' credentials were given to a server during the load under way.
+    bool CredentialsOffered() const { return FInterceptor.Offered(); }
     std::int32_t BodyProperty(std::string_view name) override;
     std::int32_t DocumentScrollSize(std::string_view side) override;
     void Resize(int width, int height) override;

@@ -26,6 +26,8 @@ public:
     // A load begins: the credentials are for the server its first document comes from.
     void BeginLoad();
 
+    bool Offered() const { return !FAuthAnswered.empty(); }
+
     // The parameters of Fetch.enable for what is to be blocked, guarded or answered; null when nothing is.
     static nlohmann::json FetchParams(const TEngineSettings& settings, const TPageOptions& page);
 

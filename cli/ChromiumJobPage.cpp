@@ -37,6 +37,9 @@ std::string TChromiumJobPage::NavigationError() {
 int TChromiumJobPage::HttpStatus() {
     return FEngine->HttpStatus();
 }
+bool TChromiumJobPage::CredentialsOffered() {
+    return FEngine->CredentialsOffered();
+}
 int TChromiumJobPage::InflightRequests() {
     return FEngine->InflightRequests();
 }

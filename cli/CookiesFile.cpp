@@ -12,6 +12,8 @@ namespace korvane {
 namespace {
 
 constexpr std::size_t kMaxCookiesFile = 64u << 20;
+// More than a browser keeps (Chromium holds about 3,300): a larger file is no browser's.
+constexpr std::size_t kMaxCookies = 10000;
 
 std::vector<std::string_view> SplitTabs(std::string_view line) {
     std::vector<std::string_view> fields;
@@ -106,6 +108,9 @@ std::vector<TCookie> ParseCookiesText(std::string_view text, const std::string& 
         cookie.Expires = static_cast<double>(expires);
         cookie.Name = f[5];
         cookie.Value = f[6];
+        if (cookies.size() == kMaxCookies)
+            throw EUsageError(FormatText(Tr("cookies file '%1' holds more than %2 cookies"),
+                                         {path, std::to_string(kMaxCookies)}));
         cookies.push_back(std::move(cookie));
     }
     return cookies;

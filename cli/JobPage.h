@@ -32,6 +32,8 @@ public:
     virtual bool HasDocument() = 0;
     virtual std::string NavigationError() = 0;
     virtual int HttpStatus() = 0;
+    // The credentials of the run were given to the page's server during this load.
+    virtual bool CredentialsOffered() = 0;
     // Requests under way, and when that number last changed.
     virtual int InflightRequests() = 0;
     virtual TTime LastNetworkChange() = 0;
@@ -83,6 +85,7 @@ public:
     bool HasDocument() override;
     std::string NavigationError() override;
     int HttpStatus() override;
+    bool CredentialsOffered() override;
     int InflightRequests() override;
     TTime LastNetworkChange() override;
     void SetCallDeadline(std::optional<TTime> deadline) override;

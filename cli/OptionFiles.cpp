@@ -6,19 +6,34 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 namespace korvane {
+
+namespace {
+
+// Why a file could not be read whole: the system's reason, or what the file is.
+std::string WhyUnread(const std::string& path, const EFileError& e, std::size_t limit) {
+    if (e.Cause() != 0) return std::strerror(e.Cause());
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status)) return Tr("a folder");
+    if (!std::filesystem::is_regular_file(status)) return Tr("not a regular file");
+    if (std::filesystem::file_size(path, error) > limit)
+        return FormatText(Tr("larger than %1 MB"), {std::to_string(limit >> 20)});
+    return Tr("it changed while it was read");
+}
+
+} // namespace
 
 std::string ReadOptionFile(const std::string& option, const std::string& path, std::size_t limit) {
     std::string text;
     try {
         text = ReadWholeFile(path, limit);
     } catch (const EFileError& e) {
-        if (e.Cause() != 0)
-            throw EUsageError(
-                FormatText(Tr("cannot read '%1' for %2 (%3)"), {path, option, std::strerror(e.Cause())}));
-        throw EUsageError(FormatText(Tr("cannot read '%1' for %2"), {path, option}));
+        throw EUsageError(
+            FormatText(Tr("cannot read '%1' for %2 (%3)"), {path, option, WhyUnread(path, e, limit)}));
     }
     if (text.find('\0') != std::string::npos)
         throw EUsageError(FormatText(Tr("'%1' for %2 is not a text file"), {path, option}));

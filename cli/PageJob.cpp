@@ -167,9 +167,9 @@ void TPageJob::Loaded() {
     const int status = FPage->HttpStatus();
     FResult->HttpStatus = status;
     FResult->LoadSeconds = SecondsBetween(FStarted, FClock.Now());
-    // Credentials the page's server asked for and then did not take fail the page: what it shows is no page
-    // of the site's.
-    if (status == 401 && FSettings.Credentials)
+    // Credentials the page's server was given and then did not take fail the page: what it shows is no page
+    // of the site's. A server that was given none (the page came from another) is only warned of.
+    if (status == 401 && FSettings.Credentials && FPage->CredentialsOffered())
         return Fail(Tr("the server did not accept the credentials (HTTP 401)"));
     if (status >= 400)
         FResult->Warnings.push_back(FormatText(Tr("the server answered HTTP %1"), {std::to_string(status)}));

@@ -41,7 +41,8 @@ public:
     explicit EWriteError(int cause = 0);
 };
 
-// The error's text, with the system's reason after it when it is a file error that has one.
+// The error's text, with the system's reason after it when it is a file error that has one; memory that could
+// not be had is said in words.
 std::string MessageWithCause(const std::exception& error);
 
 // An interface that an object does not offer.

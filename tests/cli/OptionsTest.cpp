@@ -325,8 +325,12 @@ TEST(CliOptions, PageOptionsAreTakenAsGivenAndBadOnesRefused) {
     const std::string missing = (s.dir / "missing.js").string();
     EXPECT_EQ(UsageMessage({"--script-file", missing, "u"}),
               "cannot read '" + missing + "' for --script-file (No such file or directory)");
-    EXPECT_NE(UsageMessage({"--style-file", s.dir.string(), "u"}).find("for --style-file"),
-              std::string::npos);
+    EXPECT_EQ(UsageMessage({"--style-file", s.dir.string(), "u"}),
+              "cannot read '" + s.dir.string() + "' for --style-file (a folder)");
+    const std::string large = (s.dir / "large.js").string();
+    std::filesystem::resize_file(s.Put("large.js", ""), (16u << 20) + 1);
+    EXPECT_EQ(UsageMessage({"--script-file", large, "u"}),
+              "cannot read '" + large + "' for --script-file (larger than 16 MB)");
 }
 
 TEST(CliOptions, TextsThatAreNotUtf8AreRefusedNamingTheirOption) {
@@ -383,6 +387,12 @@ TEST(CliOptions, CookiesFilesInTheNetscapeFormat) {
     const std::string missing = (s.dir / "none.txt").string();
     EXPECT_EQ(UsageMessage({"--cookies", missing, "u"}),
               "cannot read '" + missing + "' for --cookies (No such file or directory)");
+    std::string many;
+    for (int i = 0; i <= 10000; ++i)
+        many += "a.test\tTRUE\t/\tFALSE\t0\tn" + std::to_string(i) + "\tv\n";
+    EXPECT_EQ(message(many), "cookies file 'c.txt' holds more than 10000 cookies");
+    many.resize(many.rfind("a.test"));
+    EXPECT_EQ(ParseCookiesText(many, "c.txt").size(), 10000u);
 }
 
 TEST(CliOptions, EveryOptionOfTheHelpIsTakenAndInTheManualPage) {

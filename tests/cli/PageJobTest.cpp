@@ -288,16 +288,25 @@ TEST_F(PageJobTest, WhatTheServerAndTheAddressSay) {
     EXPECT_EQ(result.Warnings, std::vector<std::string>{"the server answered HTTP 404"});
     settings.Credentials = true;
     Begin();
+    page.Offered = true;
     page.Load(401);
     StepAt(1s);
     EXPECT_EQ(job->Reason(), "the server did not accept the credentials (HTTP 401)");
+    // 401 from a server that was given no credentials (another than the page's own): drawn, with a warning.
+    Begin();
+    page.Offered = false;
+    page.Load(401);
+    StepAt(1s);
+    StepAt(1s);
+    EXPECT_EQ(job->End(), TEnd::Writing);
+    EXPECT_EQ(result.Warnings, std::vector<std::string>{"the server answered HTTP 401"});
     // An argument that names no page, and a page that cannot even be made, fail before anything loads.
     job = std::make_unique<TPageJob>(settings, clock);
     result.Argument = "ftp://127.0.0.1/file";
     job->Begin(page, result);
     EXPECT_EQ(job->End(), TEnd::Failed);
     EXPECT_EQ(job->Reason(), "unsupported address (only http:, https: and file: are captured)");
-    EXPECT_EQ(page.Navigations.size(), 4u); // not this one
+    EXPECT_EQ(page.Navigations.size(), 5u); // not this one
     page.NavigateThrows = "The browser started but does not answer";
     Begin();
     EXPECT_EQ(job->Reason(), "The browser started but does not answer");

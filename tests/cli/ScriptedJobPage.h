@@ -45,6 +45,7 @@ public:
     bool Document = false;
     std::string Error;
     int Status = 200;
+    bool Offered = false; // the credentials were given to the server
     int Inflight = 0;
     TTime NetworkChange{};
     bool PageGone = false;
@@ -88,6 +89,7 @@ public:
     bool HasDocument() override { return Document; }
     std::string NavigationError() override { return Error; }
     int HttpStatus() override { return Status; }
+    bool CredentialsOffered() override { return Offered; }
     int InflightRequests() override { return Inflight; }
     TTime LastNetworkChange() override { return NetworkChange; }
     void SetCallDeadline(std::optional<TTime> deadline) override {

@@ -115,6 +115,7 @@ public:
     bool HasDocument() override { return !Lost() && ReadyState() == READYSTATE_COMPLETE; }
     std::string NavigationError() override { return Lost() ? FBrowser.Reason() : std::string(); }
     int HttpStatus() override { return HasDocument() ? 200 : 0; }
+    bool CredentialsOffered() override { return false; }
     int InflightRequests() override { return 0; }
     TTime LastNetworkChange() override { return FBegun; }
     void SetCallDeadline(std::optional<TTime>) override {}

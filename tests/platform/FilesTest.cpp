@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace korvane;
@@ -94,4 +97,18 @@ TEST(Files, AReplacedFileKeepsItsModeAndLinksStayLinks) {
     // No temporary file is left anywhere.
     for (const auto& entry : fs::recursive_directory_iterator(folder.Dir()))
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+}
+
+TEST(Errors, MessagesSayTheSystemsReasonAndMemoryInWords) {
+    EXPECT_EQ(korvane::MessageWithCause(korvane::EFOpenError("/x", ENOENT)),
+              "Cannot open the file /x (No such file or directory)");
+    EXPECT_EQ(korvane::MessageWithCause(korvane::EFOpenError("/x")), "Cannot open the file /x");
+    try {
+        std::vector<int> v;
+        v.resize(v.max_size() + 1);
+        ADD_FAILURE() << "a vector larger than its largest";
+    } catch (const std::exception& e) {
+        EXPECT_EQ(korvane::MessageWithCause(e), "not enough memory");
+    }
+    EXPECT_EQ(korvane::MessageWithCause(std::bad_alloc()), "not enough memory");
 }
