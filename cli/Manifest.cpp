@@ -103,7 +103,11 @@ bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url) 
 
 TManifestWriter::TManifestWriter(const std::string& path, std::string shard)
     : FPath(path), FShard(std::move(shard)) {
-    FFd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    // Through the user's own links; a link another may have placed is replaced by a file of ours.
+    const std::string target = WriteTarget(path);
+    if (IsForeignLink(target)) ::unlink(target.c_str());
+    FFd = ::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW,
+                 0644);
     if (FFd < 0) throw EFCreateError(path, errno);
     // Only a regular file: writes to a pipe nobody reads would wait for ever.
     struct stat status {};

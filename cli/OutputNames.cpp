@@ -31,6 +31,8 @@ std::string TOutputNames::Claim(TPageResult& result) {
             result.Notes.push_back(
                 FormatText(Tr("%1 gives the same file name as %2: written as %3"),
                            {result.Url, FClaimed.at(OutputPathFor(FOptions, result.Url, 1)), path}));
+        if (auto warning = ForeignLinkWarning(path); !warning.empty())
+            result.Warnings.push_back(std::move(warning));
         return path;
     }
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace korvane {
 namespace {
@@ -148,10 +149,13 @@ TPageThumbnail Thumbnail(const fs::path& image, const fs::path& thumbnails, cons
     const fs::path jpeg = thumbnails / (image.filename().string() + ".jpg");
     std::error_code error;
     try {
-        const bool fresh = fs::exists(jpeg, error) &&
+        const bool fresh = !IsForeignLink(jpeg.string()) && fs::exists(jpeg, error) &&
                            fs::last_write_time(jpeg, error) >= fs::last_write_time(image, error) && !error;
-        fs::create_directories(thumbnails, error);
-        if (!fresh) thumbnail.Size = WriteThumbnail(image.string(), jpeg.string());
+        if (!fresh) {
+            if (auto warning = ForeignLinkWarning(jpeg.string()); !warning.empty())
+                warnings.push_back(std::move(warning));
+            thumbnail.Size = WriteThumbnail(image.string(), jpeg.string());
+        }
         thumbnail.Link = LinkTo(jpeg, folder);
     } catch (const std::exception& x) {
         warnings.push_back(MessageWithCause(x));
@@ -220,6 +224,13 @@ std::vector<std::string> WriteReport(const std::string& path, std::vector<TRepor
     const fs::path report = fs::absolute(path);
     const fs::path folder = report.parent_path();
     const fs::path thumbnails = ThumbnailFolder(report.string());
+    // The thumbnails' folder is ours: a link another may have placed there is replaced by a folder.
+    if (auto warning = ForeignLinkWarning(thumbnails.string()); !warning.empty()) {
+        warnings.push_back(std::move(warning));
+        ::unlink(thumbnails.c_str());
+    }
+    std::error_code error;
+    fs::create_directories(thumbnails, error);
     // Failed pages first, then in the order they came in the run.
     for (auto& page : pages)
         if (page.Entry.Outcome == "skipped") page.Entry.Outcome = "captured"; // by a run before
@@ -236,6 +247,8 @@ std::vector<std::string> WriteReport(const std::string& path, std::vector<TRepor
             captured ? Thumbnail(page.Entry.File, thumbnails, folder, warnings) : TPageThumbnail{};
         items += PageItem(page, captured, thumbnail, folder);
     }
+    if (auto warning = ForeignLinkWarning(report.string()); !warning.empty())
+        warnings.push_back(std::move(warning));
     WriteFileAtomically(report.string(), ReportHtml(items, pages.size(), failed));
     return warnings;
 }

@@ -8,6 +8,7 @@
 #include "cli/RunBrowser.h"
 #include "cli/SignalStop.h"
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/Signals.h"
 #include "platform/Translate.h"
 #include "platform/Version.h"
@@ -62,6 +63,8 @@ TManifestStart OpenManifest(TCliOptions& options, TConsole& console) {
         const std::string shard = options.ShardCount > 1 ? std::to_string(options.ShardIndex) + "/" +
                                                                std::to_string(options.ShardCount)
                                                          : std::string();
+        if (auto warning = ForeignLinkWarning(options.ManifestFile); !warning.empty())
+            console.Err(Tr("warning: ") + warning);
         start.Writer = std::make_unique<TManifestWriter>(options.ManifestFile, shard);
     } catch (const std::exception& e) {
         console.Err(MessageWithCause(e));

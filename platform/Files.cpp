@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ScopedFd.h"
+#include "Translate.h"
 
 #include <atomic>
 #include <cerrno>
@@ -87,22 +88,6 @@ std::string ReadWholeFile(const std::string& path, std::size_t limit) {
 
 namespace {
 
-// The file a path finally names, through any symbolic links (also one that names no file yet); the path
-// itself when it is no link or the links go round in circles.
-std::string ThroughLinks(const std::string& path) {
-    std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
-        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
-        target.resize(static_cast<std::size_t>(n));
-        current = target.front() == '/' ? target : ExtractFilePath(current) + target;
-    }
-    return path;
-}
-
 void SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -112,8 +97,49 @@ void SyncFolder(const std::string& folder) {
 
 } // namespace
 
-AtomicFile::AtomicFile(std::string target) : FTarget(ThroughLinks(target)) {
-    // A link stays a link: the file it names is the one replaced. The name in errors is the one given.
+bool IsOwnLink(const std::string& path) {
+    struct stat link {
+    }, folder{};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid != ::geteuid())
+        return false;
+    const std::string parent = ExtractFilePath(path);
+    if (::stat(parent.empty() ? "." : parent.c_str(), &folder) != 0) return false;
+    // Where others may write, a link owned by the user may still have been put in place of another: only a
+    // folder of the user's that others cannot write, or whose sticky bit keeps others' hands off the user's
+    // entries, holds links that the user alone placed.
+    const bool othersWrite = (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return folder.st_uid == ::geteuid() && (!othersWrite || (folder.st_mode & S_ISVTX) != 0);
+}
+
+bool IsForeignLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !IsOwnLink(path);
+}
+
+std::string ForeignLinkWarning(const std::string& path) {
+    if (!IsForeignLink(WriteTarget(path))) return {};
+    return FormatText(
+        Tr("'%1' is a link that another user could have placed: the link is replaced, not the file it "
+           "names"),
+        {path});
+}
+
+std::string WriteTarget(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (!IsOwnLink(current)) return current;
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        current = target.front() == '/' ? target : ExtractFilePath(current) + target;
+    }
+    return path;
+}
+
+AtomicFile::AtomicFile(std::string target) : FTarget(WriteTarget(target)) {
+    // The user's own link stays a link: the file it names is the one replaced; a link another may have placed
+    // is itself replaced. The name in errors is the one given.
     FShownName = std::move(target);
     if (FTarget.empty() || FTarget.back() == '/' || DirectoryExists(FTarget))
         throw EFCreateError(FShownName, EISDIR);

@@ -25,10 +25,22 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 // else, or for a file of more than `limit` bytes.
 std::string ReadWholeFile(const std::string& path, std::size_t limit = static_cast<std::size_t>(-1));
 
+// A symbolic link that only the running user can have placed: owned by them, in a folder of theirs that no
+// one else may write (or whose sticky bit keeps others from replacing their entries).
+bool IsOwnLink(const std::string& path);
+// A symbolic link that is not the user's own: writes replace it rather than the file it names.
+bool IsForeignLink(const std::string& path);
+// The warning that a write of `path` replaces a link another may have placed; empty when it does not.
+std::string ForeignLinkWarning(const std::string& path);
+// The file a write of `path` replaces: through the user's own links, never through another's (the path itself
+// when it is no link, another's link, or links that go round in circles).
+std::string WriteTarget(const std::string& path);
+
 // A file written under a temporary name in the target's folder and renamed over the target by Commit().
 // Until then the target is untouched; an uncommitted file is removed when the object goes. The new file is
 // on the disk before it takes the target's place (fsync of the file, then of the folder); it keeps the
-// permissions of the file it replaces; a symbolic link stays in place and the file it names is replaced.
+// permissions of the file it replaces. A symbolic link of the user's own (IsOwnLink) stays in place and the
+// file it names is replaced; any other link is itself replaced, so that no one can point a write elsewhere.
 class AtomicFile {
 public:
     // Throws EFCreateError when the file cannot be created, or when an existing target may not be written.

@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace korvane::testing;
 
@@ -111,4 +113,51 @@ TEST_F(Runs, AKilledRunResumedCapturesEveryPageOnce) {
     EXPECT_EQ(server->RequestsFor("/p1").size(), 1u);
     EXPECT_EQ(server->RequestsFor("/p6").size(), 1u);
     EXPECT_EQ(std::filesystem::directory_iterator(images) == std::filesystem::directory_iterator(), false);
+}
+
+TEST_F(Runs, LinksPlacedInASharedFolderAreReplacedNotFollowed) {
+    namespace fs = std::filesystem;
+    // A folder others may write, and files of the user's that a link placed there could name.
+    const fs::path shared = folder.Dir() / "shared", mine = folder.Dir() / "mine";
+    fs::create_directories(shared);
+    fs::create_directories(mine);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    const std::vector<std::string> args{"--delay",         "0",
+                                        "--output",        shared.string(),
+                                        "--report",        (shared / "report.html").string(),
+                                        "--manifest",      (shared / "run.jsonl").string(),
+                                        server->Url("/p1")};
+    Outcome o = Run(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string picture = Lines(o.out).at(0);
+    // Each file the run writes, and the thumbnails' folder, is made a link to one of the user's own.
+    std::vector<std::pair<fs::path, fs::path>> planted{{picture, mine / "picture"},
+                                                       {shared / "report.html", mine / "report"},
+                                                       {shared / "run.jsonl", mine / "manifest"},
+                                                       {shared / "report-thumbnails", mine / "thumbnails"}};
+    fs::remove_all(shared / "report-thumbnails");
+    fs::create_directories(mine / "thumbnails");
+    for (const auto& [link, victim] : planted) {
+        if (!fs::is_directory(victim)) std::ofstream(victim) << "precious";
+        fs::remove(link);
+        fs::create_symlink(victim, link);
+    }
+    o = Run(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    for (const auto& [link, victim] : planted) {
+        EXPECT_FALSE(fs::is_symlink(link)) << link;
+        EXPECT_NE(o.err.find("'" + link.string() + "' is a link that another user could have placed"),
+                  std::string::npos)
+            << link << "\n"
+            << o.err;
+        if (!fs::is_directory(victim)) {
+            std::ifstream in(victim);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious") << victim;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(mine / "thumbnails"));
+    std::ifstream written(picture, std::ios::binary);
+    std::string magic(4, '\0');
+    written.read(magic.data(), 4);
+    EXPECT_EQ(magic, "\x89PNG");
 }

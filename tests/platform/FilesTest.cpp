@@ -99,6 +99,40 @@ TEST(Files, AReplacedFileKeepsItsModeAndLinksStayLinks) {
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
 }
 
+TEST(Files, ALinkAnotherUserCouldHavePlacedIsReplacedNotFollowed) {
+    const korvane::testing::TempFolder folder("korvane-files");
+    const std::string victim = folder.Path("victim.txt");
+    WriteFileAtomically(victim, "precious");
+    // A folder everyone may write (as a shared output folder): any link in it may be another's.
+    const fs::path shared = folder.Dir() / "shared";
+    fs::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    fs::create_symlink(victim, shared / "page.png");
+    EXPECT_TRUE(IsForeignLink((shared / "page.png").string()));
+    WriteFileAtomically((shared / "page.png").string(), "picture");
+    EXPECT_FALSE(fs::is_symlink(shared / "page.png"));
+    EXPECT_EQ(ReadWholeFile((shared / "page.png").string()), "picture");
+    EXPECT_EQ(ReadWholeFile(victim), "precious");
+    // The same folder with its sticky bit (as /tmp): no one else can replace the user's link there.
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    fs::create_symlink(folder.Path("mine.txt"), shared / "own.png");
+    EXPECT_FALSE(IsForeignLink((shared / "own.png").string()));
+    WriteFileAtomically((shared / "own.png").string(), "through my link");
+    EXPECT_TRUE(fs::is_symlink(shared / "own.png"));
+    EXPECT_EQ(ReadWholeFile(folder.Path("mine.txt")), "through my link");
+    // A link another user owns, in the user's own folder (only root can hand a link to another user).
+    fs::create_symlink(victim, folder.Dir() / "given.png");
+    if (::lchown(folder.Path("given.png").c_str(), 65534, 65534) == 0) {
+        EXPECT_TRUE(IsForeignLink(folder.Path("given.png")));
+        WriteFileAtomically(folder.Path("given.png"), "picture");
+        EXPECT_FALSE(fs::is_symlink(folder.Dir() / "given.png"));
+        EXPECT_EQ(ReadWholeFile(victim), "precious");
+    } else {
+        EXPECT_FALSE(IsForeignLink(folder.Path("given.png"))); // the user's own, as it stands
+    }
+    EXPECT_FALSE(IsForeignLink(victim)); // no link at all
+}
+
 TEST(Errors, MessagesSayTheSystemsReasonAndMemoryInWords) {
     EXPECT_EQ(korvane::MessageWithCause(korvane::EFOpenError("/x", ENOENT)),
               "Cannot open the file /x (No such file or directory)");
