@@ -188,8 +188,9 @@ void TBatchRunner::TakeWritten() {
         TPageResult& result = FResults[written.Job];
         if (written.Error.empty() && FOptions.View) SpawnDetached({"xdg-open", result.Path});
         result.WriteSeconds = written.Seconds;
-        // A picture cut off by a browser that went away is taken again.
-        if (written.Error.empty() || !RetryElsewhere(written.Job, written.Error))
+        // A picture cut off by a browser that went away is taken again; a file that could not be written is
+        // the page's failure, whatever became of the browser meanwhile.
+        if (written.Error.empty() || !written.PictureLost || !RetryElsewhere(written.Job, written.Error))
             Finish(written.Job, std::move(written.Error));
     }
 }

@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "browser/EngineError.h"
 #include "capture/CapturePipeline.h"
 #include "imaging/Bitmap.h"
 #include "platform/Errors.h"
@@ -48,19 +49,23 @@ void TWriteQueue::BeginWaiting() {
 void TWriteQueue::Begin(TPicture picture) {
     // The outcome is settled, and the bitmap freed, before the wake fd tells the loop, so the loop finds the
     // write done when it looks. What went wrong is told as a text: no exception crosses the threads.
-    std::promise<std::string> done;
+    std::promise<std::pair<std::string, bool>> done;
     TWrite write{picture.Job, done.get_future(), {}, picture.Bytes, FClock.Now()};
     write.Worker =
         std::thread([this, picture = std::move(picture), done = std::move(done), stop = FStop]() mutable {
             std::string error;
+            bool lost = false;
             try {
                 FWriter(*picture.Shot, picture.Format, picture.Path, stop);
+            } catch (const EEngineError& e) {
+                error = e.what();
+                lost = true;
             } catch (const std::exception& e) {
                 error = MessageWithCause(e);
             } catch (...) {
                 error = "unknown error";
             }
-            done.set_value(std::move(error));
+            done.set_value({std::move(error), lost});
             picture.Shot.reset();
             const std::uint64_t one = 1;
             const ssize_t written = FWakeFd >= 0 ? ::write(FWakeFd, &one, sizeof one) : 0;
@@ -77,7 +82,8 @@ std::vector<TWriteQueue::TWritten> TWriteQueue::TakeWritten() {
             ++it;
             continue;
         }
-        TWritten outcome{it->Job, it->Done.get(),
+        auto [error, lost] = it->Done.get();
+        TWritten outcome{it->Job, std::move(error), lost,
                          std::chrono::duration<double>(FClock.Now() - it->Begun).count()};
         it->Worker.join(); // it has no more to do than to end
         FBytesInUse -= it->Bytes;

@@ -12,6 +12,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capture/OutputPath.h"
@@ -37,8 +38,9 @@ public:
     };
     struct TWritten {
         std::size_t Job = 0;
-        std::string Error;  // empty when the file was written
-        double Seconds = 0; // from the start of the file's making
+        std::string Error;        // empty when the file was written
+        bool PictureLost = false; // what failed was the picture's coming from the browser, not the file
+        double Seconds = 0;       // from the start of the file's making
     };
 
     // The default writer develops the picture and writes it (DevelopAndWrite).
@@ -68,7 +70,8 @@ public:
 private:
     struct TWrite {
         std::size_t Job = 0;
-        std::future<std::string> Done; // what went wrong, or nothing
+        std::future<std::pair<std::string, bool>>
+            Done; // what went wrong (or nothing), and if the picture was lost
         std::thread Worker;
         std::int64_t Bytes = 0;
         TTime Begun;

@@ -8,7 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "browser/EngineError.h"
+#include "platform/Errors.h"
+
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace korvane::testing {
@@ -24,6 +30,7 @@ protected:
     std::mutex mutex;
     std::condition_variable changed;
     int written = 0;
+    bool left = false;
     std::vector<std::string> paths;
 
     std::shared_ptr<TScriptedRunBrowser> Browser(const std::string& name, bool remote) {
@@ -44,19 +51,33 @@ protected:
     }
     // Runs the pages: the clock moves on by as much as the loop would wait, once every picture begun has been
     // handed to the writer (a thread of its own) and written.
+    // A writer given writes each file as well (and may throw); `left` is set once no browser runs.
     std::vector<TPageResult> Run(TCliOptions options,
-                                 std::vector<std::shared_ptr<TScriptedRunBrowser>> browsers) {
+                                 std::vector<std::shared_ptr<TScriptedRunBrowser>> browsers,
+                                 std::function<void()> writer = {}) {
         std::vector<std::shared_ptr<IRunBrowser>> run(browsers.begin(), browsers.end());
         TBatchRunner::TParts parts;
         parts.Clock = &clock;
-        parts.Writer = [this](const TPageShot&, TSaveFormat, const std::string& path, std::stop_token) {
-            std::lock_guard lock(mutex);
-            paths.push_back(path);
-            ++written;
-            changed.notify_all();
+        parts.Writer = [this, writer](const TPageShot&, TSaveFormat, const std::string& path,
+                                      std::stop_token) {
+            struct TCounted {
+                BatchRunnerTest& Test;
+                ~TCounted() {
+                    std::lock_guard lock(Test.mutex);
+                    ++Test.written;
+                    Test.changed.notify_all();
+                }
+            } counted{*this};
+            {
+                std::lock_guard lock(mutex);
+                paths.push_back(path);
+            }
+            if (writer) writer();
         };
-        parts.Waiter = [this](std::chrono::milliseconds wait) {
+        parts.Waiter = [this, browsers](std::chrono::milliseconds wait) {
             std::unique_lock lock(mutex);
+            left = std::none_of(browsers.begin(), browsers.end(), [](const auto& b) { return b->Running(); });
+            changed.notify_all();
             changed.wait(lock, [this] { return written == shots.load(); });
             clock.Advance(std::min(wait, std::chrono::milliseconds(100)));
         };
@@ -134,6 +155,34 @@ TEST_F(BatchRunnerTest, APageOfOurOwnBrowserKeepsItsFailureWhenTheBrowserGoes) {
     EXPECT_EQ(results[0].Attempts, 1);
     EXPECT_TRUE(results[1].Captured) << results[1].Reason; // in a browser started anew
     EXPECT_EQ(local->Starts, 2);
+}
+
+TEST_F(BatchRunnerTest, AFileThatCannotBeWrittenFailsItsPageAlsoWhenTheBrowserWasLeftMeanwhile) {
+    auto remote = Browser("ws://127.0.0.1:9304/devtools/browser/4", true);
+    // The disk is full; the write fails only once the browser, with nothing left to draw, was left.
+    const auto results = Run(Options({"http://127.0.0.1/a"}), {remote}, [this] {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return left; });
+        throw EWriteError(ENOSPC);
+    });
+    EXPECT_FALSE(results[0].Captured);
+    EXPECT_EQ(results[0].Reason, "Error writing to the stream (No space left on device)");
+    EXPECT_EQ(results[0].Attempts, 1);
+    EXPECT_EQ(remote->Loaded, std::vector<std::string>{"http://127.0.0.1/a"});
+    EXPECT_EQ(paths.size(), 1u);
+
+    // A picture the browser stopped sending is taken again, once.
+    remote = Browser("ws://127.0.0.1:9304/devtools/browser/4", true);
+    left = false;
+    int tries = 0;
+    const auto again = Run(Options({"http://127.0.0.1/a"}), {remote}, [&] {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return left; });
+        if (++tries == 1) throw EEngineError("The browser closed the connection");
+    });
+    EXPECT_TRUE(again[0].Captured) << again[0].Reason;
+    EXPECT_EQ(again[0].Attempts, 2);
+    EXPECT_EQ(remote->Loaded, (std::vector<std::string>{"http://127.0.0.1/a", "http://127.0.0.1/a"}));
 }
 
 TEST_F(BatchRunnerTest, WhenNoBrowserCanBeReachedForAPagesTimeThePagesFailWithTheReasons) {
