@@ -26,6 +26,11 @@ int MillisUntil(Clock::time_point deadline) {
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
+// A browser that has sent nothing this long while a call waits is asked whether it still answers; one that
+// sends nothing within the probe's time hangs (stopped, or starved), and the call ends at once.
+constexpr auto kQuietBeforeProbe = std::chrono::seconds(2);
+constexpr auto kProbeTime = std::chrono::seconds(3);
+
 std::string Seconds(std::chrono::milliseconds ms) {
     auto s = ms.count() / 1000;
     return s >= 1 ? std::to_string(s) + " s" : std::to_string(ms.count()) + " ms";
@@ -108,8 +113,16 @@ void TChromiumBrowser::Start() {
         FTransport = MakePipeTransport(FProcess->ReadFd(), FProcess->WriteFd(), false);
     }
     FLastHeard = Clock::now();
+    FProbeSent.reset();
+    FSilent = false;
     ++FGeneration;
     if (FConnectionChanged) FConnectionChanged();
+    // A browser just started may take its time before it answers at all: its first answer is not watched.
+    FWatching = false;
+    struct TWatchAgain {
+        bool& Watching;
+        ~TWatchAgain() { Watching = true; }
+    } watchAgain{FWatching};
     try {
         TDevToolsMessage version =
             Call("Browser.getVersion", nlohmann::json::object(), {}, FOptions.StartTimeout);
@@ -131,8 +144,25 @@ void TChromiumBrowser::Start() {
     }
 }
 
+bool TChromiumBrowser::Silent() {
+    const auto now = Clock::now();
+    if (FProbeSent && FLastHeard >= *FProbeSent) FProbeSent.reset(); // it spoke since it was asked
+    if (!FProbeSent) {
+        if (now - FLastHeard < kQuietBeforeProbe) return false;
+        FProbeSent = now;
+        Send("Browser.getVersion", nlohmann::json::object());
+        return false;
+    }
+    FSilent = now - *FProbeSent >= kProbeTime;
+    return FSilent;
+}
+
+Clock::time_point TChromiumBrowser::NextWatch() const {
+    return FProbeSent ? *FProbeSent + kProbeTime : FLastHeard + kQuietBeforeProbe;
+}
+
 bool TChromiumBrowser::Answers(std::chrono::milliseconds timeout) {
-    if (!Running()) return false;
+    if (!Running() || FSilent) return false;
     const auto deadline = FCallDeadline;
     FCallDeadline.reset(); // the page's time is not the browser's
     try {
@@ -159,17 +189,18 @@ std::string TChromiumBrowser::TakeFirstPage() {
     return {};
 }
 
-std::string TChromiumBrowser::MakeContext() {
+std::string TChromiumBrowser::MakeContext(std::chrono::milliseconds timeout) {
     const std::string context =
-        Str(Call("Target.createBrowserContext", {{"disposeOnDetach", true}}).Params, "browserContextId");
+        Str(Call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, timeout).Params,
+            "browserContextId");
     if (context.empty()) throw EEngineError(Tr("The browser made no page to load into"));
     Send("Browser.setDownloadBehavior", {{"behavior", "deny"}, {"browserContextId", context}});
     return context;
 }
 
-std::string TChromiumBrowser::SharedContext() {
+std::string TChromiumBrowser::SharedContext(std::chrono::milliseconds timeout) {
     if (FSharedContext.empty() || FSharedContextGeneration != FGeneration) {
-        FSharedContext = MakeContext();
+        FSharedContext = MakeContext(timeout);
         FSharedContextGeneration = FGeneration;
     }
     return FSharedContext;
@@ -265,8 +296,14 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
             Forget(id);
             throw EEngineStopped();
         }
-        const int left = MillisUntil(deadline);
-        if (left == 0 || !Running()) {
+        if (Running() && FWatching && Silent()) {
+            Forget(id);
+            throw EEngineHung(FormatText(Tr("The browser stopped answering: nothing came for %1 while it was "
+                                            "waited for"),
+                                         {Seconds(kQuietBeforeProbe + kProbeTime)}));
+        }
+        const int left = std::min(MillisUntil(deadline), FWatching ? MillisUntil(NextWatch()) : 1 << 30);
+        if (MillisUntil(deadline) == 0 || !Running()) {
             Forget(id);
             if (!Running()) throw EEngineError(Tr("The browser ended unexpectedly"));
             throw EEngineTimeout(
@@ -276,7 +313,7 @@ TDevToolsMessage TChromiumBrowser::Await(std::int64_t id, std::string_view metho
                                  {method, Seconds(timeout)}));
         }
         bool extraRan = false;
-        int r = PollConnection(left, extraRan);
+        int r = left > 0 ? PollConnection(left, extraRan) : 0;
         if (r < 0 && errno != EINTR) {
             Lose(Tr("The connection to the browser failed"));
         } else if (r > 0) {
@@ -316,6 +353,7 @@ void TChromiumBrowser::ReadAndDispatch() {
     FRetired.reset();
     if (!FTransport) return;
     FLastHeard = Clock::now();
+    FSilent = false;
     if (result == TDevToolsReader::TReadResult::Closed && !why.empty()) {
         Lose(Remote() ? why + " (" + FOptions.Endpoint + ")" : why);
     } else if (result == TDevToolsReader::TReadResult::Closed) {

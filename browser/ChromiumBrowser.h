@@ -99,10 +99,10 @@ public:
     std::string TakeFirstPage();
     // A browser that runs elsewhere: a new browser context of ours (downloads denied in it), which the
     // browser removes when our connection ends, however it ends. Throws EEngineError.
-    std::string MakeContext();
+    std::string MakeContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
     // The one context of this connection that pages sharing their cache and cookies are made in; it goes
     // with Shutdown.
-    std::string SharedContext();
+    std::string SharedContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
 
     int ConnectionFd() const { return FTransport ? FTransport->Fd() : -1; }
     // Readable once the stop token is stopped (-1 before a token was set).
@@ -155,6 +155,10 @@ public:
     std::size_t MalformedMessages() const { return FMalformed; }
 
 private:
+    // The watch on a browser a call waits for: asks a browser that has been quiet whether it answers; true
+    // once one that was asked has sent nothing within the probe's time.
+    bool Silent();
+    std::chrono::steady_clock::time_point NextWatch() const;
     void ReadAndDispatch();
     int PollConnection(int milliseconds, bool& extraRan);
     void Dispatch(std::string_view text);
@@ -187,6 +191,9 @@ private:
     std::uint64_t FSharedContextGeneration = 0;
     std::size_t FMalformed = 0;
     bool FWakeRequested = false;
+    bool FWatching = true;                                           // calls watch for a browser that hangs
+    std::optional<std::chrono::steady_clock::time_point> FProbeSent; // a question to a quiet browser
+    bool FSilent = false;                                            // it gave no answer to the question
 };
 
 } // namespace korvane

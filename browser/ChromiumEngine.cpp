@@ -82,21 +82,30 @@ void TChromiumEngine::EnsurePage() {
 }
 
 std::string TChromiumEngine::MakeTarget() {
-    std::string target;
     json create = {{"url", "about:blank"}, {"newWindow", true}};
-    if (FBrowser->Remote()) {
+    if (!FBrowser->Remote()) {
+        // The browser's first page is used before any other is made: making a page costs a new window.
+        std::string target = FBrowser->TakeFirstPage();
+        if (target.empty()) target = Str(FBrowser->Call("Target.createTarget", create).Params, "targetId");
+        return target;
+    }
+    // A browser elsewhere may answer its own questions and make no page (a proxy in front of a browser that
+    // is stopped): one that makes none in this time is taken for one that hangs.
+    constexpr std::chrono::seconds kMakePageTime{15};
+    try {
         // Our pages are made in a context of our own, which the browser removes when our connection ends
         // however it ends; downloads are denied in it alone (the browser is not ours to change). Kept pages
         // share one context of the connection (and so one cache, as our own browser's pages do).
         FPage.OwnContext = FContextPerPage;
-        FPage.ContextId = FPage.OwnContext ? FBrowser->MakeContext() : FBrowser->SharedContext();
+        FPage.ContextId =
+            FPage.OwnContext ? FBrowser->MakeContext(kMakePageTime) : FBrowser->SharedContext(kMakePageTime);
         create["browserContextId"] = FPage.ContextId;
-    } else {
-        // The browser's first page is used before any other is made: making a page costs a new window.
-        target = FBrowser->TakeFirstPage();
+        return Str(FBrowser->Call("Target.createTarget", create, {}, kMakePageTime).Params, "targetId");
+    } catch (const EEngineHung&) {
+        throw;
+    } catch (const EEngineTimeout& e) {
+        throw EEngineHung(e.what());
     }
-    if (target.empty()) target = Str(FBrowser->Call("Target.createTarget", create).Params, "targetId");
-    return target;
 }
 
 void TChromiumEngine::Listen(TDevToolsSession& session) {

@@ -17,6 +17,13 @@ public:
     using EEngineError::EEngineError;
 };
 
+// The browser does not do what it is asked, whatever the page: it sent nothing, not even to a question of its
+// own, or (a browser elsewhere) it made no page in time. The page is not to blame; the browser is replaced.
+class EEngineHung : public EEngineTimeout {
+public:
+    using EEngineTimeout::EEngineTimeout;
+};
+
 // The caller asked the engine to stop waiting (Abort, Close, a signal): what was under way was given up.
 class EEngineStopped : public EEngineError {
 public:

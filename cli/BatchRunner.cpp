@@ -135,6 +135,8 @@ void TBatchRunner::Ended(TSlot& slot) {
     case TPageJob::TEnd::TimedOut:
         if (ReplaceBrowserIfHung(*slot.Home)) return;
         return Finish(slot, reason);
+    case TPageJob::TEnd::Hung:
+        return ReplaceBrowser(*slot.Home);
     case TPageJob::TEnd::Failed:
         return Finish(slot, reason);
     }
@@ -224,7 +226,11 @@ void TBatchRunner::ReplaceBrowser(TEndpoint& endpoint) {
         result.Notes.push_back(Tr("the browser stopped answering: tried again in a new browser"));
         FRetry.push_back(slot->Index);
     }
-    FPool.Leave(endpoint); // a new one starts with the next page
+    // Ours starts anew with the next page; one elsewhere rests while the others take its pages.
+    if (endpoint.Browser->Remote() && FPool.OthersUp(endpoint))
+        FPool.Rest(endpoint, FormatText(Tr("%1 stopped answering"), {endpoint.Name}));
+    else
+        FPool.Leave(endpoint);
 }
 
 void TBatchRunner::FailIfNoBrowserLeft() {

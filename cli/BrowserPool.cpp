@@ -15,6 +15,8 @@ constexpr auto kQuietBeforeProbe = std::chrono::seconds(2);
 constexpr auto kProbeTime = std::chrono::seconds(3);
 // How often a browser that runs elsewhere and could not be reached is tried again.
 constexpr auto kReconnectPause = std::chrono::seconds(1);
+// How long a browser elsewhere that hung gets no pages.
+constexpr auto kHungRest = std::chrono::seconds(30);
 
 } // namespace
 
@@ -107,6 +109,14 @@ bool TBrowserPool::Answerless(TEndpoint& endpoint) {
 void TBrowserPool::Leave(TEndpoint& endpoint) {
     endpoint.ProbeSent.reset();
     endpoint.Browser->Shutdown();
+}
+
+void TBrowserPool::Rest(TEndpoint& endpoint, const std::string& reason) {
+    Leave(endpoint);
+    const auto now = FClock.Now();
+    if (!endpoint.DownSince) endpoint.DownSince = now;
+    endpoint.NextTry = now + kHungRest;
+    endpoint.DownReason = reason;
 }
 
 void TBrowserPool::Wait(std::chrono::milliseconds wait) {

@@ -61,6 +61,9 @@ public:
     bool Answerless(TEndpoint& endpoint);
     // The browser is done with: ours ends, one elsewhere is disconnected from (the next page connects anew).
     void Leave(TEndpoint& endpoint);
+    // A browser elsewhere that hung is left and rests a while: its pages go to the others meanwhile (it may
+    // well answer a new connection and hang again).
+    void Rest(TEndpoint& endpoint, const std::string& reason);
 
     // Waits up to `wait` for any browser (or the wake fd) and serves what came.
     void Wait(std::chrono::milliseconds wait);

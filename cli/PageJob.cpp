@@ -93,6 +93,8 @@ void TPageJob::Begin(IJobPage& page, TPageResult& result) {
     result.Url = address.Url;
     try {
         page.Navigate(address.Url);
+    } catch (const EEngineHung& e) {
+        return Fail(MessageWithCause(e), TEnd::Hung);
     } catch (const std::exception& e) {
         return Fail(MessageWithCause(e));
     }
@@ -135,6 +137,8 @@ void TPageJob::Step(IJobRun& run) {
                 break;
             }
         } while (FStepAgain);
+    } catch (const EEngineHung& e) {
+        Fail(MessageWithCause(e), TEnd::Hung);
     } catch (const EEngineTimeout& e) {
         Fail(MessageWithCause(e), TEnd::TimedOut);
     } catch (const std::exception& e) {
@@ -311,7 +315,8 @@ void TPageJob::Draw(IJobRun& run) {
     } catch (const EEngineTimeout& e) {
         // Once the file is being made, the write tells the page's outcome: a picture that did not come whole
         // leaves no file and the write reports why.
-        if (!writing) return Fail(MessageWithCause(e), TEnd::TimedOut);
+        const bool hung = dynamic_cast<const EEngineHung*>(&e) != nullptr;
+        if (!writing) return Fail(MessageWithCause(e), hung ? TEnd::Hung : TEnd::TimedOut);
     } catch (const std::exception& e) {
         if (!writing) return Fail(MessageWithCause(e));
     }

@@ -54,7 +54,8 @@ public:
     enum class TState { Idle, Loading, Settling, WaitingFor, Preparing, Delaying };
     // How a job that went back to Idle ended: its picture is being written, it failed, or a call to the
     // browser found no answer (the browser may hang). Reason() says why for the last two.
-    enum class TEnd { None, Writing, Failed, TimedOut };
+    // Hung: the browser did not do what it was asked, whatever the page (it is to be replaced).
+    enum class TEnd { None, Writing, Failed, TimedOut, Hung };
 
     TPageJob(const TJobSettings& settings, const IClock& clock) : FSettings(settings), FClock(clock) {}
     TPageJob(const TPageJob&) = delete;

@@ -1,6 +1,7 @@
 // Addresses of browsers that run elsewhere, and the WebSocket that carries DevTools to them: against a
 // WebSocket server of the test's own (Boost.Beast's server side), on 127.0.0.1.
 #include "browser/DevToolsAddress.h"
+#include "browser/ChromiumBrowser.h"
 #include "browser/EngineError.h"
 #include "browser/WebSocketTransport.h"
 
@@ -10,6 +11,8 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <poll.h>
 #include <thread>
@@ -111,6 +114,45 @@ private:
     std::thread FThread;
 };
 
+// A browser elsewhere that answers the first Browser.getVersion (its start) and then nothing, as one stopped
+// behind a proxy that keeps the connection open.
+class TFallsSilentServer {
+public:
+    TFallsSilentServer() : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
+        FThread = std::thread([this] {
+            asio::ip::tcp::socket socket(FIo);
+            beast::error_code ec;
+            FAcceptor.accept(socket, ec);
+            if (ec) return;
+            websocket::stream<asio::ip::tcp::socket> ws(std::move(socket));
+            ws.accept(ec);
+            bool answered = false;
+            while (!ec) {
+                beast::flat_buffer buffer;
+                ws.read(buffer, ec);
+                if (ec || answered) continue;
+                const auto command = nlohmann::json::parse(beast::buffers_to_string(buffer.data()));
+                const std::string reply =
+                    nlohmann::json{{"id", command["id"]},
+                                   {"result", {{"product", "Chrome/1"}, {"userAgent", "Test"}}}}
+                        .dump();
+                ws.text(true);
+                ws.write(asio::buffer(reply), ec);
+                answered = true;
+            }
+        });
+    }
+    ~TFallsSilentServer() { FThread.join(); }
+    std::string Url() const {
+        return "ws://127.0.0.1:" + std::to_string(FAcceptor.local_endpoint().port()) + "/devtools/browser/s";
+    }
+
+private:
+    asio::io_context FIo;
+    asio::ip::tcp::acceptor FAcceptor;
+    std::thread FThread;
+};
+
 IDevToolsTransport::TSink Collect(std::vector<std::string>& into) {
     return [&into](std::string_view m) { into.emplace_back(m); };
 }
@@ -173,6 +215,26 @@ TEST(WebSocketTransport, AMessageTooLargeToBeTakenEndsTheConnectionSayingSo) {
         ADD_FAILURE() << "a command went to a connection that was ended";
     } catch (const EEngineError& e) {
         EXPECT_EQ(e.what(), why);
+    }
+}
+
+TEST(WebSocketTransport, ACallToABrowserThatFallsSilentEndsWhenItDoesNotAnswerAQuestionOfItsOwn) {
+    TFallsSilentServer server;
+    TChromiumBrowser::TOptions options;
+    options.Endpoint = server.Url();
+    options.CallTimeout = std::chrono::minutes(10); // far beyond the watch's time
+    {
+        TChromiumBrowser browser(options);
+        browser.Start();
+        EXPECT_EQ(browser.UserAgent(), "Test");
+        try {
+            browser.Call("Target.createTarget", {{"url", "about:blank"}});
+            ADD_FAILURE() << "a silent browser answered";
+        } catch (const EEngineHung& e) {
+            EXPECT_NE(std::string(e.what()).find("The browser stopped answering"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_FALSE(browser.Answers(std::chrono::minutes(10))); // known to be silent: not asked again
     }
 }
 

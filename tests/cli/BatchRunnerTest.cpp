@@ -145,6 +145,36 @@ TEST_F(BatchRunnerTest, PagesOfABrowserElsewhereThatGoesAwayAreBegunAgainOnAnoth
     EXPECT_EQ(first->Loaded, std::vector<std::string>{"http://127.0.0.1/a"});
 }
 
+TEST_F(BatchRunnerTest, ABrowserElsewhereThatHangsRestsWhileTheOthersTakeItsPages) {
+    // It answers a new connection and hangs again, as a stopped browser behind a live proxy would.
+    auto hung = Browser("ws://127.0.0.1:9305/devtools/browser/5", true);
+    auto healthy = Browser("ws://127.0.0.1:9306/devtools/browser/6", true);
+    hung->HangsAt = clock.At(100ms);
+    hung->StaysHung = true;
+    std::vector<std::string> urls;
+    for (int i = 0; i < 6; ++i)
+        urls.push_back("http://127.0.0.1/" + std::to_string(i));
+    const auto results = Run(Options(urls), {hung, healthy});
+    for (const auto& r : results) {
+        EXPECT_TRUE(r.Captured) << r.Argument << ": " << r.Reason;
+        EXPECT_EQ(r.Browser, healthy->Name()) << r.Argument;
+    }
+    EXPECT_EQ(hung->Loaded, std::vector<std::string>{"http://127.0.0.1/0"});
+    EXPECT_EQ(hung->Starts, 1);
+
+    // One that answers its own questions and makes no page: the same.
+    auto pageless = Browser("ws://127.0.0.1:9307/devtools/browser/7", true);
+    healthy = Browser("ws://127.0.0.1:9306/devtools/browser/6", true);
+    pageless->MakesNoPages = true;
+    const auto again = Run(Options(urls), {pageless, healthy});
+    for (const auto& r : again) {
+        EXPECT_TRUE(r.Captured) << r.Argument << ": " << r.Reason;
+        EXPECT_EQ(r.Browser, healthy->Name()) << r.Argument;
+    }
+    EXPECT_EQ(pageless->Starts, 1);
+    EXPECT_EQ(healthy->Loaded.size(), urls.size());
+}
+
 TEST_F(BatchRunnerTest, APageOfOurOwnBrowserKeepsItsFailureWhenTheBrowserGoes) {
     auto local = Browser("local", false);
     local->LostAt = clock.At(100ms);

@@ -310,6 +310,12 @@ TEST_F(PageJobTest, WhatTheServerAndTheAddressSay) {
     page.NavigateThrows = "The browser started but does not answer";
     Begin();
     EXPECT_EQ(job->Reason(), "The browser started but does not answer");
+    EXPECT_EQ(job->End(), TEnd::Failed);
+    // A browser that made no page in time is to blame, not the page.
+    page.NavigateHangs = true;
+    page.NavigateThrows = "The browser gave no answer to Target.createTarget within 15 s";
+    Begin();
+    EXPECT_EQ(job->End(), TEnd::Hung);
 }
 
 TEST_F(PageJobTest, LazyScrollsForHalfTheTimeLeftAndAPageThatKeptGrowingIsCutToTheLargestPicture) {

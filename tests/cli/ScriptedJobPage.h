@@ -50,6 +50,7 @@ public:
     TTime NetworkChange{};
     bool PageGone = false;
     std::string NavigateThrows; // Navigate fails with this text
+    bool NavigateHangs = false; // ... as a browser that hangs
     int Width = 800, Height = 600;
     // Shoot throws this before its picture begins (or after, when ThrowAfterStart).
     std::function<void()> ShootThrows;
@@ -79,6 +80,7 @@ public:
     std::optional<bool> DrawnAlone;
 
     void Navigate(const std::string& url) override {
+        if (!NavigateThrows.empty() && NavigateHangs) throw EEngineHung(NavigateThrows);
         if (!NavigateThrows.empty()) throw EEngineError(NavigateThrows);
         Navigations.push_back(url);
         State = READYSTATE_LOADING;

@@ -22,6 +22,8 @@ public:
     // What the test sets.
     mutable std::string Refuses;         // Start fails with this (a browser elsewhere that cannot be reached)
     std::optional<TTime> HangsAt;        // from then on it answers nothing (until it is started anew)
+    bool StaysHung = false;              // started anew, it answers nothing all the same
+    bool MakesNoPages = false;           // it answers its own questions, and makes no page
     int HangsWhenDrawn = 0;              // so many pictures, each in a browser of its own, make it hang
     mutable std::optional<TTime> LostAt; // then it goes away, saying LostReason
     std::string LostReason = "The connection to the browser was lost";
@@ -52,7 +54,7 @@ public:
         if (Running()) return;
         if (!Refuses.empty()) throw EEngineError(Refuses);
         FRunning = true;
-        if (Starts > 0) HangsAt.reset(); // a browser started anew answers
+        if (Starts > 0 && !StaysHung) HangsAt.reset(); // a browser started anew answers
         ++FGeneration;
         ++Starts;
     }
@@ -101,6 +103,8 @@ public:
 
     void Navigate(const std::string& url) override {
         if (!FBrowser.Running()) FBrowser.Start();
+        if (FBrowser.MakesNoPages)
+            throw EEngineHung("The browser gave no answer to Target.createTarget within 15 s");
         FBrowser.Loaded.push_back(url);
         FGeneration = FBrowser.Generation();
         FBegun = FBrowser.Clock().Now();
