@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <poll.h>
 #include <thread>
 
@@ -65,45 +66,23 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 
-// Answers every text message with the same message, and on "big" with a message of 24 MiB; on "bye" it
-// closes the connection; on "huge" it begins a message too large to be taken and floods the connection.
-class TEchoServer {
+// A WebSocket server of one connection on 127.0.0.1, served on a thread of its own.
+class TOnePeer {
 public:
-    TEchoServer() : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
-        FThread = std::thread([this] {
+    using TStream = websocket::stream<asio::ip::tcp::socket>;
+    explicit TOnePeer(std::function<void(TStream&)> serve)
+        : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
+        FThread = std::thread([this, serve = std::move(serve)] {
             asio::ip::tcp::socket socket(FIo);
             beast::error_code ec;
             FAcceptor.accept(socket, ec);
             if (ec) return;
-            websocket::stream<asio::ip::tcp::socket> ws(std::move(socket));
-            ws.read_message_max(1 << 20);
+            TStream ws(std::move(socket));
             ws.accept(ec);
-            while (!ec) {
-                beast::flat_buffer buffer;
-                ws.read(buffer, ec);
-                if (ec) break;
-                std::string text = beast::buffers_to_string(buffer.data());
-                if (text == "bye") {
-                    ws.close(websocket::close_code::normal, ec);
-                    break;
-                }
-                if (text == "huge") {
-                    // A frame that claims 2^62 bytes, and then bytes without end.
-                    const unsigned char header[] = {0x81, 0x7F, 0x40, 0, 0, 0, 0, 0, 0, 0};
-                    asio::write(ws.next_layer(), asio::buffer(header), ec);
-                    const std::string flood(1 << 16, 'A');
-                    while (!ec)
-                        asio::write(ws.next_layer(), asio::buffer(flood), ec);
-                    break;
-                }
-                if (text == "big")
-                    text = "{\"id\":1,\"result\":{\"data\":\"" + std::string(24 << 20, 'A') + "\"}}";
-                ws.text(true);
-                ws.write(asio::buffer(text), ec);
-            }
+            if (!ec) serve(ws);
         });
     }
-    ~TEchoServer() { FThread.join(); }
+    ~TOnePeer() { FThread.join(); }
     std::string Url(const std::string& path) const {
         return "ws://127.0.0.1:" + std::to_string(FAcceptor.local_endpoint().port()) + path;
     }
@@ -114,44 +93,53 @@ private:
     std::thread FThread;
 };
 
+// Answers every text message with the same message, and on "big" with a message of 24 MiB; on "bye" it
+// closes the connection; on "huge" it begins a message too large to be taken and floods the connection.
+void Echo(TOnePeer::TStream& ws) {
+    ws.read_message_max(1 << 20);
+    beast::error_code ec;
+    while (!ec) {
+        beast::flat_buffer buffer;
+        ws.read(buffer, ec);
+        if (ec) break;
+        std::string text = beast::buffers_to_string(buffer.data());
+        if (text == "bye") {
+            ws.close(websocket::close_code::normal, ec);
+            break;
+        }
+        if (text == "huge") {
+            // A frame that claims 2^62 bytes, and then bytes without end.
+            const unsigned char header[] = {0x81, 0x7F, 0x40, 0, 0, 0, 0, 0, 0, 0};
+            asio::write(ws.next_layer(), asio::buffer(header), ec);
+            const std::string flood(1 << 16, 'A');
+            while (!ec)
+                asio::write(ws.next_layer(), asio::buffer(flood), ec);
+            break;
+        }
+        if (text == "big") text = "{\"id\":1,\"result\":{\"data\":\"" + std::string(24 << 20, 'A') + "\"}}";
+        ws.text(true);
+        ws.write(asio::buffer(text), ec);
+    }
+}
+
 // A browser elsewhere that answers the first Browser.getVersion (its start) and then nothing, as one stopped
 // behind a proxy that keeps the connection open.
-class TFallsSilentServer {
-public:
-    TFallsSilentServer() : FAcceptor(FIo, {asio::ip::make_address("127.0.0.1"), 0}) {
-        FThread = std::thread([this] {
-            asio::ip::tcp::socket socket(FIo);
-            beast::error_code ec;
-            FAcceptor.accept(socket, ec);
-            if (ec) return;
-            websocket::stream<asio::ip::tcp::socket> ws(std::move(socket));
-            ws.accept(ec);
-            bool answered = false;
-            while (!ec) {
-                beast::flat_buffer buffer;
-                ws.read(buffer, ec);
-                if (ec || answered) continue;
-                const auto command = nlohmann::json::parse(beast::buffers_to_string(buffer.data()));
-                const std::string reply =
-                    nlohmann::json{{"id", command["id"]},
-                                   {"result", {{"product", "Chrome/1"}, {"userAgent", "Test"}}}}
-                        .dump();
-                ws.text(true);
-                ws.write(asio::buffer(reply), ec);
-                answered = true;
-            }
-        });
+void AnswerOnceThenFallSilent(TOnePeer::TStream& ws) {
+    beast::error_code ec;
+    bool answered = false;
+    while (!ec) {
+        beast::flat_buffer buffer;
+        ws.read(buffer, ec);
+        if (ec || answered) continue;
+        const auto command = nlohmann::json::parse(beast::buffers_to_string(buffer.data()));
+        const std::string reply = nlohmann::json{{"id", command["id"]},
+                                                 {"result", {{"product", "Chrome/1"}, {"userAgent", "Test"}}}}
+                                      .dump();
+        ws.text(true);
+        ws.write(asio::buffer(reply), ec);
+        answered = true;
     }
-    ~TFallsSilentServer() { FThread.join(); }
-    std::string Url() const {
-        return "ws://127.0.0.1:" + std::to_string(FAcceptor.local_endpoint().port()) + "/devtools/browser/s";
-    }
-
-private:
-    asio::io_context FIo;
-    asio::ip::tcp::acceptor FAcceptor;
-    std::thread FThread;
-};
+}
 
 IDevToolsTransport::TSink Collect(std::vector<std::string>& into) {
     return [&into](std::string_view m) { into.emplace_back(m); };
@@ -171,7 +159,7 @@ TDevToolsReader::TReadResult ReceiveUntil(IDevToolsTransport& transport, std::ve
 }
 
 TEST(WebSocketTransport, CarriesMessagesInOrderBigOnesWholeAndTellsWhenTheOtherSideCloses) {
-    TEchoServer server;
+    TOnePeer server(Echo);
     auto address = ParseDevToolsAddress(server.Url("/devtools/browser/test"));
     ASSERT_TRUE(address);
     TWebSocketConnection connection = ConnectDevTools(*address, std::chrono::seconds(10));
@@ -199,7 +187,7 @@ TEST(WebSocketTransport, CarriesMessagesInOrderBigOnesWholeAndTellsWhenTheOtherS
 }
 
 TEST(WebSocketTransport, AMessageTooLargeToBeTakenEndsTheConnectionSayingSo) {
-    TEchoServer server;
+    TOnePeer server(Echo);
     TWebSocketConnection connection = ConnectDevTools(
         *ParseDevToolsAddress(server.Url("/devtools/browser/test")), std::chrono::seconds(10));
     IDevToolsTransport& transport = *connection.Transport;
@@ -219,9 +207,9 @@ TEST(WebSocketTransport, AMessageTooLargeToBeTakenEndsTheConnectionSayingSo) {
 }
 
 TEST(WebSocketTransport, ACallToABrowserThatFallsSilentEndsWhenItDoesNotAnswerAQuestionOfItsOwn) {
-    TFallsSilentServer server;
+    TOnePeer server(AnswerOnceThenFallSilent);
     TChromiumBrowser::TOptions options;
-    options.Endpoint = server.Url();
+    options.Endpoint = server.Url("/devtools/browser/s");
     options.CallTimeout = std::chrono::minutes(10); // far beyond the watch's time
     {
         TChromiumBrowser browser(options);
