@@ -31,7 +31,7 @@ struct TBatchProgress {
     double Elapsed = 0;  // seconds since the batch started
 };
 
-class TBatchRunner : private IJobRun {
+class TBatchRunner final : private IJobRun {
 public:
     // What the run is made of besides its browsers: its clock, what writes a picture's file, how its loop
     // waits (tests give their own; by default the machine's clock, DevelopAndWrite and the browsers' fds).
