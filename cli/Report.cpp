@@ -152,6 +152,7 @@ TPageThumbnail Thumbnail(const fs::path& image, const fs::path& thumbnails, cons
         const bool fresh = !IsForeignLink(jpeg.string()) && fs::exists(jpeg, error) &&
                            fs::last_write_time(jpeg, error) >= fs::last_write_time(image, error) && !error;
         if (!fresh) {
+            fs::create_directories(thumbnails, error);
             if (auto warning = ForeignLinkWarning(jpeg.string()); !warning.empty())
                 warnings.push_back(std::move(warning));
             thumbnail.Size = WriteThumbnail(image.string(), jpeg.string());
@@ -229,8 +230,6 @@ std::vector<std::string> WriteReport(const std::string& path, std::vector<TRepor
         warnings.push_back(std::move(warning));
         ::unlink(thumbnails.c_str());
     }
-    std::error_code error;
-    fs::create_directories(thumbnails, error);
     // Failed pages first, then in the order they came in the run.
     for (auto& page : pages)
         if (page.Entry.Outcome == "skipped") page.Entry.Outcome = "captured"; // by a run before
