@@ -1,19 +1,11 @@
 #include "browser/RequestInterceptor.h"
 
-#include "browser/Base64.h"
 #include "browser/DevToolsSession.h"
 #include "browser/JsonFields.h"
-#include "browser/ServedHeaders.h"
 
 namespace korvane {
-namespace {
 
 using nlohmann::json;
-
-// Object and embed elements are kept from loading by the document's policy.
-constexpr const char* kNoPluginsPolicy = "object-src 'none'";
-
-} // namespace
 
 json TRequestInterceptor::FetchParams(const TEngineSettings& s, const TPageOptions& page) {
     json patterns = json::array();
@@ -22,8 +14,12 @@ json TRequestInterceptor::FetchParams(const TEngineSettings& s, const TPageOptio
     if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
     if (s.BlockVideo || s.BlockAudio)
         patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
-    if (s.NoFrames) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
-    if (s.NoPlugins) patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Response"}});
+    // The data of object and embed elements is asked for as "Other" (as is the site's icon, which no picture
+    // shows): failed there, it never loads, and the page's own document is not touched.
+    if (s.NoPlugins) patterns.push_back({{"resourceType", "Other"}, {"requestStage", "Request"}});
+    // An object or embed element that shows a document loads it into a frame of its own.
+    if (s.NoFrames || s.NoPlugins)
+        patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
     if (patterns.empty()) return nullptr;
     return {{"patterns", patterns}, {"handleAuthRequests", page.Credentials.has_value()}};
 }
@@ -44,16 +40,6 @@ void TRequestInterceptor::OnRequestPaused(const json& p) {
     const std::string id = Str(p, "requestId");
     if (id.empty()) return;
     const std::string type = Str(p, "resourceType");
-    if (p.contains("responseStatusCode") || p.contains("responseErrorReason")) {
-        int status = 200;
-        if (auto it = p.find("responseStatusCode"); it != p.end() && it->is_number_integer())
-            status = it->get<int>();
-        // Only a document of its own is guarded; a redirect has no document to guard.
-        if (p.contains("responseErrorReason") || type != "Document" || !FSettings.NoPlugins ||
-            (status >= 300 && status < 400))
-            return void(FSession->Send("Fetch.continueRequest", {{"requestId", id}}));
-        return ServeWithPolicy(id, status, p.contains("responseHeaders") ? p["responseHeaders"] : json());
-    }
     // The credentials are for the server of the page's first document as the browser reads its address:
     // an address our own reading could take differently cannot send them elsewhere.
     if (FAwaitingDocument && type == "Document" && Str(p, "frameId") == FSession->TargetId()) {
@@ -66,33 +52,39 @@ void TRequestInterceptor::OnRequestPaused(const json& p) {
     else if (type == "Media")
         block =
             LooksLikeAudioUrl(Str(Obj(p, "request"), "url")) ? FSettings.BlockAudio : FSettings.BlockVideo;
+    else if (type == "Document" && Str(p, "frameId") != FSession->TargetId() && !FSettings.NoFrames &&
+             FSettings.NoPlugins)
+        return FailIfPluginFrame(id, Str(p, "frameId"));
     else if (type == "Document")
         block = FSettings.NoFrames && Str(p, "frameId") != FSession->TargetId();
+    else if (type == "Other")
+        block = FSettings.NoPlugins;
     if (block)
         FSession->Send("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}});
     else
         FSession->Send("Fetch.continueRequest", {{"requestId", id}});
 }
 
-void TRequestInterceptor::ServeWithPolicy(const std::string& id, int status, json headers) {
-    headers = HeadersForServedBody(headers, kNoPluginsPolicy);
-    // The policy has to come with the response the page is made from: the document is fetched here and
-    // handed to the page again with the extra header (a changed header on the passing response is not
-    // enforced for the document). The reply comes only while this page's session lasts.
+void TRequestInterceptor::FailIfPluginFrame(const std::string& id, const std::string& frameId) {
+    // Frames are let in: the request waits while the element that owns its frame is looked up, and goes on
+    // unless that is an object or an embed element. The replies come only while this page's session lasts.
     TDevToolsSession& session = *FSession;
-    session.Send("Fetch.getResponseBody", {{"requestId", id}},
-                 [&session, id, status, headers = std::move(headers)](TDevToolsMessage& reply) mutable {
-                     if (!session.Open()) return;
-                     if (reply.Error) return void(session.Send("Fetch.continueRequest", {{"requestId", id}}));
-                     std::string body = Str(reply.Params, "body");
-                     const bool encoded =
-                         reply.Params.is_object() && reply.Params.value("base64Encoded", false);
-                     if (!encoded) body = EncodeBase64(body);
-                     session.Send("Fetch.fulfillRequest", {{"requestId", id},
-                                                           {"responseCode", status},
-                                                           {"responseHeaders", std::move(headers)},
-                                                           {"body", std::move(body)}});
-                 });
+    const auto decide = [&session, id](bool plugin) {
+        if (!session.Open()) return;
+        if (plugin)
+            session.Send("Fetch.failRequest", {{"requestId", id}, {"errorReason", "BlockedByClient"}});
+        else
+            session.Send("Fetch.continueRequest", {{"requestId", id}});
+    };
+    session.Send("DOM.getFrameOwner", {{"frameId", frameId}}, [&session, decide](TDevToolsMessage& owner) {
+        if (!session.Open()) return;
+        const auto node = owner.Params.is_object() ? owner.Params.find("backendNodeId") : owner.Params.end();
+        if (owner.Error || node == owner.Params.end() || !node->is_number_integer()) return decide(false);
+        session.Send("DOM.describeNode", {{"backendNodeId", *node}}, [decide](TDevToolsMessage& described) {
+            const std::string name = Str(Obj(described.Params, "node"), "nodeName");
+            decide(!described.Error && (name == "OBJECT" || name == "EMBED"));
+        });
+    });
 }
 
 void TRequestInterceptor::OnAuthRequired(const json& p) {

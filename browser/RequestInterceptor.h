@@ -1,7 +1,7 @@
 #pragma once
 // A page's requests as they pass through the browser's Fetch domain: those of blocked kinds fail (images,
-// media, sub-frame documents), documents are served with a policy that keeps object and embed content out,
-// and the page's own server alone is given the credentials, once a request.
+// media, sub-frame documents, the data of object and embed elements), and the page's own server alone is
+// given the credentials, once a request.
 #include <set>
 #include <string>
 
@@ -33,7 +33,7 @@ public:
 
 private:
     void OnRequestPaused(const nlohmann::json& params);
-    void ServeWithPolicy(const std::string& id, int status, nlohmann::json headers);
+    void FailIfPluginFrame(const std::string& id, const std::string& frameId);
     void OnAuthRequired(const nlohmann::json& params);
 
     TDevToolsSession* FSession = nullptr;

@@ -114,6 +114,24 @@ TEST_F(ChromiumEngine, ImagesOffNoImageRequestAndNaturalWidthZero) {
     EXPECT_EQ(Hits("/img-off.png"), 0u);
 }
 
+TEST_F(ChromiumEngine, APageOfALocalServerShowsImagesOfAnotherWithPluginContentKeptOut) {
+    // An intranet page whose pictures come from another local server: the page keeps its own address (it is
+    // not served again from elsewhere), so the browser lets it reach the other server.
+    TTestHttpServer other;
+    THttpResponse png;
+    png.ContentType = "image/png";
+    png.Body = TestPng(9, 4);
+    other.Route("/elsewhere.png", png);
+    Route("/intranet.html",
+          "<body><img id=i src='" + other.Url("/elsewhere.png") +
+              "'><script>addEventListener('load',function(){"
+              "document.body.probe=document.getElementById('i').naturalWidth;})</script></body>");
+    ASSERT_TRUE(host->DownloadOptions().Contains(O::DLCTL_NO_DLACTIVEXCTLS));
+    ASSERT_TRUE(Load(server->Url("/intranet.html")));
+    EXPECT_EQ(host->Document()->BodyProperty("probe"), 9);
+    EXPECT_EQ(other.RequestsFor("/elsewhere.png").size(), 1u);
+}
+
 TEST_F(ChromiumEngine, ScriptsOffTheScriptMadeContentIsAbsent) {
     Route("/script.html", "<body style='margin:0'><script>document.write("
                           "\"<div style='height:5000px'>made by script</div>\")</script></body>");
@@ -200,10 +218,9 @@ TEST_F(ChromiumEngine, FramesAndPluginContentAreBlockedByTheirBits) {
     EXPECT_TRUE(PumpUntil([&] { return Hits("/obj2.html") > 0; }, std::chrono::seconds(10)));
 }
 
-// With plugin content kept out (the default), every main document is fetched whole through DevTools and
-// served to the page again with the policy that keeps it out. What the page gets must be the page as sent:
-// compressed, in another character set, or coming in slowly.
-TEST_F(ChromiumEngine, MainDocumentsServedAgainArriveAsSent) {
+// With plugin content kept out (the default) the page's own document is left as it comes: compressed, in
+// another character set, or coming in slowly; only the object's data is kept out.
+TEST_F(ChromiumEngine, MainDocumentsArriveAsSentWhilePluginContentIsKeptOut) {
     ASSERT_TRUE(host->DownloadOptions().Contains(O::DLCTL_NO_DLACTIVEXCTLS));
     // The body's height tells what the page made of its document.
     const std::string page =
@@ -216,7 +233,7 @@ TEST_F(ChromiumEngine, MainDocumentsServedAgainArriveAsSent) {
     server->Route("/gzip.html", gzip);
     ASSERT_TRUE(Load(server->Url("/gzip.html")));
     EXPECT_EQ(host->Document()->BodyProperty("scrollHeight"), 777);
-    EXPECT_EQ(Hits("/gz-object.html"), 0u); // the policy came along
+    EXPECT_EQ(Hits("/gz-object.html"), 0u);
 
     // "é" as one byte of ISO-8859-1: read as UTF-8 it would be U+FFFD.
     THttpResponse latin1;
@@ -300,8 +317,8 @@ TEST_F(ChromiumEngine, ANeverFinishingPageStopsAndTheNextLoadWorks) {
     never.NeverFinish = true;
     server->Route("/never.html", never);
     Route("/after-never.html", "<body>after</body>");
-    // Served as it comes: a document fetched whole to be served again would never come at all.
-    SetOption(O::DLCTL_NO_DLACTIVEXCTLS, false);
+    // Shown as it comes, also with plugin content kept out (the default).
+    ASSERT_TRUE(host->DownloadOptions().Contains(O::DLCTL_NO_DLACTIVEXCTLS));
     host->Navigate(server->Url("/never.html"));
     ASSERT_TRUE(PumpUntil([&] { return Hits("/partial-arrived") > 0; }));
     EXPECT_LT(host->ReadyState(), READYSTATE_COMPLETE);

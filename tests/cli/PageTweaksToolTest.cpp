@@ -201,10 +201,7 @@ TEST_F(PageTweaks, HeadersUserAgentAndCookiesReachTheServer) {
 TEST_F(PageTweaks, CredentialsGoToThePagesServerOnly) {
     server->ClearRequests();
     other->ClearRequests();
-    // With object and embed content let in, the page comes to the browser straight from its server; the
-    // browser then also asks the second server (it keeps pages handed over by the engine from other local
-    // servers).
-    const auto image = Capture("/secret", {"--plugins", "--auth", "ann:pw"}, "secret.bmp");
+    const auto image = Capture("/secret", {"--auth", "ann:pw"}, "secret.bmp");
     EXPECT_EQ(image.Pixel(500, 5), kGreen);
     const auto asked = server->RequestsFor("/secret");
     ASSERT_FALSE(asked.empty());
@@ -235,8 +232,7 @@ TEST_F(PageTweaks, CredentialsFollowTheServerTheBrowserLoadsFrom) {
                                    other->Url("/probe.svg") + "'></body>"));
     other->ClearRequests();
     const std::string url = Url("") + "\\@" + second + "/lure";
-    const Outcome o =
-        Run({"-q", "--plugins", "--delay", "0", "--auth", "ann:pw", "-o", File("lure.bmp"), url});
+    const Outcome o = Run({"-q", "--delay", "0", "--auth", "ann:pw", "-o", File("lure.bmp"), url});
     EXPECT_EQ(o.status, 0) << o.err;
     const auto probes = other->RequestsFor("/probe.svg");
     ASSERT_FALSE(probes.empty()) << "the picture of the second server was not asked for";
