@@ -28,8 +28,7 @@ QString ErrorText(std::exception_ptr error) {
 
 } // namespace
 
-TCaptureWorker::TCaptureWorker(std::unique_ptr<TBrowserHost> host, bool chromiumPump)
-    : FHost(std::move(host)), FChromiumPump(chromiumPump) {
+TCaptureWorker::TCaptureWorker(std::unique_ptr<TBrowserHost> host) : FHost(std::move(host)) {
     FThread.setObjectName(QStringLiteral("korvane-engine"));
     FContext.moveToThread(&FThread);
     FHost->OnStatusTextChange = [this](TBrowserHost&, const std::string& text) { OnStatusText(text); };
@@ -72,7 +71,6 @@ void TCaptureWorker::StartPump() {
     connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &FContext,
         [this] { CheckLoad(); }, Qt::DirectConnection);
-    if (!FChromiumPump) return;
     if (auto* chromium = dynamic_cast<TChromiumEngine*>(&FHost->Engine())) {
         FPump = std::make_unique<TChromiumQtPump>(chromium->SharedBrowser());
         FPump->OnError = [this](const std::exception& e) {

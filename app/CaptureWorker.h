@@ -38,9 +38,9 @@ struct TLoadJob {
 class TCaptureWorker : public QObject {
     Q_OBJECT
 public:
-    // Takes the host made on the window's thread; `pump` is made for a Chromium engine on the worker's
-    // thread. Starts the thread.
-    TCaptureWorker(std::unique_ptr<TBrowserHost> host, bool chromiumPump);
+    // Takes the host made on the window's thread and starts the thread; a Chromium engine's connection is
+    // read by the thread's event loop.
+    explicit TCaptureWorker(std::unique_ptr<TBrowserHost> host);
     ~TCaptureWorker() override;
 
     TBrowserHost& Host() { return *FHost; }
@@ -95,7 +95,6 @@ private:
     QObject FContext; // lives on FThread: queued work runs there
     std::unique_ptr<TBrowserHost> FHost;
     std::unique_ptr<TChromiumQtPump> FPump;
-    bool FChromiumPump = false;
 
     // Worker thread only.
     std::uint64_t FLoading = 0; // the job whose load is awaited, 0 for none

@@ -118,13 +118,12 @@ void TfrmKorvane::FormCreate() {
     resize(400, CollapsedHeight());
     ApplySizeLimits();
     FBitmap = std::make_unique<TBitmap>();
-    const bool chromium = !FNewEngine;
-    if (chromium) FNewEngine = std::make_unique<TChromiumEngine>(std::make_shared<TChromiumBrowser>());
+    if (!FNewEngine) FNewEngine = std::make_unique<TChromiumEngine>(std::make_shared<TChromiumBrowser>());
     auto wb = TBrowserHost::Designed(std::move(FNewEngine), "wb");
     wb->SetWidth(100);
     wb->SetHeight(100);
     // From here on the browser control belongs to the worker's thread.
-    FWorker = std::make_unique<TCaptureWorker>(std::move(wb), chromium);
+    FWorker = std::make_unique<TCaptureWorker>(std::move(wb));
     // What the worker tells comes on this thread; what the worker did before telling it is this thread's to
     // see (TakeOver says so to the thread sanitizer).
     const auto hear = [this](auto signal, auto handler) {
