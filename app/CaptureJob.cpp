@@ -92,6 +92,7 @@ void TfrmKorvane::tbCaptureClick() {
     job.Address = FJobAddress.toStdString();
     job.Security = SecuritySwitches();
     job.HideScrollBar = cbHideScrollBar->isChecked();
+    job.View = LoadViewSize(CaptureSettings());
     FWorker->Load(job);
 }
 

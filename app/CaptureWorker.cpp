@@ -120,11 +120,21 @@ void TCaptureWorker::RunLoad(const TLoadJob& job) {
     try {
         ApplyDownloadOptions(*FHost, job.Security);
         ApplyScrollBarOption(*FHost, job.HideScrollBar);
+        FHost->Engine().Resize(job.View.Width, job.View.Height);
         FHost->Navigate(job.Address);
         FLoading = job.Id;
         CheckLoad();
     } catch (...) {
+        RestView();
         Tell(&TCaptureWorker::Failed, job.Id);
+    }
+}
+
+void TCaptureWorker::RestView() {
+    try {
+        FHost->Engine().RestView(kRestingViewSize, kRestingViewSize);
+    } catch (...) {
+        // A browser that cannot be reached has no view to rest.
     }
 }
 
@@ -135,6 +145,7 @@ void TCaptureWorker::CheckLoad() {
         if (FHost->ReadyState() != READYSTATE_COMPLETE) return;
         FLoading = 0;
         const bool document = FHost->Document().has_value();
+        if (!document) RestView();
         Tell(&TCaptureWorker::Loaded, job, document,
              document ? QString() : QString::fromStdString(FHost->NavigationError()));
     } catch (...) {
@@ -187,6 +198,7 @@ void TCaptureWorker::Abort(std::uint64_t job) {
         } catch (...) {
             // A browser that cannot be reached has nothing to stop.
         }
+        RestView();
     });
 }
 

@@ -33,6 +33,7 @@ struct TLoadJob {
     std::string Address;
     TSecuritySwitches Security;
     bool HideScrollBar = false;
+    TViewSize View; // the page is loaded in a view of this size
 };
 
 class TCaptureWorker : public QObject {
@@ -84,6 +85,8 @@ private:
     }
     void StartPump();
     void OnStatusText(const std::string& text);
+    // The view back at its resting size: the page loaded for the job is done with.
+    void RestView();
     void CheckLoad();
     void RunLoad(const TLoadJob& job);
     void RunCapture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap);

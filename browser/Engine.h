@@ -98,9 +98,10 @@ public:
     // Throws EEngineError without a document or body, or when the page does not answer in time.
     virtual std::int32_t BodyProperty(std::string_view name) = 0;
     // The document's own scroll size on one side ("Width" or "Height"): the scrolling element's scroll size
-    // when the page overflows the view on that side, 0 when it does not (the view's own size then says
-    // nothing about the page) or when the engine cannot tell. It includes the body's margins, which the
-    // body's scroll size leaves out.
+    // when the page overflows the view on that side; when it does not, the page's extent as its boxes tell
+    // (the root's margin box below, the body's scroll width from its left edge across), or 0 when they cannot
+    // (a page without a doctype fills the view) or the engine cannot tell. It includes the body's margins,
+    // which the body's scroll size leaves out.
     virtual std::int32_t DocumentScrollSize(std::string_view) { return 0; }
     // Sizes the view to width x height; the next property read and drawing see the new layout. An extent
     // below 1 x 1 is refused and keeps the old size.

@@ -101,10 +101,19 @@ std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name) {
 
 std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side) {
     const std::string s(side);
+    // A page that fits in the view scrolls no further than the view: then its extent is read from its boxes
+    // (the root's margin box below, the body's scroll width from its left edge across), which a page without
+    // a doctype makes as large as the view and so cannot tell.
+    const std::string fits =
+        side == "Height" ? "var r=document.documentElement;return Math.ceil(r.getBoundingClientRect().bottom+"
+                           "scrollY+(parseFloat(getComputedStyle(r).marginBottom)||0));"
+                         : "var b=document.body;if(!b)return 0;return Math.ceil(b.getBoundingClientRect()"
+                           ".left+scrollX+b.scrollWidth);";
     return Integer(session, FormatText(Tr("the document's scroll%1"), {s}),
                    "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
                    "return 0;var s=e.scroll" +
-                       s + ",c=e.client" + s + ";return s>c?s:0;})()");
+                       s + ",c=e.client" + s +
+                       ";if(s>c)return s;if(document.compatMode!='CSS1Compat')return 0;" + fits + "})()");
 }
 
 double Number(TDevToolsSession& session, const std::string& expression) {

@@ -92,33 +92,46 @@ void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) 
     }
 }
 
+TViewSize LoadViewSize(const TCaptureSettings& settings) {
+    // A width the capture will refuse is not tried on the page either.
+    const bool given =
+        !settings.Width.Automatic && settings.Width.Pixels >= 1 && settings.Width.Pixels <= kMaxCaptureWidth;
+    return {given ? settings.Width.Pixels : kRestingViewSize,
+            std::clamp(settings.ViewHeight, 1, kMaxCaptureHeight)};
+}
+
 TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started) {
     RestingSizeGuard restore(engine);
+    const int screen = std::max(1, settings.ViewHeight);
     const auto measureWidth = [&] {
         return settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
                                                                  document.DocumentScrollSize("Width"))
                                         : settings.Width.Pixels;
     };
-    // First the width, measured at the resting size; then both sides, laid out at that width. The view keeps
-    // its resting height until the end: a page whose body reports at least the view's height (as pages
-    // without a doctype do) would otherwise measure as tall as its narrow first layout. So the first layout's
-    // height is never the capture's and is not read, and a width that is given needs no first layout at all
-    // (reading it would lay a long text out at the narrow resting width for nothing).
+    // First the width, measured at the width the page was loaded at (the resting width when it is
+    // automatic); then both sides, laid out at that width and the screen's height, which the page has seen
+    // since its first byte. A width that is given needs no first reading at all.
     int width = measureWidth();
     CheckCaptureWidth(width);
     CheckCaptureWidth(ScaledSide(width, settings.Scale));
-    engine.Resize(width, kRestingViewSize);
+    engine.Resize(width, screen);
     width = measureWidth();
-    int height = settings.Height.Automatic ? settings.Height.Resolve(document.BodyProperty("scrollHeight"),
-                                                                     document.DocumentScrollSize("Height"))
-                                           : settings.Height.Pixels;
+    const std::int32_t screenPage = document.DocumentScrollSize("Height");
+    int height = settings.Height.Automatic
+                     ? settings.Height.Resolve(document.BodyProperty("scrollHeight"), screenPage)
+                     : settings.Height.Pixels;
     if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
         height = std::min(height, settings.MaxAutoHeight);
     CheckCaptureSize(width, height);
     CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
-    // Both sides at once: the engine lays the page out once, not twice.
+    // Laid out as it is drawn: a view of the whole picture keeps what is placed against the view (fixed bars,
+    // sidebars as high as the view) where the page is whole. A page that then reaches beyond that view grew
+    // with it: its layout follows the view's height, so it is drawn from the screen-high view it was
+    // measured in, the picture reaching below it.
     engine.Resize(width, height);
+    if (height != screen && document.DocumentScrollSize("Height") > std::max(height, screenPage))
+        engine.Resize(width, screen);
     const TArea area = settings.Selector.empty() ? TArea{0, 0, width, height}
                                                  : ElementArea(document, settings, width, height);
     TCapturePicture picture;

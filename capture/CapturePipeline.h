@@ -31,6 +31,7 @@ struct TCaptureSettings {
     // page would be, with Padding page pixels around it (as far as the page goes).
     std::string Selector;
     int Padding = 0;
+    int ViewHeight = 768; // the view's height while the page loads, is measured and is drawn: a screen's
 };
 
 // A page without the element the capture is to show.
@@ -47,6 +48,14 @@ struct TCaptureOutcome {
 // The view's size between captures.
 inline constexpr int kRestingViewSize = 100;
 
+// The view a page is loaded in for a capture of these settings: the capture's width (the resting width when
+// the width is automatic, as the page's own width is read at it) and the settings' screen height. What the
+// page's scripts see at load, and what its viewport-relative heights are laid out at.
+struct TViewSize {
+    int Width = kRestingViewSize, Height = kRestingViewSize;
+};
+TViewSize LoadViewSize(const TCaptureSettings& settings);
+
 struct TCapturePicture {
     TCaptureOutcome Outcome;               // the image's size; no path yet
     std::shared_ptr<const TPageShot> Shot; // the picture, to be put into the bitmap
@@ -54,12 +63,15 @@ struct TCapturePicture {
 // Called with the picture as soon as the engine has begun to take it.
 using TPictureStarted = std::function<void(const TCapturePicture&)>;
 
-// Sizes the view to the capture size (measured twice), takes the picture of the document and puts the view
-// back to its resting size (also when a step fails): the document is done with then (TEngine::RestView) and
-// the next capture needs a new load. `started` gets the picture as soon as it is begun, so
-// that the file can be made while the rest comes. Throws ECaptureSizeError before anything is drawn for a
-// size out of bounds, EFormatLimitError for one the format cannot hold, and ENoElementError when the
-// settings' selector matches no element with a box on the page.
+// Measures the page in a view of the capture's width and the screen's height (the width measured twice),
+// takes the picture of the document and puts the view back to its resting size (also when a step fails): the
+// document is done with then (TEngine::RestView) and the next capture needs a new load. The page is drawn
+// with the view sized to the whole picture, unless it grows with its view (a first screen of 100vh, a height
+// a script sets from the view's): then the view keeps the screen's height and the picture reaches beyond it.
+// `started` gets the picture as soon as it is begun, so that the file can be made while the rest comes.
+// Throws ECaptureSizeError before anything is drawn for a size out of bounds, EFormatLimitError for one the
+// format cannot hold, and ENoElementError when the settings' selector matches no element with a box on the
+// page.
 TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started = {});
 

@@ -19,6 +19,9 @@ TChromiumJobPage::TChromiumJobPage(std::shared_ptr<TChromiumBrowser> browser, co
 
 TChromiumJobPage::~TChromiumJobPage() = default;
 
+void TChromiumJobPage::SetView(int width, int height) {
+    FEngine->Resize(width, height);
+}
 void TChromiumJobPage::Navigate(const std::string& url) {
     FEngine->Navigate(url);
 }

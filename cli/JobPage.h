@@ -24,6 +24,8 @@ public:
     using TTime = std::chrono::steady_clock::time_point;
     virtual ~IJobPage() = default;
 
+    // The view the next load is made in (width x height); the page may not exist yet.
+    virtual void SetView(int width, int height) = 0;
     // Starts loading. Throws EEngineError when no page can be made or the load cannot begin.
     virtual void Navigate(const std::string& url) = 0;
     // Ends the load under way and any script that keeps the page busy; what has come stays.
@@ -79,6 +81,7 @@ public:
                      const TEngineSettings& settings, const TPageOptions& page);
     ~TChromiumJobPage() override;
 
+    void SetView(int width, int height) override;
     void Navigate(const std::string& url) override;
     void Stop() override;
     int ReadyState() override;

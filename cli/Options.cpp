@@ -290,6 +290,10 @@ std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
         {"--wait-for", [&](const std::string& v) { o.WaitFor = Selector("--wait-for", v); }},
         {"--selector", [&](const std::string& v) { o.Selector = Selector("--selector", v); }},
         {"--padding", [&](const std::string& v) { o.Padding = PositiveNumber("--padding", v, 0, 10000); }},
+        {"--view-height",
+         [&](const std::string& v) {
+             o.ViewHeight = PositiveNumber("--view-height", v, 1, kMaxCaptureHeight);
+         }},
         {"--style", [&](const std::string& v) { o.Styles.push_back(v); }},
         {"--style-file",
          [&](const std::string& v) {

@@ -44,7 +44,8 @@ struct TCliOptions {
     std::vector<std::string> Scripts; // script texts
     std::string Selector;             // the image is just this element
     int Padding = 0;
-    TPageOptions Page; // headers, user agent, cookies, credentials, media
+    int ViewHeight = 768; // the view's height while a page loads and is measured
+    TPageOptions Page;    // headers, user agent, cookies, credentials, media
     // This process's share of the list: the i-th distinct URL (from 0) belongs to shard i mod Count.
     int ShardIndex = 0, ShardCount = 1;
     std::string ManifestFile; // a line of JSON a page, appended as each ends

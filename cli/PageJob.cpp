@@ -20,8 +20,7 @@ constexpr int kIdleRequests = 2;
 constexpr milliseconds kIdleTime{500};
 // How often a settling page is looked at.
 constexpr milliseconds kSettlePoll{25};
-// --lazy scrolls through the page in views of this height, pausing this long at each.
-constexpr int kLazyViewHeight = 800;
+// --lazy scrolls through the page a screen at a time, pausing this long at each.
 constexpr milliseconds kLazyPause{150};
 // How often a page is asked whether the element it is waited for has come.
 constexpr milliseconds kElementPoll{50};
@@ -69,6 +68,7 @@ TJobSettings JobSettingsFor(const TCliOptions& options) {
     s.Capture.Scale = options.Scale;
     s.Capture.Selector = options.Selector;
     s.Capture.Padding = options.Padding;
+    s.Capture.ViewHeight = options.ViewHeight;
     return s;
 }
 
@@ -92,6 +92,8 @@ void TPageJob::Begin(IJobPage& page, TPageResult& result) {
     if (!address.Error.empty()) return Fail(address.Error);
     result.Url = address.Url;
     try {
+        const TViewSize view = LoadViewSize(FSettings.Capture);
+        page.SetView(view.Width, view.Height);
         page.Navigate(address.Url);
     } catch (const EEngineHung& e) {
         return Fail(MessageWithCause(e), TEnd::Hung);
@@ -184,7 +186,8 @@ void TPageJob::Loaded() {
         const int width = FSettings.Capture.Width.Automatic ? 1024 : FSettings.Capture.Width.Pixels;
         const auto now = FClock.Now();
         const TCallDeadlineScope bounded(*FPage, FCaptureBy);
-        FScrollingCut = FPage->ScrollThrough(width, kLazyViewHeight, kLazyPause, now + (FCaptureBy - now) / 2,
+        FScrollingCut = FPage->ScrollThrough(width, FSettings.Capture.ViewHeight, kLazyPause,
+                                             now + (FCaptureBy - now) / 2,
                                              static_cast<int>(kMaxCaptureHeight / FSettings.Capture.Scale));
         if (FScrollingCut)
             FResult->Notes.push_back(FormatText(

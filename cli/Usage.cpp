@@ -17,6 +17,8 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --format FMT        bmp, jpg or png (default: by the -o extension, else png)
       --width auto|N      capture width in pixels (default 1024)
       --height auto|N     capture height in pixels (default auto: the page's height)
+      --view-height N     the height of the screen the page is loaded and laid out in
+                          (default 768): what 100vh and window.innerHeight are
       --delay SECONDS     wait after the page has loaded (default 1)
       --scale F           device scale factor; the image is the page size times F (default 1)
       --wait-idle         after loading, wait until the network is idle

@@ -26,13 +26,13 @@ _korvane_capture() {
         --output)
             _filedir -d
             return ;;
-        --delay | --scale | --timeout | --jobs | --memory | --padding | --shard | --hide | --remove | \
+        --delay | --scale | --view-height | --timeout | --jobs | --memory | --padding | --shard | --hide | --remove | \
         --style | --script | --wait-for | --selector | --header | --user-agent | --cookie | --auth | --browser)
             return ;;
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-i --input -o --output --format --width --height --delay --scale
+        COMPREPLY=($(compgen -W '-i --input -o --output --format --width --height --view-height --delay --scale
             --wait-idle --lazy --timeout --strict --jobs --memory --no-images --no-video --no-scripts
             --plugins --no-plugins --no-java --no-activex --activex-download --cache --hide-scrollbars
             --hide --remove --hide-consent --style --style-file --script --script-file --wait-for

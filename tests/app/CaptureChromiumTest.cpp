@@ -19,6 +19,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "capture/OutputPath.h"
+#include "tests/support/ModernPages.h"
+
 using namespace korvane;
 using korvane::testing::DecodeImageFile;
 using korvane::testing::MakeResponse;
@@ -122,6 +125,25 @@ private slots:
         QCOMPARE(image.Pixel(10, 10), 0x3060C0u);
         QCOMPARE(image.Pixel(10, 1520), 0xFFFFFFu);
         QVERIFY(desktop->errors.isEmpty());
+    }
+
+    // Pages that do what today's sites do, with the window's defaults: each drawn whole, its first screen
+    // one screen high.
+    void pagesOfTheModernWebAreDrawnWhole() {
+        korvane::testing::ServeModernPages(server);
+        for (const auto& page : korvane::testing::ModernPages()) {
+            const std::string url = server.Url(page.Path);
+            Run(url);
+            QVERIFY2(w->lblMessage->text().startsWith("finished"), qPrintable(w->lblMessage->text()));
+            const auto image = DecodeImageFile(CapturePath(url, Out().toStdString(), "", TSaveFormat::Bmp));
+            QVERIFY2(image.Ok(), (page.What + ": " + image.Error).c_str());
+            QCOMPARE(image.Width, 1024);
+            QVERIFY2(image.Height == page.Height, (page.What + ": " + std::to_string(image.Height)).c_str());
+            for (const auto& probe : page.Probes)
+                QVERIFY2(
+                    image.Pixel(probe.X, probe.Y) == probe.Colour,
+                    (page.What + " at " + std::to_string(probe.X) + "," + std::to_string(probe.Y)).c_str());
+        }
     }
 
     void imagesUncheckedMeansNoImageRequest() {

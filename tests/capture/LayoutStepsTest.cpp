@@ -1,6 +1,7 @@
 // A capture lays the page out as few times as it can. What it draws must still be what the plain sequence
-// draws: every side read at the resting size, the width set, every side read again, the width and then the
-// height set, the picture drawn and the view put back to the resting size.
+// draws: the page loaded in a view of the width (the resting width when automatic) and a screen's height,
+// every side read, the width set, every side read again, the height set, the picture drawn and the view put
+// back to the resting size.
 #include "capture/CapturePipeline.h"
 #include "tests/browser/ChromiumFixture.h"
 #include "tests/support/ImageFiles.h"
@@ -43,6 +44,8 @@ const char* const kWiderThanView = R"html(<!doctype html><html><body style="marg
 <div style="width:calc(100vw + 400px);height:900px;background:repeating-linear-gradient(45deg,#ffa 0 20px,#aaf 20px 40px)">
 </div></body></html>)html";
 
+constexpr int kScreen = 768;
+
 struct TReference {
     int Width = 0, Height = 0;
     TBitmap Pixels;
@@ -54,7 +57,8 @@ protected:
     TReference StepByStep(const std::string& url, const TSideChoice& widthChoice,
                           const TSideChoice& heightChoice) {
         std::unique_ptr<TBrowserHost> h = MakeHost(nullptr, nullptr);
-        h->SetBounds(0, 0, kRestingViewSize, kRestingViewSize);
+        const int loadWidth = widthChoice.Automatic ? kRestingViewSize : widthChoice.Pixels;
+        h->SetBounds(0, 0, loadWidth, kScreen);
         TReference r;
         if (!Load(*h, url)) {
             ADD_FAILURE() << "no document: " << url;
@@ -116,6 +120,7 @@ TEST_F(LayoutStepsTest, ACaptureHasTheSizeAndPixelsOfThePlainSequenceAlsoAfterAn
         const TReference reference = StepByStep(url, c.Width, c.Height);
         ASSERT_GT(reference.Width, 0);
 
+        engine->Resize(c.Width.Automatic ? kRestingViewSize : c.Width.Pixels, kScreen);
         ASSERT_TRUE(Load(url));
         TCaptureSettings settings;
         settings.Width = c.Width;

@@ -59,6 +59,7 @@ public:
 
     // What the job did.
     std::vector<std::string> Navigations;
+    std::vector<std::pair<int, int>> Views; // the views loads were made in
     int Stops = 0;
     std::vector<std::optional<TTime>> Deadlines; // each SetCallDeadline
     struct TAsked {
@@ -79,6 +80,7 @@ public:
     std::optional<TTime> DeadlineWhileShooting;
     std::optional<bool> DrawnAlone;
 
+    void SetView(int width, int height) override { Views.push_back({width, height}); }
     void Navigate(const std::string& url) override {
         if (!NavigateThrows.empty() && NavigateHangs) throw EEngineHung(NavigateThrows);
         if (!NavigateThrows.empty()) throw EEngineError(NavigateThrows);

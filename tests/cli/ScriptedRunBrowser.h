@@ -101,6 +101,7 @@ class TScriptedRunPage final : public IRunPage {
 public:
     explicit TScriptedRunPage(TScriptedRunBrowser& browser) : FBrowser(browser) {}
 
+    void SetView(int, int) override {}
     void Navigate(const std::string& url) override {
         if (!FBrowser.Running()) FBrowser.Start();
         if (FBrowser.MakesNoPages)

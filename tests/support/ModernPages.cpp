@@ -1,0 +1,103 @@
+#include "tests/support/ModernPages.h"
+
+#include "tests/support/TestHttpServer.h"
+
+namespace korvane::testing {
+namespace {
+
+constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kYellow = 0xFFFF00,
+                        kMagenta = 0xFF00FF, kCyan = 0x00FFFF, kWhite = 0xFFFFFF, kGrey = 0xDDDDDD;
+
+std::string Document(const std::string& style, const std::string& body) {
+    return "<!DOCTYPE html><html><head><meta charset='utf-8'><style>body{margin:0}" + style +
+           "</style></head><body>" + body + "</body></html>";
+}
+
+// Three sections of 400 px below the first screen.
+const std::string kBelow = "<div style='height:400px;background:#0f0'></div>"
+                           "<div style='height:400px;background:#00f'></div>"
+                           "<div style='height:400px;background:#ff0'></div>";
+
+// A first screen (red) as high as the view, and the sections below it, each where it belongs.
+TModernPage Landing(std::string path, std::string what, const std::string& heroStyle,
+                    const std::string& script = "") {
+    return {std::move(path),
+            Document("#hero{background:#f00;" + heroStyle + "}", "<div id='hero'></div>" + kBelow + script),
+            std::move(what),
+            768 + 1200 + 30,
+            {{500, 10, kRed},
+             {500, 760, kRed},
+             {500, 968, kGreen},
+             {500, 1368, kBlue},
+             {500, 1768, kYellow},
+             {500, 1990, kWhite}}};
+}
+
+std::vector<TModernPage> MakePages() {
+    std::vector<TModernPage> pages;
+    pages.push_back(Landing("/vh-height.html", "a first screen of height: 100vh", "height:100vh"));
+    pages.push_back(
+        Landing("/vh-min-height.html", "a first screen of min-height: 100vh", "min-height:100vh"));
+    pages.push_back(Landing("/script-height.html", "a first screen a script sizes to innerHeight", "",
+                            "<script>function fit(){document.getElementById('hero').style.height="
+                            "innerHeight+'px'}fit();addEventListener('load',fit);"
+                            "addEventListener('resize',fit)</script>"));
+    pages.push_back({"/viewport-units.html",
+                     Document("", "<div style='height:100svh;background:#f00'></div>"
+                                  "<div style='height:100dvh;background:#f0f'></div>"
+                                  "<div style='height:100lvh;background:#0ff'></div>" +
+                                      kBelow),
+                     "screens of 100svh, 100dvh and 100lvh",
+                     3 * 768 + 1200 + 30,
+                     {{500, 384, kRed},
+                      {500, 1152, kMagenta},
+                      {500, 1920, kCyan},
+                      {500, 2504, kGreen},
+                      {500, 2904, kBlue},
+                      {500, 3304, kYellow}}});
+    // Documentation pages: a sidebar that sticks to the top, at most as high as the view, scrolling on its
+    // own. Drawn whole, its last entry is in the picture.
+    std::string entries;
+    for (int i = 0; i < 30; ++i)
+        entries += std::string("<div style='height:100px;background:") +
+                   (i == 29 ? "#f00"
+                    : i % 2 ? "#0f0"
+                            : "#00f") +
+                   "'></div>";
+    pages.push_back({"/sticky-sidebar.html",
+                     Document("body{display:flex}nav{position:sticky;top:0;align-self:flex-start;max-height:"
+                              "100vh;overflow:auto;width:200px}main{flex:1;height:4000px;background:#ddd}",
+                              "<nav>" + entries + "</nav><main></main>"),
+                     "a sticky sidebar of max-height: 100vh",
+                     4030,
+                     {{100, 50, kBlue}, {100, 1550, kGreen}, {100, 2950, kRed}, {600, 2000, kGrey}}});
+    // A bar fixed at the top and one at the bottom: each drawn once, where the page has it.
+    pages.push_back({"/fixed-bars.html",
+                     Document("header{position:fixed;top:0;left:0;right:0;height:50px;background:#f00}"
+                              "footer{position:fixed;bottom:0;left:0;right:0;height:40px;background:#00f}"
+                              "main{height:3000px;background:#ddd}",
+                              "<header></header><main></main><footer></footer>"),
+                     "bars fixed at the top and the bottom",
+                     3030,
+                     {{500, 25, kRed},
+                      {500, 60, kGrey},
+                      {500, 748, kGrey},
+                      {500, 793, kGrey},
+                      {500, 2980, kGrey},
+                      {500, 3010, kBlue}}});
+    return pages;
+}
+
+} // namespace
+
+const std::vector<TModernPage>& ModernPages() {
+    static const std::vector<TModernPage> pages = MakePages();
+    return pages;
+}
+
+void ServeModernPages(TTestHttpServer& server) {
+    for (const TModernPage& page : ModernPages())
+        server.Route(page.Path, MakeResponse(200, "text/html", page.Html));
+}
+
+} // namespace korvane::testing
