@@ -78,6 +78,7 @@ public:
     void Evaluate(const std::string& script, bool awaitPromise, std::function<void(TScriptResult)> done);
     // Runs the script and waits for its value (not for a promise).
     TScriptResult EvaluateNow(const std::string& script);
+    bool SettleDeferred(std::chrono::milliseconds budget) override;
     // The selectors the browser cannot parse, each checked on its own; the page is made when there is none.
     std::vector<std::string> InvalidSelectors(const std::vector<std::string>& selectors);
 
@@ -147,6 +148,8 @@ private:
     TPageSetup FSetup{FInterceptor};
     TBandShooter FShooter;
     int FViewWidth = 100, FViewHeight = 100;
+    bool FResized =
+        false; // since the last reading of a size: the page's resize handlers run in its next frame
     double FScale = 1.0;
     int FAmbientChanges = 0;
     TWeakFactory<TChromiumEngine> FWeak{this};

@@ -2,6 +2,7 @@
 #include "browser/ChromiumEngine.h"
 
 #include <cmath>
+#include <utility>
 
 #include "browser/EngineError.h"
 #include "imaging/Bitmap.h"
@@ -14,13 +15,13 @@ std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
     if (!PageScripts::IsPropertyName(name))
         throw EEngineError(FormatText(Tr("The body has no property \"%1\""), {name}));
     RequireDocument();
-    return PageScripts::BodyProperty(Session(), name);
+    return PageScripts::BodyProperty(Session(), name, std::exchange(FResized, false));
 }
 
 std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
     if (side != "Width" && side != "Height") return 0;
     RequireDocument();
-    return PageScripts::DocumentScrollSize(Session(), side);
+    return PageScripts::DocumentScrollSize(Session(), side, std::exchange(FResized, false));
 }
 
 void TChromiumEngine::Resize(int width, int height) {
@@ -55,6 +56,7 @@ void TChromiumEngine::SetDeviceScaleFactor(double factor) {
 
 void TChromiumEngine::ApplyMetrics() {
     if (!PageOpen()) return;
+    FResized = true;
     Session().Call(
         "Emulation.setDeviceMetricsOverride",
         {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
@@ -112,6 +114,11 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     const std::shared_ptr<const TPageShot> shot = Shoot(width, height);
     TRowGate gate(deviceHeight); // nobody reads while it fills
     shot->DrawInto(bitmap.Rows(), gate);
+}
+
+bool TChromiumEngine::SettleDeferred(std::chrono::milliseconds budget) {
+    RequireDocument();
+    return PageScripts::SettleDeferred(Session(), budget);
 }
 
 std::optional<TElementBox> TChromiumEngine::ElementBox(const std::string& selector) {

@@ -3,6 +3,7 @@
 // document, the body's scroll size read by property name, resize of the view, drawing into a 24-bit bitmap,
 // and the status-text event. The engine asks its host (IEngineSite) for the download-control word and the
 // host-information flags before each navigation. Test engines implement TEngine to stand in for a browser.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -109,6 +110,13 @@ public:
     // Sizes the view to width x height once its document has served: the document need not be laid out at
     // that size (an engine may blank it first, which saves laying out a large page again for nothing).
     virtual void RestView(int width, int height) { Resize(width, height); }
+
+    // Brings in what the page defers until it comes near the view, the view being as it is: images that load
+    // lazily (by the browser or by a script that watches what is seen), sections the browser skips while
+    // unseen, web fonts; then finishes the finite animations this started (content that fades or slides in).
+    // Waits at most `budget`; false when that ran out first. An engine without such steps has nothing to wait
+    // for.
+    virtual bool SettleDeferred(std::chrono::milliseconds /*budget*/) { return true; }
 
     // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
     virtual void Draw(TBitmap& bitmap, int width, int height) = 0;

@@ -52,10 +52,21 @@ TScriptResult ScriptResultOf(const TDevToolsMessage& reply) {
 
 } // namespace
 
-std::int32_t Integer(TDevToolsSession& session, const std::string& what, const std::string& expression) {
+std::int32_t Integer(TDevToolsSession& session, const std::string& what, const std::string& expression,
+                     bool afterFrame) {
     TDevToolsMessage reply;
     try {
-        reply = session.Call("Runtime.evaluate", Expression(expression));
+        // After the page's next frame (or a tenth of a second, for a page that makes none): the handlers of
+        // a resize of the view run in that frame.
+        json params =
+            Expression(afterFrame ? "new Promise(function(r){var d=false,f=function(){if(!d){d=true;"
+                                    "r(" +
+                                        expression +
+                                        ")}};requestAnimationFrame(f);"
+                                        "setTimeout(f,100)})"
+                                  : expression);
+        if (afterFrame) params["awaitPromise"] = true;
+        reply = session.Call("Runtime.evaluate", std::move(params));
     } catch (const EEngineStopped&) {
         throw;
     } catch (const EEngineTimeout& e) {
@@ -92,14 +103,15 @@ bool IsPropertyName(std::string_view name) {
     return true;
 }
 
-std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name) {
+std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name, bool afterFrame) {
     const std::string n(name);
     return Integer(session, FormatText(Tr("body.%1"), {n}),
                    "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
-                       "'];return typeof v==='number'?v:'no number';})()");
+                       "'];return typeof v==='number'?v:'no number';})()",
+                   afterFrame);
 }
 
-std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side) {
+std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side, bool afterFrame) {
     const std::string s(side);
     // A page that fits in the view scrolls no further than the view: then its extent is read from its boxes
     // (the root's margin box below, the body's scroll width from its left edge across), which a page without
@@ -113,7 +125,43 @@ std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side
                    "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
                    "return 0;var s=e.scroll" +
                        s + ",c=e.client" + s +
-                       ";if(s>c)return s;if(document.compatMode!='CSS1Compat')return 0;" + fits + "})()");
+                       ";if(s>c)return s;if(document.compatMode!='CSS1Compat')return 0;" + fits + "})()",
+                   afterFrame);
+}
+
+bool SettleDeferred(TDevToolsSession& session, std::chrono::milliseconds budget) {
+    // Rounds of: two frames (observers see what is in view and swap their images in), then the images that
+    // are still coming. Lazy images and frames are made eager; skipped sections are rendered.
+    static const char* const kScript =
+        "(async function(budget){var end=performance.now()+budget,left=function(){return Math.max(0,"
+        "end-performance.now())};var within=function(p,ms){return Promise.race([p,new Promise(function(r){"
+        "setTimeout(r,Math.min(ms,left()))})])};var frames=function(){return within(new Promise(function(r){"
+        "requestAnimationFrame(function(){requestAnimationFrame(r)})}),200)};var s=document.createElement("
+        "'style');s.textContent='*{content-visibility:visible!important}';(document.head||document."
+        "documentElement).appendChild(s);document.querySelectorAll('img[loading=lazy],iframe[loading=lazy]')"
+        ".forEach(function(e){e.loading='eager'});for(var round=0;round<8&&left()>0;++round){await frames();"
+        "var waiting=Array.prototype.filter.call(document.images,function(i){return!i.complete});if(!waiting."
+        "length)break;await within(Promise.all(waiting.map(function(i){return new Promise(function(r){i."
+        "addEventListener('load',r,{once:true});i.addEventListener('error',r,{once:true})})})),left())}"
+        "if(document.fonts)await within(document.fonts.ready,left());await frames();document.getAnimations()"
+        ".forEach(function(a){try{var t=a.effect&&a.effect.getComputedTiming();if(t&&isFinite(t.endTime)&&"
+        "a.playState!=='finished')a.finish()}catch(e){}});return left()>0})(";
+    const auto ms = std::max<std::int64_t>(0, budget.count());
+    TDevToolsMessage reply;
+    try {
+        reply = session.Call("Runtime.evaluate",
+                             {{"expression", kScript + std::to_string(ms) + ")"},
+                              {"returnByValue", true},
+                              {"awaitPromise", true},
+                              {"silent", true}},
+                             std::chrono::milliseconds(ms) + std::chrono::seconds(5));
+    } catch (const EEngineTimeout&) {
+        EndScript(session);
+        throw;
+    }
+    const json& result = Obj(reply.Params, "result");
+    const auto value = result.find("value");
+    return value != result.end() && value->is_boolean() && value->get<bool>();
 }
 
 double Number(TDevToolsSession& session, const std::string& expression) {

@@ -28,14 +28,17 @@ namespace PageScripts {
 // An integer the expression gives; `what` names it in errors. A page that does not answer has its script
 // ended (EEngineTimeout then still says it timed out, so that the caller may ask whether the browser hangs).
 // Throws EEngineError.
-std::int32_t Integer(TDevToolsSession& session, const std::string& what, const std::string& expression);
+// With afterFrame, read after the page's next frame.
+std::int32_t Integer(TDevToolsSession& session, const std::string& what, const std::string& expression,
+                     bool afterFrame = false);
 // Whether a body property may be read by this name (a plain identifier).
 bool IsPropertyName(std::string_view name);
 // body.<name>, for a name IsPropertyName takes.
-std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name);
-// The scrolling element's scroll size on one side ("Width" or "Height") when the page overflows the view on
-// that side, else 0.
-std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side);
+std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name, bool afterFrame = false);
+// TEngine::DocumentScrollSize.
+std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side, bool afterFrame = false);
+// TEngine::SettleDeferred in the page; false when the budget ran out first.
+bool SettleDeferred(TDevToolsSession& session, std::chrono::milliseconds budget);
 // The number an expression gives; 0 when it gives none.
 double Number(TDevToolsSession& session, const std::string& expression);
 

@@ -117,30 +117,59 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
     CheckCaptureWidth(ScaledSide(width, settings.Scale));
     engine.Resize(width, screen);
     width = measureWidth();
-    const std::int32_t screenPage = document.DocumentScrollSize("Height");
-    int height = settings.Height.Automatic
+    std::int32_t screenPage = 0;
+    int height = 0;
+    const auto measureHeight = [&] {
+        screenPage = document.DocumentScrollSize("Height");
+        height = settings.Height.Automatic
                      ? settings.Height.Resolve(document.BodyProperty("scrollHeight"), screenPage)
                      : settings.Height.Pixels;
-    if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
-        height = std::min(height, settings.MaxAutoHeight);
-    CheckCaptureSize(width, height);
-    CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
+        if (settings.Height.Automatic && settings.MaxAutoHeight > 0)
+            height = std::min(height, settings.MaxAutoHeight);
+        CheckCaptureSize(width, height);
+        CheckCaptureSize(ScaledSide(width, settings.Scale), ScaledSide(height, settings.Scale));
+    };
+    measureHeight();
     // Laid out as it is drawn: a view of the whole picture keeps what is placed against the view (fixed bars,
     // sidebars as high as the view) where the page is whole. A page that then reaches beyond that view grew
     // with it: its layout follows the view's height, so it is drawn from the screen-high view it was
     // measured in, the picture reaching below it.
-    engine.Resize(width, height);
-    if (height != screen && document.DocumentScrollSize("Height") > std::max(height, screenPage))
-        engine.Resize(width, screen);
+    bool screenHigh = false;
+    const auto layOut = [&] {
+        engine.Resize(width, height);
+        screenHigh = height != screen && document.DocumentScrollSize("Height") > std::max(height, screenPage);
+    };
+    layOut();
+    TCapturePicture picture;
+    if (settings.DeferredTime.count() > 0) {
+        // With all of the page in view, what it defers until it is seen comes; a page that changed its size
+        // meanwhile is measured again, as long as it keeps changing within a few rounds.
+        const auto until = std::chrono::steady_clock::now() + settings.DeferredTime;
+        for (int round = 0;; ++round) {
+            const std::int32_t before = document.BodyProperty("scrollHeight");
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            picture.DeferredCut = left.count() <= 0 || !engine.SettleDeferred(left);
+            if (picture.DeferredCut || document.BodyProperty("scrollHeight") == before) break;
+            if (round == 2) {
+                picture.GrowthCut = true;
+                break;
+            }
+            engine.Resize(width, screen);
+            measureHeight();
+            layOut();
+        }
+    }
+    if (screenHigh) engine.Resize(width, screen);
     const TArea area = settings.Selector.empty() ? TArea{0, 0, width, height}
                                                  : ElementArea(document, settings, width, height);
-    TCapturePicture picture;
     picture.Outcome.Width = ScaledSide(area.Width, settings.Scale);
     picture.Outcome.Height = ScaledSide(area.Height, settings.Scale);
     if (settings.Format == TSaveFormat::Jpg) CheckJpegSize(picture.Outcome.Width, picture.Outcome.Height);
     const auto begin = [&](const std::shared_ptr<const TPageShot>& shot) {
         if (!started) return;
-        TCapturePicture begun{picture.Outcome, shot};
+        TCapturePicture begun = picture;
+        begun.Shot = shot;
         started(begun);
     };
     picture.Shot = settings.Selector.empty()

@@ -5,6 +5,7 @@
 #include "capture/CaptureSize.h"
 #include "capture/OutputPath.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -32,6 +33,9 @@ struct TCaptureSettings {
     std::string Selector;
     int Padding = 0;
     int ViewHeight = 768; // the view's height while the page loads, is measured and is drawn: a screen's
+    // At most this long, what the page defers until it is seen is brought in before it is measured for the
+    // picture (TEngine::SettleDeferred); 0: the page is drawn as it is.
+    std::chrono::milliseconds DeferredTime{10000};
 };
 
 // A page without the element the capture is to show.
@@ -58,6 +62,8 @@ TViewSize LoadViewSize(const TCaptureSettings& settings);
 
 struct TCapturePicture {
     TCaptureOutcome Outcome;               // the image's size; no path yet
+    bool DeferredCut = false;              // what the page defers had not all come when its time was up
+    bool GrowthCut = false;                // the page kept growing as it came: measured as it was then
     std::shared_ptr<const TPageShot> Shot; // the picture, to be put into the bitmap
 };
 // Called with the picture as soon as the engine has begun to take it.

@@ -34,7 +34,8 @@ struct TCliOptions {
     double Scale = 1.0;
     bool WaitIdle = false;
     bool Lazy = false;
-    bool Strict = false; // a page that has not loaded completely in its time fails
+    bool Deferred = true; // what pages defer until seen is brought in before the picture (--no-lazy: not)
+    bool Strict = false;  // a page that has not loaded completely in its time fails
     // What is done to every page once it has loaded (and settled): wait for an element, add the style sheets
     // (hidden elements, removed ones, consent dialogs, the given sheets), run the scripts in order.
     std::string WaitFor;

@@ -22,6 +22,8 @@ constexpr milliseconds kIdleTime{500};
 constexpr milliseconds kSettlePoll{25};
 // --lazy scrolls through the page a screen at a time, pausing this long at each.
 constexpr milliseconds kLazyPause{150};
+// The most a page's deferred content is waited for before its picture.
+constexpr milliseconds kDeferredTime{10000};
 // How often a page is asked whether the element it is waited for has come.
 constexpr milliseconds kElementPoll{50};
 
@@ -57,6 +59,7 @@ TJobSettings JobSettingsFor(const TCliOptions& options) {
     s.Delay = std::chrono::seconds(options.Delay);
     s.WaitIdle = options.WaitIdle;
     s.Lazy = options.Lazy;
+    s.Deferred = options.Deferred;
     s.Strict = options.Strict;
     s.ReducedMotion = options.Page.ReducedMotion;
     s.Credentials = options.Page.Credentials.has_value();
@@ -302,6 +305,11 @@ void TPageJob::Draw(IJobRun& run) {
     const TCallDeadlineScope bounded(*FPage, FDeadline);
     FPage->SetDrawnAlone(run.DrawsAlone(*this));
     const auto measured = FClock.Now();
+    // What the page defers until it is seen may take half the time that is left for the picture.
+    settings.DeferredTime =
+        FSettings.Deferred ? std::clamp(std::chrono::duration_cast<milliseconds>(FDeadline - measured) / 2,
+                                        milliseconds(0), kDeferredTime)
+                           : milliseconds(0);
     bool writing = false;
     try {
         // Animations that came during the delay are finished too: the picture is the same every time.
@@ -310,6 +318,15 @@ void TPageJob::Draw(IJobRun& run) {
             FResult->Width = begun.Outcome.Width;
             FResult->Height = begun.Outcome.Height;
             FResult->CaptureSeconds = SecondsBetween(measured, FClock.Now());
+            if (begun.DeferredCut)
+                FResult->Notes.push_back(
+                    FormatText(Tr("%1: what the page loads only when it is seen had not all "
+                                  "come when its time was up: captured as it was"),
+                               {FResult->Url}));
+            if (begun.GrowthCut)
+                FResult->Notes.push_back(FormatText(
+                    Tr("%1: the page kept changing its height as its content came: measured as it was then"),
+                    {FResult->Url}));
             // The picture is put into its file while the rest of it comes and while the slot loads the next
             // page.
             run.Write(*this, begun);

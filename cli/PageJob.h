@@ -24,7 +24,7 @@ class TPageJob;
 struct TJobSettings {
     std::chrono::seconds Timeout{60};
     std::chrono::seconds Delay{1};
-    bool WaitIdle = false, Lazy = false, Strict = false, ReducedMotion = false;
+    bool WaitIdle = false, Lazy = false, Strict = false, ReducedMotion = false, Deferred = true;
     bool Credentials = false; // given: a page whose server then answers 401 fails
     std::string WaitFor;
     std::vector<std::string> Preparation; // scripts run in every page before it is measured, in order

@@ -22,7 +22,10 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --delay SECONDS     wait after the page has loaded (default 1)
       --scale F           device scale factor; the image is the page size times F (default 1)
       --wait-idle         after loading, wait until the network is idle
-      --lazy              scroll through the page first so that lazy images load
+      --lazy              also scroll through the page a screen at a time once it has
+                          loaded (for pages that load content as they are scrolled)
+      --no-lazy           draw the page as it is: do not bring in what it loads only
+                          when seen (lazy images, content that fades in, web fonts)
       --timeout SECONDS   a page's whole time, its delay included (default 60); a page
                           that has not loaded completely by three quarters of it is
                           captured as it is, with a warning

@@ -85,6 +85,43 @@ std::vector<TModernPage> MakePages() {
                       {500, 793, kGrey},
                       {500, 2980, kGrey},
                       {500, 3010, kBlue}}});
+    // Images far below the first screen that load only when seen: by the browser (loading=lazy), or by a
+    // script that watches them (the source put in place when they are seen).
+    std::string lazy, watched;
+    TModernPage lazyPage{"/lazy-images.html", "", "images that load when seen", 12 * 1200 + 30, {}};
+    for (int i = 0; i < 12; ++i) {
+        const std::string gap = "<div style='height:1000px'></div>";
+        const std::string picture = "/green.svg?" + std::to_string(i);
+        lazy +=
+            gap + "<img loading='lazy' src='" + picture + "' width='200' height='200' style='display:block'>";
+        watched += gap + "<img data-src='" + picture + "w' width='200' height='200' style='display:block'>";
+        lazyPage.Probes.push_back({100, 1000 + i * 1200 + 100, kGreen});
+    }
+    lazyPage.Html = Document("", lazy);
+    pages.push_back(lazyPage);
+    TModernPage watchedPage = lazyPage;
+    watchedPage.Path = "/watched-images.html";
+    watchedPage.What = "images a script puts in place when they are seen";
+    watchedPage.Html =
+        Document("", watched + "<script>var o=new IntersectionObserver(function(es){es.forEach("
+                               "function(e){if(e.isIntersecting){e.target.src=e.target.dataset."
+                               "src;o.unobserve(e.target)}})});document.querySelectorAll("
+                               "'img[data-src]').forEach(function(i){o.observe(i)})</script>");
+    pages.push_back(watchedPage);
+    // Blocks that fade and slide in when they are seen.
+    std::string blocks;
+    TModernPage reveal{"/reveal.html", "", "blocks that fade in when seen", 8 * 1000 + 30, {}};
+    for (int i = 0; i < 8; ++i) {
+        blocks += "<div style='height:700px'></div><div class='reveal'></div>";
+        reveal.Probes.push_back({500, i * 1000 + 700 + 150, kBlue});
+    }
+    reveal.Html =
+        Document(".reveal{height:300px;background:#00f;opacity:0;transform:translateY(80px);"
+                 "transition:opacity 1.5s,transform 1.5s}.reveal.shown{opacity:1;transform:none}",
+                 blocks + "<script>var o=new IntersectionObserver(function(es){es.forEach(function(e){"
+                          "if(e.isIntersecting)e.target.classList.add('shown')})});document."
+                          "querySelectorAll('.reveal').forEach(function(b){o.observe(b)})</script>");
+    pages.push_back(reveal);
     return pages;
 }
 
@@ -96,6 +133,10 @@ const std::vector<TModernPage>& ModernPages() {
 }
 
 void ServeModernPages(TTestHttpServer& server) {
+    server.Route("/green.svg",
+                 MakeResponse(200, "image/svg+xml",
+                              "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
+                              "<rect width='200' height='200' fill='#0f0'/></svg>"));
     for (const TModernPage& page : ModernPages())
         server.Route(page.Path, MakeResponse(200, "text/html", page.Html));
 }
