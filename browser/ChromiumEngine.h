@@ -79,6 +79,9 @@ public:
     // Runs the script and waits for its value (not for a promise).
     TScriptResult EvaluateNow(const std::string& script);
     bool SettleDeferred(std::chrono::milliseconds budget) override;
+    bool ExpandInnerScroller() override;
+    // The page's own scripts run (its timers and frames with them).
+    bool ScriptsRun() const;
     // The selectors the browser cannot parse, each checked on its own; the page is made when there is none.
     std::vector<std::string> InvalidSelectors(const std::vector<std::string>& selectors);
 

@@ -15,13 +15,13 @@ std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
     if (!PageScripts::IsPropertyName(name))
         throw EEngineError(FormatText(Tr("The body has no property \"%1\""), {name}));
     RequireDocument();
-    return PageScripts::BodyProperty(Session(), name, std::exchange(FResized, false));
+    return PageScripts::BodyProperty(Session(), name, std::exchange(FResized, false) && ScriptsRun());
 }
 
 std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
     if (side != "Width" && side != "Height") return 0;
     RequireDocument();
-    return PageScripts::DocumentScrollSize(Session(), side, std::exchange(FResized, false));
+    return PageScripts::DocumentScrollSize(Session(), side, std::exchange(FResized, false) && ScriptsRun());
 }
 
 void TChromiumEngine::Resize(int width, int height) {
@@ -116,9 +116,20 @@ void TChromiumEngine::Draw(TBitmap& bitmap, int width, int height) {
     shot->DrawInto(bitmap.Rows(), gate);
 }
 
+bool TChromiumEngine::ScriptsRun() const {
+    const auto& applied = FSetup.Applied();
+    return !applied || !applied->NoScripts;
+}
+
 bool TChromiumEngine::SettleDeferred(std::chrono::milliseconds budget) {
     RequireDocument();
-    return PageScripts::SettleDeferred(Session(), budget);
+    // Without scripts the page has no frames or timers to wait on, and the browser loads every image at once.
+    return !ScriptsRun() || PageScripts::SettleDeferred(Session(), budget);
+}
+
+bool TChromiumEngine::ExpandInnerScroller() {
+    RequireDocument();
+    return PageScripts::ExpandInnerScroller(Session());
 }
 
 std::optional<TElementBox> TChromiumEngine::ElementBox(const std::string& selector) {

@@ -117,6 +117,10 @@ public:
     // Waits at most `budget`; false when that ran out first. An engine without such steps has nothing to wait
     // for.
     virtual bool SettleDeferred(std::chrono::milliseconds /*budget*/) { return true; }
+    // When the document itself does not scroll and one element that covers at least half of the view does,
+    // with more content than it shows (an app-like page), lays that element out at its whole content height
+    // and lets the page around it grow with it. True when an element was so expanded.
+    virtual bool ExpandInnerScroller() { return false; }
 
     // Paints (0, 0, width, height) of the view into the top-left of a 24-bit bitmap of at least that size.
     virtual void Draw(TBitmap& bitmap, int width, int height) = 0;

@@ -164,6 +164,23 @@ bool SettleDeferred(TDevToolsSession& session, std::chrono::milliseconds budget)
     return value != result.end() && value->is_boolean() && value->get<bool>();
 }
 
+bool ExpandInnerScroller(TDevToolsSession& session) {
+    // A small scrolling panel (a chat, a code block) is never the one: it must cover half of the view.
+    static const char* const kScript =
+        "(function(){var d=document.scrollingElement||document.documentElement;if(!d||!document.body||"
+        "d.scrollHeight>d.clientHeight+1)return 0;var vw=innerWidth,vh=innerHeight,best=null,most=0;"
+        "document.body.querySelectorAll('*').forEach(function(e){if(e.scrollHeight<=e.clientHeight+1)return;"
+        "var o=getComputedStyle(e).overflowY;if(o!=='auto'&&o!=='scroll'&&o!=='overlay')return;var r=e."
+        "getBoundingClientRect(),w=Math.min(r.right,vw)-Math.max(r.left,0),h=Math.min(r.bottom,vh)-Math.max("
+        "r.top,0);var a=w>0&&h>0?w*h:0;if(a*2>=vw*vh&&a>most){best=e;most=a}});if(!best)return 0;for(var n="
+        "best;n;n=n.parentElement){var "
+        "s=n.style,p=getComputedStyle(n).position;s.setProperty('height','auto',"
+        "'important');s.setProperty('max-height','none','important');s.setProperty('overflow','visible',"
+        "'important');if(p==='fixed'||p==='absolute'){s.setProperty('position','absolute','important');s."
+        "setProperty('bottom','auto','important')}}return 1})()";
+    return Number(session, kScript) == 1;
+}
+
 double Number(TDevToolsSession& session, const std::string& expression) {
     const TDevToolsMessage reply = session.Call("Runtime.evaluate", Expression(expression));
     const json& result = Obj(reply.Params, "result");

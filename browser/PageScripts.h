@@ -39,6 +39,8 @@ std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name, bool
 std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side, bool afterFrame = false);
 // TEngine::SettleDeferred in the page; false when the budget ran out first.
 bool SettleDeferred(TDevToolsSession& session, std::chrono::milliseconds budget);
+// TEngine::ExpandInnerScroller in the page.
+bool ExpandInnerScroller(TDevToolsSession& session);
 // The number an expression gives; 0 when it gives none.
 double Number(TDevToolsSession& session, const std::string& expression);
 

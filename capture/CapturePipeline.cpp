@@ -117,6 +117,8 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
     CheckCaptureWidth(ScaledSide(width, settings.Scale));
     engine.Resize(width, screen);
     width = measureWidth();
+    TCapturePicture picture;
+    picture.Expanded = settings.ExpandScroller && engine.ExpandInnerScroller();
     std::int32_t screenPage = 0;
     int height = 0;
     const auto measureHeight = [&] {
@@ -140,7 +142,6 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
         screenHigh = height != screen && document.DocumentScrollSize("Height") > std::max(height, screenPage);
     };
     layOut();
-    TCapturePicture picture;
     if (settings.DeferredTime.count() > 0) {
         // With all of the page in view, what it defers until it is seen comes; a page that changed its size
         // meanwhile is measured again, as long as it keeps changing within a few rounds.

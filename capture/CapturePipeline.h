@@ -36,6 +36,7 @@ struct TCaptureSettings {
     // At most this long, what the page defers until it is seen is brought in before it is measured for the
     // picture (TEngine::SettleDeferred); 0: the page is drawn as it is.
     std::chrono::milliseconds DeferredTime{10000};
+    bool ExpandScroller = true; // an app-like page's main scrolling element is drawn whole
 };
 
 // A page without the element the capture is to show.
@@ -64,6 +65,7 @@ struct TCapturePicture {
     TCaptureOutcome Outcome;               // the image's size; no path yet
     bool DeferredCut = false;              // what the page defers had not all come when its time was up
     bool GrowthCut = false;                // the page kept growing as it came: measured as it was then
+    bool Expanded = false;                 // the page's main scrolling element was laid out whole
     std::shared_ptr<const TPageShot> Shot; // the picture, to be put into the bitmap
 };
 // Called with the picture as soon as the engine has begun to take it.

@@ -251,6 +251,7 @@ std::map<std::string, TFlag> FlagOptions(TCliOptions& o) {
         {"--wait-idle", [&] { o.WaitIdle = true; }},
         {"--lazy", [&] { o.Lazy = o.Deferred = true; }},
         {"--no-lazy", [&] { o.Lazy = o.Deferred = false; }},
+        {"--no-expand", [&] { o.Expand = false; }},
         {"--strict", [&] { o.Strict = true; }},
         {"--hide-consent", [&] { o.HideConsent = true; }},
         {"--resume", [&] { o.Resume = true; }},

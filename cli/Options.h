@@ -34,6 +34,7 @@ struct TCliOptions {
     double Scale = 1.0;
     bool WaitIdle = false;
     bool Lazy = false;
+    bool Expand = true;   // an app-like page's main scrolling element is drawn whole (--no-expand: not)
     bool Deferred = true; // what pages defer until seen is brought in before the picture (--no-lazy: not)
     bool Strict = false;  // a page that has not loaded completely in its time fails
     // What is done to every page once it has loaded (and settled): wait for an element, add the style sheets

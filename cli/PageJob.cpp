@@ -72,6 +72,7 @@ TJobSettings JobSettingsFor(const TCliOptions& options) {
     s.Capture.Selector = options.Selector;
     s.Capture.Padding = options.Padding;
     s.Capture.ViewHeight = options.ViewHeight;
+    s.Capture.ExpandScroller = options.Expand;
     return s;
 }
 
@@ -323,6 +324,11 @@ void TPageJob::Draw(IJobRun& run) {
                     FormatText(Tr("%1: what the page loads only when it is seen had not all "
                                   "come when its time was up: captured as it was"),
                                {FResult->Url}));
+            if (begun.Expanded)
+                FResult->Notes.push_back(FormatText(
+                    Tr("%1: the page scrolls inside an element: all of its content was drawn (--no-expand: "
+                       "as the page shows it)"),
+                    {FResult->Url}));
             if (begun.GrowthCut)
                 FResult->Notes.push_back(FormatText(
                     Tr("%1: the page kept changing its height as its content came: measured as it was then"),

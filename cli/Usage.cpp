@@ -26,6 +26,8 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           loaded (for pages that load content as they are scrolled)
       --no-lazy           draw the page as it is: do not bring in what it loads only
                           when seen (lazy images, content that fades in, web fonts)
+      --no-expand         draw a page that scrolls inside an element (not as a whole)
+                          as it shows, instead of that element's whole content
       --timeout SECONDS   a page's whole time, its delay included (default 60); a page
                           that has not loaded completely by three quarters of it is
                           captured as it is, with a warning

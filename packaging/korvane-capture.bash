@@ -33,7 +33,7 @@ _korvane_capture() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-i --input -o --output --format --width --height --view-height --delay --scale
-            --wait-idle --lazy --timeout --strict --jobs --memory --no-images --no-video --no-scripts
+            --wait-idle --lazy --no-lazy --no-expand --timeout --strict --jobs --memory --no-images --no-video --no-scripts
             --plugins --no-plugins --no-java --no-activex --activex-download --cache --hide-scrollbars
             --hide --remove --hide-consent --style --style-file --script --script-file --wait-for
             --selector --padding --header --user-agent --cookie --cookies --auth --dark --reduced-motion

@@ -42,6 +42,9 @@ TEST(CliOptions, DefaultsMatchAFreshWindow) {
     EXPECT_EQ(o.TimeoutSeconds, 60);
     EXPECT_GE(o.Jobs, 1);
     EXPECT_EQ(o.Scale, 1.0);
+    EXPECT_EQ(o.ViewHeight, 768);
+    EXPECT_TRUE(o.Deferred);
+    EXPECT_FALSE(o.Lazy);
 }
 
 TEST(CliOptions, ValuesInBothSpellingsAndSwitches) {
@@ -258,6 +261,19 @@ std::string UsageMessage(std::vector<std::string> args) {
     return "accepted";
 }
 } // namespace
+
+TEST(CliOptions, TheScreenPagesSeeAndWhatTheyDefer) {
+    const auto o = Parse({"--view-height", "1080", "--no-lazy", "--no-expand", "u"});
+    EXPECT_EQ(o.ViewHeight, 1080);
+    EXPECT_FALSE(o.Expand);
+    EXPECT_TRUE(Parse({"u"}).Expand);
+    EXPECT_FALSE(o.Deferred || o.Lazy);
+    // The last of --lazy and --no-lazy holds.
+    EXPECT_TRUE(Parse({"--no-lazy", "--lazy", "u"}).Deferred);
+    EXPECT_FALSE(Parse({"--lazy", "--no-lazy", "u"}).Deferred);
+    EXPECT_NE(UsageMessage({"--view-height", "0", "u"}).find("--view-height"), std::string::npos);
+    EXPECT_NE(UsageMessage({"--view-height", "200000", "u"}).find("--view-height"), std::string::npos);
+}
 
 TEST(CliOptions, PageOptionsAreTakenAsGivenAndBadOnesRefused) {
     Scratch s;

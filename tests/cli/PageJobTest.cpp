@@ -118,6 +118,37 @@ TEST_F(PageJobTest, TheDelayIsWaitedFromTheLoadAndAPictureDrawnAloneComesInBands
     EXPECT_EQ(page.DrawnAlone, false);
 }
 
+TEST_F(PageJobTest, APageLoadsInItsScreenAndWhatItDefersHasHalfThePicturesTimeAtMostTenSeconds) {
+    settings.Delay = 0s;
+    settings.Capture.Width = TSideChoice::Fixed(1280);
+    settings.Capture.ViewHeight = 900;
+    struct TCase {
+        std::chrono::seconds Timeout;
+        bool Deferred;
+        std::chrono::milliseconds Expected;
+    } cases[] = {{60s, true, 10000ms}, {8s, true, 3500ms}, {60s, false, 0ms}};
+    for (const TCase& c : cases) {
+        settings.Timeout = c.Timeout;
+        settings.Deferred = c.Deferred;
+        page.DeferredCut = c.Timeout < 10s;
+        page.Shots.clear();
+        clock.Set(0s);
+        Begin();
+        EXPECT_EQ(page.Views.back(), (std::pair{1280, 900}));
+        page.Load();
+        StepAt(1s); // loaded: the delay (none) begins
+        StepAt(1s);
+        ASSERT_EQ(page.Shots.size(), 1u);
+        EXPECT_EQ(page.Shots[0].DeferredTime, c.Expected);
+        // A picture taken before all of it came says so.
+        EXPECT_EQ(result.Notes.size(), page.DeferredCut ? 1u : 0u);
+    }
+    // An automatic width is read at the resting width first.
+    settings.Capture.Width = TSideChoice::Auto();
+    Begin();
+    EXPECT_EQ(page.Views.back(), (std::pair{kRestingViewSize, 900}));
+}
+
 TEST_F(PageJobTest, WaitIdleWantsHalfASecondOfQuietAndTheTimeUpTakesThePageAsItIs) {
     settings.Timeout = 20s;
     settings.Delay = 0s;

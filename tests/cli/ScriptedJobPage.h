@@ -56,6 +56,7 @@ public:
     std::function<void()> ShootThrows;
     bool ThrowAfterStart = false;
     bool ScrollCut = false;
+    bool DeferredCut = false; // the picture says its deferred content had not all come
 
     // What the job did.
     std::vector<std::string> Navigations;
@@ -121,6 +122,7 @@ public:
         TCapturePicture picture;
         picture.Outcome.Width = Width;
         picture.Outcome.Height = Height;
+        picture.DeferredCut = DeferredCut;
         picture.Shot = std::make_shared<TPlainShot>(Width, Height);
         if (started) started(picture);
         if (ShootThrows) ShootThrows();

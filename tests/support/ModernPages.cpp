@@ -122,10 +122,37 @@ std::vector<TModernPage> MakePages() {
                           "if(e.isIntersecting)e.target.classList.add('shown')})});document."
                           "querySelectorAll('.reveal').forEach(function(b){o.observe(b)})</script>");
     pages.push_back(reveal);
+    // An app-like page: the document does not scroll, its main element fills the view below a header and
+    // scrolls. Its whole content is drawn; a small scrolling panel on another page is left as it is.
+    std::string content;
+    for (int i = 0; i < 20; ++i)
+        content += std::string("<div style='height:300px;background:") +
+                   (i == 19 ? "#ff0"
+                    : i % 2 ? "#00f"
+                            : "#0f0") +
+                   "'></div>";
+    pages.push_back({"/inner-scroller.html",
+                     Document("html,body{height:100%;overflow:hidden}body{display:flex;flex-direction:column}"
+                              "header{height:60px;flex:none;background:#f00}main{flex:1;min-height:0;"
+                              "overflow:auto}",
+                              "<header></header><main>" + content + "</main>"),
+                     "a page that scrolls inside its main element",
+                     60 + 20 * 300 + 30,
+                     {{500, 30, kRed}, {500, 210, kGreen}, {500, 3210, kGreen}, {500, 5910, kYellow}}});
+    pages.push_back({"/small-panel.html",
+                     Document("", "<div style='width:300px;height:300px;overflow:auto'><div style='height:"
+                                  "300px;background:#00f'></div><div style='height:1700px;background:#f00'>"
+                                  "</div></div>"),
+                     "a small scrolling panel",
+                     330,
+                     {{150, 150, kBlue}, {150, 320, kWhite}}});
     return pages;
 }
 
 } // namespace
+
+const char* const kGreenSvg = "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
+                              "<rect width='200' height='200' fill='#0f0'/></svg>";
 
 const std::vector<TModernPage>& ModernPages() {
     static const std::vector<TModernPage> pages = MakePages();
@@ -133,10 +160,7 @@ const std::vector<TModernPage>& ModernPages() {
 }
 
 void ServeModernPages(TTestHttpServer& server) {
-    server.Route("/green.svg",
-                 MakeResponse(200, "image/svg+xml",
-                              "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
-                              "<rect width='200' height='200' fill='#0f0'/></svg>"));
+    server.Route("/green.svg", MakeResponse(200, "image/svg+xml", kGreenSvg));
     for (const TModernPage& page : ModernPages())
         server.Route(page.Path, MakeResponse(200, "text/html", page.Html));
 }

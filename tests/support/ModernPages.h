@@ -23,6 +23,9 @@ struct TModernPage {
     std::vector<TPixelProbe> Probes;
 };
 
+// The picture the pages' images show, served at /green.svg (any query).
+extern const char* const kGreenSvg;
+
 // Every page of the set; ServeModernPages routes them all.
 const std::vector<TModernPage>& ModernPages();
 void ServeModernPages(TTestHttpServer& server);
