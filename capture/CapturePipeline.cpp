@@ -151,7 +151,7 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now());
             picture.DeferredCut = left.count() <= 0 || !engine.SettleDeferred(left);
-            if (picture.DeferredCut || document.BodyProperty("scrollHeight") == before) break;
+            if (document.BodyProperty("scrollHeight") == before) break;
             if (round == 2) {
                 picture.GrowthCut = true;
                 break;
@@ -159,6 +159,7 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
             engine.Resize(width, screen);
             measureHeight();
             layOut();
+            if (picture.DeferredCut) break; // measured as far as it came
         }
     }
     if (screenHigh) engine.Resize(width, screen);

@@ -81,6 +81,10 @@ def judge(path, page):
            if (y < height and pixel(x, y) != colour) or (y >= height and y < expected - 30)]
     if bad:
         wrong.append(f"{len(bad)} of {len(page['probes'])} probes")
+    for left, top, w, h in page.get("inked", []):
+        if not any(all((pixel(x, y) >> s & 255) < 0x40 for s in (0, 8, 16))
+                   for y in range(top, min(top + h, height)) for x in range(left, left + w)):
+            wrong.append("text not drawn")
     return "; ".join(wrong) or "ok"
 
 

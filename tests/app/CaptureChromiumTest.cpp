@@ -143,6 +143,9 @@ private slots:
                 QVERIFY2(
                     image.Pixel(probe.X, probe.Y) == probe.Colour,
                     (page.What + " at " + std::to_string(probe.X) + "," + std::to_string(probe.Y)).c_str());
+            for (const auto& area : page.Inked)
+                QVERIFY2(korvane::testing::HasInk(area, [&](int x, int y) { return image.Pixel(x, y); }),
+                         (page.What + ": nothing drawn").c_str());
         }
     }
 

@@ -54,6 +54,9 @@ TEST_F(ModernPagesTool, EveryPageIsDrawnWholeWithItsFirstScreenOneScreenHigh) {
         EXPECT_EQ(image.Height, page.Height);
         for (const TPixelProbe& probe : page.Probes)
             EXPECT_EQ(image.Pixel(probe.X, probe.Y), probe.Colour) << "at " << probe.X << "," << probe.Y;
+        for (const auto& area : page.Inked)
+            EXPECT_TRUE(HasInk(area, [&](int x, int y) { return image.Pixel(x, y); }))
+                << "nothing drawn at " << area.Left << "," << area.Top;
     }
 }
 

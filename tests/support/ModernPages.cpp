@@ -2,6 +2,9 @@
 
 #include "tests/support/TestHttpServer.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace korvane::testing {
 namespace {
 
@@ -146,6 +149,18 @@ std::vector<TModernPage> MakePages() {
                      "a small scrolling panel",
                      330,
                      {{150, 150, kBlue}, {150, 320, kWhite}}});
+    // Text in a web font that the page asks for only once it has loaded (and shows only in that font).
+    pages.push_back(
+        {"/late-font.html",
+         Document("#t{font-size:200px;line-height:1;height:200px;overflow:hidden;color:#fff}",
+                  "<div id='t'>IIIIII</div><script>addEventListener('load',function(){var s=document."
+                  "createElement('style');s.textContent=\"@font-face{font-family:Late;src:url(/late."
+                  "ttf);font-display:block}#t{font-family:Late;color:#000}\";document.head."
+                  "appendChild(s)})</script>"),
+         "text in a web font that comes after the load",
+         230,
+         {},
+         {{0, 0, 1024, 200}}});
     return pages;
 }
 
@@ -161,6 +176,10 @@ const std::vector<TModernPage>& ModernPages() {
 
 void ServeModernPages(TTestHttpServer& server) {
     server.Route("/green.svg", MakeResponse(200, "image/svg+xml", kGreenSvg));
+    std::ifstream font(kLateFontFile, std::ios::binary);
+    THttpResponse late = MakeResponse(200, "font/ttf", std::string(std::istreambuf_iterator<char>(font), {}));
+    late.Delay = std::chrono::milliseconds(1500);
+    server.Route("/late.ttf", late);
     for (const TModernPage& page : ModernPages())
         server.Route(page.Path, MakeResponse(200, "text/html", page.Html));
 }

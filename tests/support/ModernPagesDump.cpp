@@ -21,10 +21,18 @@ int main(int argc, char** argv) {
         nlohmann::json probes = nlohmann::json::array();
         for (const auto& p : page.Probes)
             probes.push_back({p.X, p.Y, p.Colour});
-        list.push_back(
-            {{"path", page.Path}, {"what", page.What}, {"height", page.Height}, {"probes", probes}});
+        nlohmann::json inked = nlohmann::json::array();
+        for (const auto& a : page.Inked)
+            inked.push_back({a.Left, a.Top, a.Width, a.Height});
+        list.push_back({{"path", page.Path},
+                        {"what", page.What},
+                        {"height", page.Height},
+                        {"probes", probes},
+                        {"inked", inked}});
     }
     std::ofstream(dir / "green.svg") << korvane::testing::kGreenSvg;
+    std::filesystem::copy_file(korvane::testing::kLateFontFile, dir / "late.ttf",
+                               std::filesystem::copy_options::overwrite_existing);
     std::ofstream(dir / "modern.json") << list.dump(1) << "\n";
     return 0;
 }
