@@ -151,8 +151,8 @@ private:
     TPageSetup FSetup{FInterceptor};
     TBandShooter FShooter;
     int FViewWidth = 100, FViewHeight = 100;
-    bool FResized =
-        false; // since the last reading of a size: the page's resize handlers run in its next frame
+    // Resized since a size was last read: the page's resize handlers run in its next frame.
+    bool FResized = false;
     double FScale = 1.0;
     int FAmbientChanges = 0;
     TWeakFactory<TChromiumEngine> FWeak{this};

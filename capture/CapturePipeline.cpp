@@ -103,7 +103,7 @@ TViewSize LoadViewSize(const TCaptureSettings& settings) {
 TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                               const TCaptureSettings& settings, const TPictureStarted& started) {
     RestingSizeGuard restore(engine);
-    const int screen = std::max(1, settings.ViewHeight);
+    const int screen = LoadViewSize(settings).Height;
     const auto measureWidth = [&] {
         return settings.Width.Automatic ? settings.Width.Resolve(document.BodyProperty("scrollWidth"),
                                                                  document.DocumentScrollSize("Width"))

@@ -16,6 +16,18 @@ std::string Document(const std::string& style, const std::string& body) {
            "</style></head><body>" + body + "</body></html>";
 }
 
+// `count` blocks `height` px high, coloured even and odd in turn and the last one apart.
+std::string Blocks(int count, int height, const char* even, const char* odd, const char* last) {
+    std::string blocks;
+    for (int i = 0; i < count; ++i)
+        blocks += "<div style='height:" + std::to_string(height) + "px;background:" +
+                  (i == count - 1 ? last
+                   : i % 2        ? odd
+                                  : even) +
+                  "'></div>";
+    return blocks;
+}
+
 // Three sections of 400 px below the first screen.
 const std::string kBelow = "<div style='height:400px;background:#0f0'></div>"
                            "<div style='height:400px;background:#00f'></div>"
@@ -60,13 +72,7 @@ std::vector<TModernPage> MakePages() {
                       {500, 3304, kYellow}}});
     // Documentation pages: a sidebar that sticks to the top, at most as high as the view, scrolling on its
     // own. Drawn whole, its last entry is in the picture.
-    std::string entries;
-    for (int i = 0; i < 30; ++i)
-        entries += std::string("<div style='height:100px;background:") +
-                   (i == 29 ? "#f00"
-                    : i % 2 ? "#0f0"
-                            : "#00f") +
-                   "'></div>";
+    const std::string entries = Blocks(30, 100, "#00f", "#0f0", "#f00");
     pages.push_back({"/sticky-sidebar.html",
                      Document("body{display:flex}nav{position:sticky;top:0;align-self:flex-start;max-height:"
                               "100vh;overflow:auto;width:200px}main{flex:1;height:4000px;background:#ddd}",
@@ -127,13 +133,7 @@ std::vector<TModernPage> MakePages() {
     pages.push_back(reveal);
     // An app-like page: the document does not scroll, its main element fills the view below a header and
     // scrolls. Its whole content is drawn; a small scrolling panel on another page is left as it is.
-    std::string content;
-    for (int i = 0; i < 20; ++i)
-        content += std::string("<div style='height:300px;background:") +
-                   (i == 19 ? "#ff0"
-                    : i % 2 ? "#00f"
-                            : "#0f0") +
-                   "'></div>";
+    const std::string content = Blocks(20, 300, "#0f0", "#00f", "#ff0");
     pages.push_back({"/inner-scroller.html",
                      Document("html,body{height:100%;overflow:hidden}body{display:flex;flex-direction:column}"
                               "header{height:60px;flex:none;background:#f00}main{flex:1;min-height:0;"
