@@ -105,8 +105,19 @@ bool IsPropertyName(std::string_view name) {
 
 std::int32_t BodyProperty(TDevToolsSession& session, std::string_view name, bool afterFrame) {
     const std::string n(name);
+    // Without a doctype the body is at least as high as the view: a page that fits in the view gives the
+    // height of what it holds instead (its last block's margin included), its own margin and padding below.
+    const std::string quirks =
+        name == "scrollHeight"
+            ? "var e=document.scrollingElement;if(document.compatMode!='CSS1Compat'&&e&&e.scrollHeight<="
+              "e.clientHeight){var g=document.createRange();g.selectNodeContents(b);var "
+              "c=getComputedStyle(b);"
+              "var y=g.getBoundingClientRect().bottom,l=b.lastElementChild;if(l)y=Math.max(y,l."
+              "getBoundingClientRect().bottom+(parseFloat(getComputedStyle(l).marginBottom)||0));return Math."
+              "ceil(Math.max(0,y+scrollY)+(parseFloat(c.paddingBottom)||0)+(parseFloat(c.marginBottom)||0))}"
+            : "";
     return Integer(session, FormatText(Tr("body.%1"), {n}),
-                   "(function(){var b=document.body;if(!b)return 'no body';var v=b['" + n +
+                   "(function(){var b=document.body;if(!b)return 'no body';" + quirks + "var v=b['" + n +
                        "'];return typeof v==='number'?v:'no number';})()",
                    afterFrame);
 }
@@ -115,12 +126,20 @@ std::int32_t DocumentScrollSize(TDevToolsSession& session, std::string_view side
     const std::string s(side);
     // A page that fits in the view scrolls no further than the view: then its extent is read from its boxes
     // (the root's margin box below, the body's scroll width from its left edge across), which a page without
-    // a doctype makes as large as the view and so cannot tell.
+    // a doctype makes as large as the view and so cannot tell. Below, absolutely placed boxes count as the
+    // page's overflow counts them (a dialog centred in the view lies outside the body): each up to the first
+    // ancestor that clips it; boxes fixed to the view do not.
     const std::string fits =
-        side == "Height" ? "var r=document.documentElement;return Math.ceil(r.getBoundingClientRect().bottom+"
-                           "scrollY+(parseFloat(getComputedStyle(r).marginBottom)||0));"
-                         : "var b=document.body;if(!b)return 0;return Math.ceil(b.getBoundingClientRect()"
-                           ".left+scrollX+b.scrollWidth);";
+        side == "Height"
+            ? "var r=document.documentElement,b=r.getBoundingClientRect().bottom+(parseFloat("
+              "getComputedStyle(r).marginBottom)||0);document.querySelectorAll('body *').forEach("
+              "function(e){var c=getComputedStyle(e);if(c.position!='absolute'||c.visibility=="
+              "'hidden')return;var q=e.getBoundingClientRect(),y=q.bottom;if(q.height<=0||y<=b)"
+              "return;for(var a=e.parentElement;a&&a!=document.body;a=a.parentElement)if("
+              "getComputedStyle(a).overflowY!='visible'){y=Math.min(y,a.getBoundingClientRect()"
+              ".bottom);break}b=Math.max(b,y)});return Math.ceil(b+scrollY);"
+            : "var b=document.body;if(!b)return 0;return Math.ceil(b.getBoundingClientRect()"
+              ".left+scrollX+b.scrollWidth);";
     return Integer(session, FormatText(Tr("the document's scroll%1"), {s}),
                    "(function(){var e=document.scrollingElement||document.documentElement;if(!e)"
                    "return 0;var s=e.scroll" +

@@ -149,6 +149,25 @@ std::vector<TModernPage> MakePages() {
                      "a small scrolling panel",
                      330,
                      {{150, 150, kBlue}, {150, 320, kWhite}}});
+    // A short page with a dialog that a script centres in the view: the dialog lies below the body and is
+    // in the picture; a tall box that its container clips is not.
+    pages.push_back({"/centred-dialog.html",
+                     Document("#d{position:absolute;left:412px;width:200px;height:200px;background:#00f}",
+                              "<div style='height:100px;background:#0f0'></div><div style='position:relative;"
+                              "overflow:hidden;height:100px'><div style='position:absolute;width:10px;"
+                              "height:3000px;background:#f00'></div></div><div id='d'></div><script>document."
+                              "getElementById('d').style.top=(innerHeight-200)/2+'px'</script>"),
+                     "a dialog centred in the view of a short page",
+                     484,
+                     {{500, 50, kGreen}, {5, 150, kRed}, {500, 300, kBlue}, {500, 480, kBlue}}});
+    // Without a doctype the body reports the view's height: the picture of a short page is as high as what
+    // it holds, and 30 px.
+    pages.push_back({"/quirks-short.html",
+                     "<html><body style='margin:0'><div style='height:300px;background:#0f0'></div>"
+                     "<p style='margin:0 0 40px;height:20px;background:#00f'></p></body></html>",
+                     "a short page without a doctype",
+                     390,
+                     {{500, 150, kGreen}, {500, 310, kBlue}, {500, 385, kWhite}}});
     // Text in a web font that the page asks for only once it has loaded (and shows only in that font).
     pages.push_back(
         {"/late-font.html",
