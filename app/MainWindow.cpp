@@ -192,9 +192,17 @@ bool TfrmKorvane::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == ToolBar || watched == Panel1 || watched == Panel2)) {
         ApplySizeLimits();
     } else if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (QApplication::activePopupWidget() &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            // Enter in an open list picks its item and starts nothing. The list closes itself as it is asked
+            // whether Enter is a shortcut, without saying it takes the key: then the window, active again,
+            // would take Enter as its shortcut.
+            event->accept();
+            return false;
+        }
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget != this && widget->window() == this) {
-            auto* key = static_cast<QKeyEvent*>(event);
             const QKeySequence pressed(key->keyCombination());
             for (QAction* a : {Execute, Close, Paste, Abort})
                 if (a->shortcuts().contains(pressed)) return true; // left unaccepted: the shortcut fires

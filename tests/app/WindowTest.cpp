@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "platform/Version.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -200,6 +201,36 @@ private slots:
         Key(w.get(), w->EditAddress, Qt::Key_Return);
         QCOMPARE(shown.first().first().toString(), QString("go......"));
         QTRY_COMPARE(w->lblMessage->text(), QString("wait......"));
+        w->tbAbortClick();
+    }
+
+    void enterInAnOpenListOnlyPicksTheItem() {
+        auto w = Open();
+        w->EditAddress->setText("http://127.0.0.1/page");
+        w->EditDelay->setText("5");
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 257);
+        QSignalSpy shown(w.get(), &TfrmKorvane::StatusTextShown);
+        for (QComboBox* list : {w->cbCapWidth, w->cbCapHeight}) {
+            const int before = list->currentIndex();
+            list->setFocus();
+            list->showPopup();
+            QTRY_VERIFY(list->view()->isVisible());
+            // Asked whether Enter is a shortcut, the open list picks the item and closes: it must also say
+            // that it took the key, or the window (active again on X) runs its Enter shortcut.
+            QTest::keyClick(list->view(), Qt::Key_Down);
+            QKeyEvent asked(QEvent::ShortcutOverride, Qt::Key_Return, Qt::NoModifier);
+            asked.ignore();
+            QApplication::sendEvent(list->view(), &asked);
+            QVERIFY(asked.isAccepted());
+            QVERIFY(!list->view()->isVisible());
+            QCOMPARE(list->currentIndex(), before + 1);
+        }
+        // Shortcuts fire as the key is handled: Enter in the closed list does start the capture, and it is
+        // the first thing said.
+        QTest::keyClick(w->cbCapWidth, Qt::Key_Return);
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown.first().first().toString(), QString("go......"));
         w->tbAbortClick();
     }
 
