@@ -7,7 +7,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace korvane {
 
@@ -27,12 +31,29 @@ std::int32_t IntegerOf(const QLineEdit* edit, std::int32_t def) {
     return StrToIntDef(edit->text().toStdString(), def);
 }
 
+// Where a window of `size` saved at `saved` goes: there when its title bar would be on a screen of today,
+// enough of it to be taken with the mouse; else at the same place on the primary screen as on a first start
+// (a monitor that is gone, a file from another desk).
+QPoint OnAScreen(QPoint saved, QSize size) {
+    const QRect bar(saved, QSize(size.width(), 30));
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect seen = screen->availableGeometry().intersected(bar);
+        if (seen.width() >= 60 && seen.height() >= 20) return saved;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return saved;
+    const QRect area = primary->availableGeometry();
+    return {area.left() + std::clamp(100, 0, std::max(0, area.width() - size.width())),
+            area.top() + std::clamp(100, 0, std::max(0, area.height() - size.height()))};
+}
+
 } // namespace
 
 void TfrmKorvane::LoadSettings() {
     TMemIniFile ini(FPaths.SettingsFile);
 
-    move(ini.ReadInteger("window", "left", 100), ini.ReadInteger("window", "top", 100));
+    move(OnAScreen(QPoint(ini.ReadInteger("window", "left", 100), ini.ReadInteger("window", "top", 100)),
+                   size()));
 
     SelectStoredIndex(cbCapWidth, ini.ReadInteger("option", "capturewith", 4));
     SelectStoredIndex(cbCapHeight, ini.ReadInteger("option", "captureheight", 0));

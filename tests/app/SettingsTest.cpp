@@ -8,7 +8,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +82,34 @@ private slots:
         for (QCheckBox* off : {w->cbSecImage, w->cbSecVideo, w->cbSecScript, w->cbSecJava, w->cbSecActiveX})
             QVERIFY(!off->isChecked());
         QVERIFY(w->cbSecAXDL->isChecked());
+    }
+
+    void aWindowSavedOffEveryScreenComesBackOnThePrimaryOne() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QPoint home = area.topLeft() + QPoint(100, 100);
+        struct TCase {
+            int Left, Top;
+            QPoint Expected;
+        };
+        // Kept: partly off the screen with enough of its title bar on it. Moved: beyond any edge, or with
+        // no more than a sliver of the title bar left.
+        const TCase cases[] = {
+            {-20, 32, {-20, 32}},
+            {area.right() - 80, area.bottom() - 40, {area.right() - 80, area.bottom() - 40}},
+            {5000, 3000, home},
+            {-1000, 100, home},
+            {100, -200, home},
+            {area.right() - 30, 100, home},
+            {100, area.bottom() - 5, home}};
+        for (const TCase& c : cases) {
+            Store("[window]\r\nleft=" + std::to_string(c.Left) + "\r\ntop=" + std::to_string(c.Top) + "\r\n");
+            auto w = Open();
+            QCOMPARE(w->pos(), c.Expected);
+            w.reset();
+            const std::string saved = "left=" + std::to_string(c.Expected.x()) +
+                                      "\r\ntop=" + std::to_string(c.Expected.y()) + "\r\n";
+            QVERIFY2(Stored().find(saved) != std::string::npos, saved.c_str());
+        }
     }
 
     void outOfRangeIndexesAreRefused() {
