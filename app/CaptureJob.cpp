@@ -83,6 +83,7 @@ void TfrmKorvane::tbCaptureClick() {
         return;
     }
     StartTime = GetTickCount64();
+    ShowWrittenFile({});
     ShowStatus(QTr("go......"));
     // The job keeps the address it started with, whatever the address box holds later.
     FJobAddress = JobAddress(EditAddress->text());
@@ -137,11 +138,12 @@ void TfrmKorvane::CapturePage() {
 void TfrmKorvane::WorkerCaptured(quint64 job, const QString& path, const QString& error, bool noDocument) {
     if (job != FJob) return;
     FJob = 0;
-    if (!noDocument && error.isEmpty() && cbAndView->isChecked() && FileExists(path.toStdString()))
-        Desktop().Open(this, path);
+    const bool written = !noDocument && error.isEmpty() && FileExists(path.toStdString());
+    if (written && cbAndView->isChecked()) Desktop().Open(this, path);
     // The job ends the same way with or without a file; an error then goes on to the error box.
     SetIdle();
     ShowStatus(QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime));
+    ShowWrittenFile(written ? path : QString());
     FBitmap->Clear();
     if (!error.isEmpty()) Desktop().ShowError(this, error);
 }

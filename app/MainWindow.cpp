@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -191,6 +193,10 @@ void TfrmKorvane::ApplySizeLimits() {
 bool TfrmKorvane::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize && (watched == ToolBar || watched == Panel1 || watched == Panel2)) {
         ApplySizeLimits();
+    } else if (event->type() == QEvent::MouseButtonRelease && watched == lblMessage) {
+        // A click on the status line that names a written file opens the file's folder.
+        if (!FBusy && !FWrittenFile.isEmpty() && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            Desktop().Open(this, QFileInfo(FWrittenFile).absolutePath());
     } else if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (QApplication::activePopupWidget() &&
@@ -223,6 +229,16 @@ void TfrmKorvane::ShowStatus(const QString& text) {
 void TfrmKorvane::SetStatusLabel(const QString& text) {
     lblMessage->setText(text);
     emit StatusTextShown(text);
+}
+
+void TfrmKorvane::ShowWrittenFile(const QString& path) {
+    FWrittenFile = path;
+    lblMessage->setToolTip(path);
+    lblMessage->setAccessibleDescription(path);
+    if (path.isEmpty())
+        lblMessage->unsetCursor();
+    else
+        lblMessage->setCursor(Qt::PointingHandCursor);
 }
 
 void TfrmKorvane::SetBusy() {

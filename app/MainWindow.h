@@ -165,6 +165,9 @@ private:
     QString ProgramFolder() const;
 
     void SetStatusLabel(const QString& text);
+    // The file the last capture wrote, named by the status line's tooltip (empty: none); a click on the
+    // status line then opens its folder.
+    void ShowWrittenFile(const QString& path);
     // What the capture worker reports, each for the job it names.
     void WorkerLoaded(quint64 job, bool document, const QString& error);
     void WorkerFailed(quint64 job);
@@ -181,6 +184,7 @@ private:
     std::uint64_t FJob = 0;     // the job under way, 0 for none
     std::uint64_t FLastJob = 0; // the job started last
     QString FJobAddress;        // as typed when the job started (its first line)
+    QString FWrittenFile;       // by the last capture, while the status line tells of it
     bool FAborted = false;
     TCountdown FCountdown; // FWaitTicks and the timer's state
     bool FTicksByHand = false;

@@ -278,6 +278,41 @@ private slots:
         QVERIFY(desktop->opened.isEmpty()); // "Cap and View" off
     }
 
+    void theStatusLineNamesTheWrittenFileAndAClickOpensItsFolder() {
+        w->cbSaveFormat->setCurrentIndex(2);
+        Run("http://127.0.0.1/named");
+        const QString file = Out() + "http___127.0.0.1_named.png";
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(w->lblMessage->toolTip(), file);
+        QCOMPARE(w->lblMessage->accessibleDescription(), file);
+        QVERIFY(w->lblMessage->text().startsWith("finished [")); // the text itself as it was
+        QTest::mouseClick(w->lblMessage, Qt::LeftButton);
+        QCOMPARE(desktop->opened, QStringList{dir->path() + "/out"});
+
+        // The folder the file went to, also when the typed one had gone and the program's took it.
+        QDir(Out()).removeRecursively();
+        Run("http://127.0.0.1/elsewhere");
+        QCOMPARE(w->lblMessage->toolTip(), dir->path() + "/http___127.0.0.1_elsewhere.png");
+        desktop->opened.clear();
+        QTest::mouseClick(w->lblMessage, Qt::LeftButton);
+        QCOMPARE(desktop->opened, QStringList{dir->path()});
+
+        // A job that writes nothing names nothing, from its start on.
+        w->cbCapWidth->setCurrentIndex(1);
+        w->EditAnyWidth->setText("0");
+        w->EditAddress->setText("http://127.0.0.1/refused");
+        w->tbCaptureClick();
+        QCOMPARE(w->lblMessage->toolTip(), QString());
+        WaitForTheCountdown();
+        TickToTheEnd();
+        QCOMPARE(desktop->errors.size(), 1);
+        QCOMPARE(w->lblMessage->toolTip(), QString());
+        QCOMPARE(w->lblMessage->accessibleDescription(), QString());
+        desktop->opened.clear();
+        QTest::mouseClick(w->lblMessage, Qt::LeftButton);
+        QVERIFY(desktop->opened.isEmpty());
+    }
+
     void addressesWithoutAWebSchemeAreRefusedWithAStatusText() {
         for (const char* address : {"127.0.0.1/page", "ftp://127.0.0.1/", "file:///etc/passwd"}) {
             w->ShowStatus("kept");
