@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace korvane {
@@ -80,6 +81,14 @@ void TfrmKorvane::tbCaptureClick() {
     if (!HasWebPrefix(address)) {
         SetIdle();
         if (!address.isEmpty()) ShowStatus(QTr("not a web address: %1").arg(address));
+        return;
+    }
+    // A folder the file cannot go to is said now, not after the load and the delay.
+    const std::string folder = OutputFolder(EditOutput->text().toStdString(), FPaths.ProgramFolder);
+    if (const int cause = DirectoryWriteError(folder)) {
+        SetIdle();
+        ShowStatus(QTr("the output folder %1 cannot be written: %2")
+                       .arg(QString::fromStdString(folder), QString::fromLocal8Bit(std::strerror(cause))));
         return;
     }
     StartTime = GetTickCount64();

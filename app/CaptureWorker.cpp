@@ -5,20 +5,30 @@
 #include "browser/BrowserHost.h"
 #include "browser/ChromiumEngine.h"
 #include "browser/qt/ChromiumQtPump.h"
+#include "capture/CapturePipeline.h"
+#include "platform/Errors.h"
 
 #include <QAbstractEventDispatcher>
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 
 namespace korvane {
 
 namespace {
 
-QString ErrorText(std::exception_ptr error) {
+// A file that could not be written: the error's own text, then the file and the system's reason.
+QString CaptureErrorText(std::exception_ptr error, const TCaptureSettings& settings) {
     try {
         std::rethrow_exception(error);
+    } catch (const EFileError& e) {
+        QString text = QString::fromUtf8(e.what());
+        if (e.Cause() != 0)
+            text += QLatin1Char('\n') + QString::fromStdString(CaptureFilePath(settings)) +
+                    QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(e.Cause()));
+        return text;
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     } catch (...) {
@@ -175,7 +185,8 @@ void TCaptureWorker::RunCapture(std::uint64_t job, const TCaptureSettings& setti
             stop);
         Tell(&TCaptureWorker::Captured, job, QString::fromStdString(outcome.Path), QString(), false);
     } catch (...) {
-        Tell(&TCaptureWorker::Captured, job, QString(), ErrorText(std::current_exception()), false);
+        Tell(&TCaptureWorker::Captured, job, QString(), CaptureErrorText(std::current_exception(), settings),
+             false);
     }
 }
 

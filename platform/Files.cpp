@@ -33,6 +33,10 @@ bool IsWritableDirectory(const std::string& path) {
     return DirectoryExists(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
+int DirectoryWriteError(const std::string& path) {
+    return ::access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 std::string ExecutablePath() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

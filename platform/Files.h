@@ -11,6 +11,8 @@ namespace korvane {
 bool FileExists(const std::string& path);      // exists and is not a folder
 bool DirectoryExists(const std::string& path); // an existing folder (an empty text never is)
 bool IsWritableDirectory(const std::string& path);
+// 0 when the running user may make files in the folder, else the system's error number that says why not.
+int DirectoryWriteError(const std::string& path);
 
 std::string ExecutablePath();
 // The executable's folder: its full path cut after the last separator, so it ends in "/".

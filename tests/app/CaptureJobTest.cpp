@@ -22,8 +22,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
+
+#include <sys/resource.h>
 
 using namespace korvane;
 
@@ -311,6 +314,39 @@ private slots:
         desktop->opened.clear();
         QTest::mouseClick(w->lblMessage, Qt::LeftButton);
         QVERIFY(desktop->opened.isEmpty());
+    }
+
+    void aFolderThatCannotBeWrittenIsSaidAtGo() {
+        // A folder no one may make files in, not even the superuser.
+        w->EditOutput->setText("/proc/self/");
+        w->EditAddress->setText("http://127.0.0.1/never");
+        shown->clear();
+        w->tbCaptureClick();
+        const QString text = w->lblMessage->text();
+        QVERIFY2(text.startsWith("the output folder /proc/self/ cannot be written: ") &&
+                     text.size() > QString("the output folder /proc/self/ cannot be written: ").size(),
+                 qPrintable(text));
+        QVERIFY(!w->Busy());
+        QVERIFY(w->tbCapture->isEnabled());
+        QCOMPARE(Statuses(), QStringList{text}); // no "go......": nothing was loaded
+        QVERIFY(OnEngine([&] { return engine->Navigations.empty(); }));
+    }
+
+    void aFullDiskSaysTheFileAndTheSystemsReason() {
+        // Files of this process may not grow beyond 50,000 bytes while the page is written (the disk is full
+        // at that size): the write fails as on a full disk, with the system's reason.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit limit{50000, before.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        Run("http://127.0.0.1/full");
+        setrlimit(RLIMIT_FSIZE, &before);
+        QCOMPARE(desktop->errors,
+                 QStringList{"Error writing to the stream\n" + Out() +
+                             "http___127.0.0.1_full.bmp: " + QString::fromLocal8Bit(std::strerror(EFBIG))});
+        QVERIFY(Files(Out()).isEmpty());
+        QCOMPARE(w->lblMessage->toolTip(), QString());
     }
 
     void addressesWithoutAWebSchemeAreRefusedWithAStatusText() {
