@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 python3-yaml clang-format gettext locales
-  clang libclang-rt-14-dev desktop-file-utils appstream bash-completion man-db
+  clang libclang-rt-14-dev desktop-file-utils appstream bash-completion man-db xdg-utils
 )
 # What building the Debian package takes besides (its build dependencies are in debian/control).
 PACKAGE_TOOLS=(dpkg-dev debhelper lintian)
@@ -111,7 +111,16 @@ case "${1:-}" in
     trap 'rm -f "$template"' EXIT
     catalogue_template "$template"
     if [ "${2:-}" = "--check" ]; then
-      for po in po/*.po; do msgcmp --use-untranslated "$po" "$template"; done
+      for po in po/*.po; do
+        msgcmp --use-untranslated "$po" "$template"
+        # Every text is translated but the window's captions (po/captions), which stay as they are.
+        untranslated=$(msgattrib --untranslated --no-obsolete --no-wrap "$po" | sed -n 's/^msgid "\(.\+\)"$/\1/p' | sort)
+        if [ "$untranslated" != "$(sort po/captions)" ]; then
+          echo "$po: untranslated texts other than the captions, or captions translated:" >&2
+          diff <(echo "$untranslated") <(sort po/captions) >&2
+          exit 1
+        fi
+      done
     else
       sed '/^"POT-Creation-Date:/d' "$template" > po/korvane.pot
       for po in po/*.po; do msgmerge --quiet --update --backup=none --no-location --sort-output "$po" po/korvane.pot; done

@@ -103,13 +103,28 @@ void TfrmKorvane::tbCaptureClick() {
     job.Security = SecuritySwitches();
     job.HideScrollBar = cbHideScrollBar->isChecked();
     job.View = LoadViewSize(CaptureSettings());
+    FLoadPending = true;
+    FPartialNote.clear();
     FWorker->Load(job);
+    if (!FTicksByHand) LoadTimer->start(std::chrono::milliseconds(std::int64_t{FPageTime} * 750));
 }
 
-void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error) {
+void TfrmKorvane::LoadTimeUp() {
+    LoadTimer->stop();
+    if (!FJob || !FLoadPending) return;
+    FWorker->LoadTimeUp(FJob, (std::int64_t{FPageTime} * 3 + 3) / 4);
+}
+
+void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error, bool partial) {
     if (job != FJob) return;
+    FLoadPending = false;
+    LoadTimer->stop();
+    if (partial)
+        FPartialNote = QTr("not complete after %1 s: captured as it was")
+                           .arg(QString::number((std::int64_t{FPageTime} * 3 + 3) / 4));
     if (!document) {
         FJob = 0;
+        FSaidJob = job;
         SetIdle();
         // A load that failed names its reason; no file is written for an error page.
         if (!error.isEmpty() && !FAborted) ShowStatus(error);
@@ -126,6 +141,7 @@ void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error)
 
 void TfrmKorvane::WorkerFailed(quint64 job) {
     if (job != FJob) return;
+    FLoadPending = false;
     FJob = 0;
     SetIdle(); // errors of the navigation and the load wait end the job without a message
 }
@@ -148,10 +164,11 @@ void TfrmKorvane::WorkerCaptured(quint64 job, const QString& path, const QString
     if (job != FJob) return;
     FJob = 0;
     const bool written = !noDocument && error.isEmpty() && FileExists(path.toStdString());
-    if (written && cbAndView->isChecked()) Desktop().Open(this, path);
+    if (written && cbAndView->isChecked()) OpenOnDesktop(path);
     // The job ends the same way with or without a file; an error then goes on to the error box.
     SetIdle();
-    ShowStatus(QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime));
+    const QString finished = QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime);
+    ShowStatus(FPartialNote.isEmpty() ? finished : finished + QStringLiteral(" - ") + FPartialNote);
     ShowWrittenFile(written ? path : QString());
     FBitmap->Clear();
     if (!error.isEmpty()) Desktop().ShowError(this, error);
@@ -170,8 +187,9 @@ void TfrmKorvane::tbAbortClick() {
 }
 
 void TfrmKorvane::WorkerStatusText(quint64 job, const QString& text) {
-    // Texts of a job the window has moved on from are late: they belong to no navigation of today.
-    if (job == FLastJob || job == 0) wbStatusTextChange(text.toStdString());
+    // Texts of a job the window has moved on from are late: they belong to no navigation of today; nor do
+    // those that come after the reason a job's load ended with (the load stopped as its time was up).
+    if (job == 0 || (job == FLastJob && job != FSaidJob)) wbStatusTextChange(text.toStdString());
 }
 
 void TfrmKorvane::wbStatusTextChange(const std::string& text) {

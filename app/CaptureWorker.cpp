@@ -157,11 +157,33 @@ void TCaptureWorker::CheckLoad() {
         const bool document = FHost->Document().has_value();
         if (!document) RestView();
         Tell(&TCaptureWorker::Loaded, job, document,
-             document ? QString() : QString::fromStdString(FHost->NavigationError()));
+             document ? QString() : QString::fromStdString(FHost->NavigationError()), false);
     } catch (...) {
         FLoading = 0;
         Tell(&TCaptureWorker::Failed, job);
     }
+}
+
+void TCaptureWorker::LoadTimeUp(std::uint64_t job, std::int64_t waitedSeconds) {
+    Post([this, job, waitedSeconds] {
+        if (FLoading != job || IsCancelled(job)) return; // ended meanwhile, or given up
+        FLoading = 0;
+        try {
+            // A page whose document has come (parsed: only its pictures, frames or the like still load) is
+            // stopped and drawn as it is.
+            const bool interactive = FHost->ReadyState() >= READYSTATE_INTERACTIVE;
+            FHost->Stop();
+            const bool document = interactive && FHost->Document().has_value();
+            if (!document) RestView();
+            Tell(&TCaptureWorker::Loaded, job, document,
+                 document ? QString()
+                          : QTr("timed out after %1 s while loading").arg(QString::number(waitedSeconds)),
+                 document);
+        } catch (...) {
+            RestView();
+            Tell(&TCaptureWorker::Failed, job);
+        }
+    });
 }
 
 void TCaptureWorker::Capture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap) {

@@ -52,6 +52,10 @@ public:
     // Captures the loaded document into the bitmap and writes the file; Captured follows. The bitmap is
     // the worker's until then.
     void Capture(std::uint64_t job, const TCaptureSettings& settings, TBitmap* bitmap);
+    // The job's load has had its time: it is stopped, and Loaded follows as for a load that ended, `partial`
+    // when the document had come (it is captured as it is), else with the reason. Nothing when the load has
+    // ended meanwhile.
+    void LoadTimeUp(std::uint64_t job, std::int64_t waitedSeconds);
     // Gives the job up at once: a wait on the engine ends, the picture is not written, the load is stopped.
     void Abort(std::uint64_t job);
     // Ends the job under way, the engine and the thread. False when the thread did not end within `limit`.
@@ -64,8 +68,9 @@ signals:
     void StatusText(quint64 job, const QString& text);
     // A text of the capture steps ("capture......", "save......").
     void Status(quint64 job, const QString& text);
-    // The load ended: with a document, or without one (then `error` may say why).
-    void Loaded(quint64 job, bool document, const QString& error);
+    // The load ended: with a document, or without one (then `error` may say why); `partial` when its time
+    // was up before it was complete.
+    void Loaded(quint64 job, bool document, const QString& error, bool partial);
     // The navigation or the load wait raised: the job ends without a message.
     void Failed(quint64 job);
     // The capture ended: `path` written (empty when there was no document), or `error` says why not.

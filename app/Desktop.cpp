@@ -1,10 +1,9 @@
 #include "Desktop.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QUrl>
+#include <QProcess>
 
 namespace korvane {
 
@@ -23,10 +22,26 @@ public:
     QString ChooseFolder(QWidget* owner, const QString& start) override {
         return QFileDialog::getExistingDirectory(owner, QString(), start);
     }
-    void Open(QWidget*, const QString& target) override {
-        // Addresses go to the web browser, everything else is a local file or folder.
-        const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
-        QDesktopServices::openUrl(url);
+    void Open(QWidget* owner, const QString& target, std::function<void()> failed) override {
+        // xdg-open gives addresses to the web browser and files and folders to their programs, and says by
+        // its exit status whether it could. It goes with the window that asked.
+        auto* opener = new QProcess(owner);
+        opener->setProgram(QStringLiteral("xdg-open"));
+        opener->setArguments({target});
+        opener->setStandardOutputFile(QProcess::nullDevice());
+        opener->setStandardErrorFile(QProcess::nullDevice());
+        QObject::connect(opener, &QProcess::finished, opener,
+                         [opener, failed](int code, QProcess::ExitStatus status) {
+                             if ((status != QProcess::NormalExit || code != 0) && failed) failed();
+                             opener->deleteLater();
+                         });
+        QObject::connect(opener, &QProcess::errorOccurred, opener,
+                         [opener, failed](QProcess::ProcessError e) {
+                             if (e != QProcess::FailedToStart) return;
+                             if (failed) failed();
+                             opener->deleteLater();
+                         });
+        opener->start();
     }
 };
 

@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -102,6 +103,7 @@ void TfrmKorvane::WireEvents() {
     on(cbCapWidth, &QComboBox::currentIndexChanged, &TfrmKorvane::cbCapWidthChange);
     on(cbCapHeight, &QComboBox::currentIndexChanged, &TfrmKorvane::cbCapHeightChange);
     on(Timer, &QTimer::timeout, &TfrmKorvane::TimerTimer);
+    on(LoadTimer, &QTimer::timeout, &TfrmKorvane::LoadTimeUp);
     on(Execute, &QAction::triggered, &TfrmKorvane::tbCaptureClick);
     on(Close, &QAction::triggered, &TfrmKorvane::tbExitClick);
     on(Paste, &QAction::triggered, &TfrmKorvane::tbPasteClick);
@@ -196,7 +198,7 @@ bool TfrmKorvane::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseButtonRelease && watched == lblMessage) {
         // A click on the status line that names a written file opens the file's folder.
         if (!FBusy && !FWrittenFile.isEmpty() && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            Desktop().Open(this, QFileInfo(FWrittenFile).absolutePath());
+            OpenOnDesktop(QFileInfo(FWrittenFile).absolutePath());
     } else if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (QApplication::activePopupWidget() &&
@@ -227,14 +229,33 @@ void TfrmKorvane::ShowStatus(const QString& text) {
 }
 
 void TfrmKorvane::SetStatusLabel(const QString& text) {
-    lblMessage->setText(text);
+    FStatusText = text;
+    lblMessage->setAccessibleName(text);
+    ShowStatusLine();
     emit StatusTextShown(text);
+}
+
+void TfrmKorvane::ShowStatusLine() {
+    const QString shown =
+        lblMessage->fontMetrics().elidedText(FStatusText, Qt::ElideRight, lblMessage->contentsRect().width());
+    lblMessage->setText(shown);
+    // The tooltip has what the line cannot show: the whole text when it was cut, and the file written.
+    QStringList tip;
+    if (shown != FStatusText) tip << FStatusText;
+    if (!FWrittenFile.isEmpty()) tip << FWrittenFile;
+    lblMessage->setToolTip(tip.join(QLatin1Char('\n')));
+}
+
+void TfrmKorvane::OpenOnDesktop(const QString& target) {
+    Desktop().Open(this, target, [window = QPointer<TfrmKorvane>(this), target] {
+        if (window) window->ShowStatus(QTr("could not open %1").arg(target));
+    });
 }
 
 void TfrmKorvane::ShowWrittenFile(const QString& path) {
     FWrittenFile = path;
-    lblMessage->setToolTip(path);
     lblMessage->setAccessibleDescription(path);
+    ShowStatusLine();
     if (path.isEmpty())
         lblMessage->unsetCursor();
     else
@@ -252,6 +273,8 @@ void TfrmKorvane::SetBusy() {
 
 void TfrmKorvane::SetIdle() {
     FBusy = false;
+    FLoadPending = false;
+    LoadTimer->stop();
     setWindowTitle(QStringLiteral("Korvane"));
     FCountdown.Stop();
     Timer->stop();
@@ -296,7 +319,7 @@ void TfrmKorvane::tbPasteClick() {
 
 void TfrmKorvane::btnBrowseClick() {
     const QString address = TrimAddress(EditAddress->text());
-    if (HasWebPrefix(address)) Desktop().Open(this, address);
+    if (HasWebPrefix(address)) OpenOnDesktop(address);
 }
 
 void TfrmKorvane::btnOutputClick() {
@@ -309,7 +332,7 @@ void TfrmKorvane::btnOutputClick() {
 }
 
 void TfrmKorvane::miOpenFolderClick() {
-    if (DirectoryExists(EditOutput->text().toStdString())) Desktop().Open(this, EditOutput->text());
+    if (DirectoryExists(EditOutput->text().toStdString())) OpenOnDesktop(EditOutput->text());
 }
 
 void TfrmKorvane::DropURLTargetDrop() {

@@ -103,6 +103,11 @@ public:
     // From now on the countdown's ticks are the caller's calls of TimerTimer, not Timer's (tests step the
     // countdown instead of waiting for it).
     void TickByHand() { FTicksByHand = true; }
+    // The load's time (three quarters of the page time) is up: what LoadTimer's end does; tests call it
+    // instead of waiting. A load that has ended meanwhile is left alone.
+    void LoadTimeUp();
+    // The page time in seconds, from the settings file's [option] timeout (60 when missing or below 1).
+    std::int32_t PageTime() const { return FPageTime; }
 
     // Controls, by the names they also carry as objectName.
     QFrame* ToolBar = nullptr;
@@ -150,6 +155,7 @@ public:
     QAction* Paste = nullptr;
     QAction* Abort = nullptr;
     QTimer* Timer = nullptr;
+    QTimer* LoadTimer = nullptr; // single shot at three quarters of the page time after Go
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -168,8 +174,12 @@ private:
     // The file the last capture wrote, named by the status line's tooltip (empty: none); a click on the
     // status line then opens its folder.
     void ShowWrittenFile(const QString& path);
+    // The desktop's "open"; when nothing could open the target, the status line says so.
+    void OpenOnDesktop(const QString& target);
+    // The status text on its line, cut with an ellipsis to the line's width; its tooltip.
+    void ShowStatusLine();
     // What the capture worker reports, each for the job it names.
-    void WorkerLoaded(quint64 job, bool document, const QString& error);
+    void WorkerLoaded(quint64 job, bool document, const QString& error, bool partial);
     void WorkerFailed(quint64 job);
     void WorkerStatus(quint64 job, const QString& text);
     void WorkerStatusText(quint64 job, const QString& text);
@@ -185,6 +195,11 @@ private:
     std::uint64_t FLastJob = 0; // the job started last
     QString FJobAddress;        // as typed when the job started (its first line)
     QString FWrittenFile;       // by the last capture, while the status line tells of it
+    QString FStatusText;        // the status line's whole text
+    bool FLoadPending = false;  // the job's load has not ended yet
+    std::uint64_t FSaidJob = 0; // a job whose load ended with a reason that the engine's late texts keep
+    QString FPartialNote;       // the job's page was captured before its load was complete
+    std::int32_t FPageTime = 60;
     bool FAborted = false;
     TCountdown FCountdown; // FWaitTicks and the timer's state
     bool FTicksByHand = false;

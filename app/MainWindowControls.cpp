@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace korvane {
 
 namespace {
@@ -116,8 +118,14 @@ void TfrmKorvane::CreateControls() {
     EditAddress = EditBox(Panel1, "EditAddress", QStringLiteral("https://example.com/"), 8, 8, 313, 22);
     btnBrowse = Make<QPushButton>(Panel1, "btnBrowse", QTr("&browse"));
     btnBrowse->setGeometry(328, 8, 57, 22);
+    // As high as the font's descenders need ("page"); a text too long for it ends in an ellipsis.
     lblMessage = Label(Panel1, "lblMessage", QStringLiteral("..."), 8, 40, 313, 12);
     lblMessage->setFont(PixelFont(QStringLiteral("MS UI Gothic"), 12, true));
+    {
+        // The line as high as the font that stands in for the designed one needs, within the panel.
+        const int high = std::max(16, lblMessage->fontMetrics().height());
+        lblMessage->setGeometry(8, std::min(38, 55 - high), 313, high);
+    }
     btnPref = Make<QPushButton>(Panel1, "btnPref", QTr("pre&f"));
     btnPref->setGeometry(328, 32, 57, 17);
 
@@ -166,6 +174,7 @@ void TfrmKorvane::CreateControls() {
 
     ScrollBoxWeb = Make<QScrollArea>(this, "ScrollBoxWeb");
     ScrollBoxWeb->setFrameShape(QFrame::NoFrame);
+    ScrollBoxWeb->setFocusPolicy(Qt::NoFocus); // it shows nothing: no tab stop
     ScrollBoxWeb->setGeometry(0, 257, kClientWidth, 0);
 
     PopupMenuOpt = Make<QMenu>(this, "PopupMenuOpt");
@@ -175,6 +184,8 @@ void TfrmKorvane::CreateControls() {
     Timer = Make<QTimer>(this, "Timer");
     Timer->setInterval(100);
     Timer->stop();
+    LoadTimer = Make<QTimer>(this, "LoadTimer");
+    LoadTimer->setSingleShot(true);
 }
 
 void TfrmKorvane::CreateActions() {

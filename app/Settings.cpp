@@ -68,6 +68,8 @@ void TfrmKorvane::LoadSettings() {
     EditDelay->setText(Decimal(ini.ReadInteger("option", "delay", 1)));
     EditOutput->setText(QString::fromStdString(ini.ReadString("option", "outputpath", FPaths.ProgramFolder)));
     if (!DirectoryExists(EditOutput->text().toStdString())) EditOutput->setText(ProgramFolder());
+    FPageTime = ini.ReadInteger("option", "timeout", 60);
+    if (FPageTime < 1) FPageTime = 60;
 
     cbSecImage->setChecked(ini.ReadBool("security", "image", true));
     cbSecVideo->setChecked(ini.ReadBool("security", "video", true));
@@ -92,6 +94,7 @@ void TfrmKorvane::SaveSettings() {
     ini.WriteInteger("option", "saveformat", cbSaveFormat->currentIndex());
     ini.WriteInteger("option", "delay", IntegerOf(EditDelay, 1));
     ini.WriteString("option", "outputpath", EditOutput->text().toStdString());
+    ini.WriteInteger("option", "timeout", FPageTime);
 
     ini.WriteBool("security", "image", cbSecImage->isChecked());
     ini.WriteBool("security", "video", cbSecVideo->isChecked());

@@ -1,7 +1,9 @@
 // Whole captures in the window with the real Chromium, of pages served on 127.0.0.1.
 #include "RecordingDesktop.h"
 #include "app/Application.h"
+#include "app/CaptureWorker.h"
 #include "app/MainWindow.h"
+#include "browser/BrowserHost.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -218,6 +220,51 @@ private slots:
         QCOMPARE(image.Pixel(1550, 650), 0xFFFFFFu); // and the margin below it
         w->cbCapWidth->setCurrentIndex(4);
         w->cbSaveFormat->setCurrentIndex(0);
+    }
+
+    // The load's time is up (the window's timer is stood in for): a page whose document has come is
+    // captured as it is, one whose document never came ends with that reason.
+    void aLoadThatDoesNotEndIsCapturedAsItIsOrEndsWithItsReason() {
+        THttpResponse never = MakeResponse(200, "image/png", "");
+        never.NeverFinish = true;
+        server.Route("/stalled.png", never);
+        server.Route("/stalled.html",
+                     MakeResponse(200, "text/html",
+                                  "<!DOCTYPE html><body style='margin:0;background:#0f0'>"
+                                  "<div style='height:300px'></div><img src='/stalled.png'>"));
+        THttpResponse endless = MakeResponse(200, "text/html", "<!DOCTYPE html><body>forever");
+        endless.NeverFinish = true;
+        server.Route("/endless.html", endless);
+        const auto readyState = [&] {
+            int state = 0;
+            w->Worker().RunAndWait([&] { state = w->Worker().Host().ReadyState(); });
+            return state;
+        };
+
+        w->EditAddress->setText(QString::fromStdString(server.Url("/stalled.html")));
+        w->tbCaptureClick();
+        QTRY_VERIFY_WITH_TIMEOUT(readyState() >= READYSTATE_INTERACTIVE, 60000);
+        w->LoadTimeUp();
+        QTRY_VERIFY_WITH_TIMEOUT(w->tbCapture->isEnabled() && !w->Timer->isActive(), 60000);
+        QVERIFY2(w->lblMessage->accessibleName().endsWith(" - not complete after 45 s: captured as it was"),
+                 qPrintable(w->lblMessage->accessibleName()));
+        const auto image = DecodeImageFile(
+            (Out() + "http___127.0.0.1_" + QString::number(server.Port()) + "_stalled.html.bmp")
+                .toStdString());
+        QVERIFY2(image.Ok(), image.Error.c_str());
+        QCOMPARE(image.Pixel(10, 10), 0x00FF00u);
+
+        w->EditAddress->setText(QString::fromStdString(server.Url("/endless.html")));
+        w->tbCaptureClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!server.RequestsFor("/endless.html").empty(), 60000);
+        w->LoadTimeUp();
+        QTRY_VERIFY_WITH_TIMEOUT(w->tbCapture->isEnabled(), 60000);
+        w->Worker().RunAndWait([] {}); // what the engine said as it stopped has been passed on
+        QCoreApplication::processEvents();
+        QCOMPARE(w->lblMessage->accessibleName(), QString("timed out after 45 s while loading"));
+        QVERIFY(!QFile::exists(Out() + "http___127.0.0.1_" + QString::number(server.Port()) +
+                               "_endless.html.bmp"));
+        QVERIFY(desktop->errors.isEmpty());
     }
 
     void failedNavigationEndsWithTheErrorTextAndNoFile() {

@@ -322,7 +322,7 @@ private slots:
         w->EditAddress->setText("http://127.0.0.1/never");
         shown->clear();
         w->tbCaptureClick();
-        const QString text = w->lblMessage->text();
+        const QString text = w->lblMessage->accessibleName(); // the whole text
         QVERIFY2(text.startsWith("the output folder /proc/self/ cannot be written: ") &&
                      text.size() > QString("the output folder /proc/self/ cannot be written: ").size(),
                  qPrintable(text));
@@ -347,6 +347,49 @@ private slots:
                              "http___127.0.0.1_full.bmp: " + QString::fromLocal8Bit(std::strerror(EFBIG))});
         QVERIFY(Files(Out()).isEmpty());
         QCOMPARE(w->lblMessage->toolTip(), QString());
+    }
+
+    void aLoadThatDoesNotEndIsCapturedAsItIsWhenItsTimeIsUp() {
+        engine->DefaultPage.NeverCompletes = true;
+        w->EditAddress->setText("http://127.0.0.1/streaming");
+        w->tbCaptureClick();
+        QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains("interactive"), kPatience); // its document has come
+        QVERIFY(!w->CountingDown());
+        w->LoadTimeUp(); // three quarters of the 60 s page time
+        WaitForTheCountdown();
+        TickToTheEnd();
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_streaming.bmp"));
+        QCOMPARE(OnEngine([&] { return engine->Stops; }), 1);
+        const QString last = Statuses().last();
+        QVERIFY2(last.startsWith("finished [") &&
+                     last.endsWith(" msec] - not complete after 45 s: captured as it was"),
+                 qPrintable(last));
+        QVERIFY(desktop->errors.isEmpty());
+
+        // One whose document never came ends with the reason, and nothing is written.
+        engine->DefaultPage.NeverCompletes = false;
+        engine->DefaultPage.NeverLoads = true;
+        w->EditAddress->setText("http://127.0.0.1/silent");
+        shown->clear();
+        w->tbCaptureClick();
+        QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains("loading http://127.0.0.1/silent"), kPatience);
+        w->LoadTimeUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Busy(), kPatience);
+        QCOMPARE(w->lblMessage->accessibleName(), QString("timed out after 45 s while loading"));
+        QVERIFY(!QFile::exists(Out() + "http___127.0.0.1_silent.bmp"));
+        QCOMPARE(OnEngine([&] { return engine->Resizes.back(); }), std::make_pair(100, 100));
+
+        // A load that ended in time is not touched by its timer; nor is a job that was aborted.
+        engine->DefaultPage.NeverLoads = false;
+        w->EditAddress->setText("http://127.0.0.1/quick");
+        w->tbCaptureClick();
+        WaitForTheCountdown();
+        const int stops = OnEngine([&] { return engine->Stops; });
+        w->LoadTimeUp();
+        TickToTheEnd();
+        QVERIFY(!Statuses().last().contains("not complete"));
+        QVERIFY(QFile::exists(Out() + "http___127.0.0.1_quick.bmp"));
+        QCOMPARE(OnEngine([&] { return engine->Stops; }), stops);
     }
 
     void addressesWithoutAWebSchemeAreRefusedWithAStatusText() {

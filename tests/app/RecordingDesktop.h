@@ -20,10 +20,14 @@ public:
         folderStarts << start;
         return folderAnswer;
     }
-    void Open(QWidget*, const QString& target) override { opened << target; }
+    void Open(QWidget*, const QString& target, std::function<void()> failed) override {
+        opened << target;
+        if (failOpens && failed) failed();
+    }
 
     QStringList errors, messages, folderStarts, opened;
     QString folderAnswer;
+    bool failOpens = false; // nothing can open anything
 
 private:
     DesktopServices* FPrevious = nullptr;

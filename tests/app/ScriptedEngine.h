@@ -28,7 +28,8 @@ struct TScriptedPage {
     int NarrowExtraHeight = 300; // laid out narrower than 500 pixels the page grows by this much
     int LoadMs = 5;
     bool NeverLoads = false;
-    std::string Error; // the load fails with this text
+    bool NeverCompletes = false; // its document comes, its load never ends
+    std::string Error;           // the load fails with this text
 };
 
 class TScriptedEngine final : public TEngine {
@@ -62,6 +63,12 @@ public:
         if (page.NeverLoads) return;
         QTimer::singleShot(page.LoadMs, [this, generation, alive = FAlive] {
             if (!*alive || generation != FGeneration) return;
+            if (FCurrent.NeverCompletes) {
+                FState = READYSTATE_INTERACTIVE;
+                FDocument = generation;
+                if (Site) Site->StatusTextChange("interactive");
+                return;
+            }
             FState = READYSTATE_COMPLETE;
             if (FCurrent.Error.empty()) FDocument = generation;
             FError = FCurrent.Error;

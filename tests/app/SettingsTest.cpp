@@ -112,6 +112,16 @@ private slots:
         }
     }
 
+    void thePageTimeComesFromTheFileAndGoesBack() {
+        for (auto [stored, time] : {std::pair{"8", 8}, {"0x10", 16}, {"0", 60}, {"-3", 60}, {"abc", 60}}) {
+            Store(std::string("[option]\r\ntimeout=") + stored + "\r\n");
+            auto w = Open();
+            QCOMPARE(w->PageTime(), time);
+            w.reset();
+            QVERIFY(Stored().find("timeout=" + std::to_string(time) + "\r\n") != std::string::npos);
+        }
+    }
+
     void outOfRangeIndexesAreRefused() {
         for (const char* index : {"7", "-1"}) {
             Store(std::string("[option]\r\ncapturewith=") + index + "\r\ncaptureheight=" + index +

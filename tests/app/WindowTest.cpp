@@ -12,14 +12,18 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,7 +112,7 @@ private slots:
             "capanyheight=2000\r\ncapandview=1\r\nhidescrollbar=0\r\nsaveformat=0\r\n"
             "delay=1\r\noutputpath=" +
             Paths().ProgramFolder +
-            "\r\n\r\n"
+            "\r\ntimeout=60\r\n\r\n"
             "[security]\r\nimage=1\r\nvideo=1\r\nscript=1\r\njava=1\r\nactivex=1\r\naxdl=0\r\n\r\n";
         QCOMPARE(ReadWholeFile(Paths().SettingsFile), expected);
     }
@@ -315,6 +319,79 @@ private slots:
         w->tbHelpClick();
         QCOMPARE(desktop->messages,
                  QStringList{QStringLiteral("About|Korvane\nVer ") + QString::fromLatin1(kVersion)});
+    }
+
+    void theStatusLineShowsWholeLettersAndCutsLongTextsVisibly() {
+        auto w = Open();
+        const QFontMetrics metrics = w->lblMessage->fontMetrics();
+        QVERIFY2(
+            w->lblMessage->contentsRect().height() >= metrics.height(), // descenders of "page" too
+            qPrintable(QString("%1 < %2").arg(w->lblMessage->contentsRect().height()).arg(metrics.height())));
+        w->ShowStatus("page");
+        QCOMPARE(w->lblMessage->text(), QString("page"));
+        QCOMPARE(w->lblMessage->toolTip(), QString());
+        const QString text = "the output folder /home/someone/Pictures/captures/of/today/ cannot be written: "
+                             "Read-only file system";
+        w->ShowStatus(text);
+        QVERIFY(w->lblMessage->text().endsWith(QChar(0x2026)));
+        QVERIFY(metrics.horizontalAdvance(w->lblMessage->text()) <= w->lblMessage->contentsRect().width());
+        QCOMPARE(w->lblMessage->toolTip(), text);
+        QCOMPARE(w->lblMessage->accessibleName(), text);
+    }
+
+    void everyTabStopIsAControlThatShows() {
+        auto w = Open();
+        w->btnPref->click();
+        QTRY_COMPARE(w->height(), 257);
+        w->EditAddress->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->EditAddress));
+        QStringList stops;
+        for (int i = 0; i < 40; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            if (focus == w->EditAddress) break;
+            stops << focus->objectName();
+            QVERIFY2(focus->isVisible() && focus->width() > 0 && focus->height() > 0,
+                     qPrintable(focus->objectName()));
+        }
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->EditAddress)); // round the window
+        QVERIFY2(stops.contains("EditOutput") && stops.contains("cbCapWidth"), qPrintable(stops.join(' ')));
+    }
+
+    void whatNothingCouldOpenIsNamedOnTheStatusLine() {
+        auto w = Open();
+        desktop->failOpens = true;
+        w->EditAddress->setText("http://127.0.0.1/x");
+        w->btnBrowseClick();
+        QCOMPARE(w->lblMessage->accessibleName(), QString("could not open http://127.0.0.1/x"));
+        w->EditOutput->setText(dir->path());
+        w->miOpenFolderClick();
+        QCOMPARE(w->lblMessage->accessibleName(), "could not open " + dir->path());
+    }
+
+    // The desktop's own "open": xdg-open from PATH, its failure told whether it ran and said so or could not
+    // be run at all.
+    void theDesktopsOpenTellsWhenNothingCouldOpen() {
+        desktop.reset(); // the program's own desktop
+        const QByteArray path = qgetenv("PATH");
+        const QString bin = dir->path() + "/bin";
+        QDir().mkpath(bin);
+        QFile script(bin + "/xdg-open");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\nprintf '%s' \"$1\" > '" + dir->path() + "/asked'\nexit 3\n").toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", bin.toUtf8());
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        int failures = 0;
+        Desktop().Open(nullptr, dir->path() + "/a file.png", [&] { ++failures; });
+        QTRY_COMPARE(failures, 1);
+        QCOMPARE(QString::fromUtf8(ReadWholeFile((dir->path() + "/asked").toStdString())),
+                 dir->path() + "/a file.png");
+        script.remove(); // no opener at all
+        Desktop().Open(nullptr, "http://127.0.0.1/", [&] { ++failures; });
+        QTRY_COMPARE(failures, 2);
     }
 
     void escapedErrorsReachTheErrorBoxAndTheProgramGoesOn() {
