@@ -19,13 +19,14 @@ namespace {
 constexpr const char* kDomain = "korvane";
 
 std::string FindCatalogueFolder() {
-    // A program of the build tree uses the catalogues built there; an installed one those beside it
-    // (<prefix>/bin -> <prefix>/share/locale), else the folder it was built for.
+    // A program of the build tree uses the catalogues built there; a portable copy those in a "locale"
+    // folder beside it (as the build tree has them); an installed one those of its prefix (<prefix>/bin ->
+    // <prefix>/share/locale); else the folder it was built for.
     const std::string build = KORVANE_BUILD_DIR;
     const std::string exe = ExecutablePath();
     if (!build.empty() && exe.rfind(IncludeTrailingPathDelimiter(build), 0) == 0) return build + "/locale";
-    const std::string beside = ExtractFilePath(exe) + "../share/locale";
-    if (DirectoryExists(beside)) return beside;
+    for (const char* folder : {"locale", "../share/locale"})
+        if (const std::string beside = ExtractFilePath(exe) + folder; DirectoryExists(beside)) return beside;
     return KORVANE_LOCALEDIR;
 }
 

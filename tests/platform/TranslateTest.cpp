@@ -43,8 +43,9 @@ TEST(Translate, EnglishByDefaultAndTheJapaneseCatalogueForAJapaneseLocale) {
     EXPECT_STREQ(EFOpenError("/k.ini").what(), "ファイル /k.ini は開けません");
     EXPECT_STREQ(EWriteError().what(), "ストリームへの書き込みエラー");
     EXPECT_STREQ(EIntfCastError().what(), "Interface はサポートされていません");
-    // Texts the catalogue leaves alone stay as they are.
-    EXPECT_STREQ(Tr("Loading %1"), "Loading %1");
+    EXPECT_STREQ(Tr("Loading %1"), "%1 を読み込み中");
+    // The window's captions the catalogue leaves alone stay as they are.
+    EXPECT_STREQ(Tr("Cap and View"), "Cap and View");
 
     UseLanguage("C");
     EXPECT_STREQ(EWriteError().what(), "Error writing to the stream");
