@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -167,8 +168,13 @@ void TfrmKorvane::WorkerCaptured(quint64 job, const QString& path, const QString
     if (written && cbAndView->isChecked()) OpenOnDesktop(path);
     // The job ends the same way with or without a file; an error then goes on to the error box.
     SetIdle();
-    const QString finished = QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime);
-    ShowStatus(FPartialNote.isEmpty() ? finished : finished + QStringLiteral(" - ") + FPartialNote);
+    QStringList said{QTr("finished [ %1 msec]").arg(GetTickCount64() - StartTime)};
+    if (!FPartialNote.isEmpty()) said << FPartialNote;
+    // A typed folder that is not there gives way to the program's: the line says where the file went.
+    if (written && !DirectoryExists(EditOutput->text().toStdString()))
+        said << QTr("%1 does not exist: written in %2")
+                    .arg(EditOutput->text(), QFileInfo(path).absolutePath());
+    ShowStatus(said.join(QStringLiteral(" - ")));
     ShowWrittenFile(written ? path : QString());
     FBitmap->Clear();
     if (!error.isEmpty()) Desktop().ShowError(this, error);

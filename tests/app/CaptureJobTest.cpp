@@ -278,6 +278,9 @@ private slots:
         QDir(Out()).removeRecursively(); // the output folder vanished since start-up
         Run("http://127.0.0.1/fallback");
         QVERIFY(QFile::exists(dir->path() + "/http___127.0.0.1_fallback.jpg"));
+        QVERIFY2(
+            Statuses().last().endsWith(" msec] - " + Out() + " does not exist: written in " + dir->path()),
+            qPrintable(Statuses().last()));
         QVERIFY(desktop->opened.isEmpty()); // "Cap and View" off
     }
 
@@ -295,7 +298,10 @@ private slots:
         // The folder the file went to, also when the typed one had gone and the program's took it.
         QDir(Out()).removeRecursively();
         Run("http://127.0.0.1/elsewhere");
-        QCOMPARE(w->lblMessage->toolTip(), dir->path() + "/http___127.0.0.1_elsewhere.png");
+        // The line is cut: its tooltip has the whole text, then the file.
+        QVERIFY2(w->lblMessage->toolTip().endsWith("\n" + dir->path() + "/http___127.0.0.1_elsewhere.png"),
+                 qPrintable(w->lblMessage->toolTip()));
+        QCOMPARE(w->lblMessage->accessibleDescription(), dir->path() + "/http___127.0.0.1_elsewhere.png");
         desktop->opened.clear();
         QTest::mouseClick(w->lblMessage, Qt::LeftButton);
         QCOMPARE(desktop->opened, QStringList{dir->path()});
