@@ -113,7 +113,7 @@ void TfrmKorvane::tbCaptureClick() {
 void TfrmKorvane::LoadTimeUp() {
     LoadTimer->stop();
     if (!FJob || !FLoadPending) return;
-    FWorker->LoadTimeUp(FJob, (std::int64_t{FPageTime} * 3 + 3) / 4);
+    FWorker->LoadTimeUp(FJob, LoadSeconds());
 }
 
 void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error, bool partial) {
@@ -121,8 +121,7 @@ void TfrmKorvane::WorkerLoaded(quint64 job, bool document, const QString& error,
     FLoadPending = false;
     LoadTimer->stop();
     if (partial)
-        FPartialNote = QTr("not complete after %1 s: captured as it was")
-                           .arg(QString::number((std::int64_t{FPageTime} * 3 + 3) / 4));
+        FPartialNote = QTr("not complete after %1 s: captured as it was").arg(QString::number(LoadSeconds()));
     if (!document) {
         FJob = 0;
         FSaidJob = job;

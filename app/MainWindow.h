@@ -108,6 +108,8 @@ public:
     void LoadTimeUp();
     // The page time in seconds, from the settings file's [option] timeout (60 when missing or below 1).
     std::int32_t PageTime() const { return FPageTime; }
+    // The load's share of it, three quarters, in whole seconds as the status line says it.
+    std::int64_t LoadSeconds() const { return (std::int64_t{FPageTime} * 3 + 3) / 4; }
 
     // Controls, by the names they also carry as objectName.
     QFrame* ToolBar = nullptr;

@@ -88,6 +88,38 @@ def judge(path, page):
     return "; ".join(wrong) or "ok"
 
 
+def shoot_all(capture, korvane_args, urls, out, tmp):
+    """Pictures of the URLs by each tool: {tool: [path or None, in the order of urls]}, into out/<tool>."""
+    pictures = {}
+    ours = os.path.join(out, "korvane")
+    manifest = os.path.join(tmp, "ours.jsonl")
+    os.makedirs(ours, exist_ok=True)
+    subprocess.run([capture, "-q", "--output", ours, "--manifest", manifest] + korvane_args + urls,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    with open(manifest) as f:
+        files = {e["url"]: e["file"] for e in map(json.loads, f)}
+    pictures["korvane"] = [files.get(u) for u in urls]
+    for tool in ("puppeteer", "playwright"):
+        folder = os.path.join(out, tool)
+        subprocess.run(["node", os.path.join(HERE, "peer.js"), "--tool", tool, "--out", folder] + urls,
+                       check=False, stdout=subprocess.DEVNULL)
+        listed = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+        pictures[tool] = [os.path.join(folder, next((n for n in listed if n.startswith(f"{i:03d}-")), ""))
+                          for i in range(len(urls))]
+    return pictures
+
+
+def print_table(whats, verdicts):
+    """One row a page, a column a tool, and how many each got right."""
+    tools = list(verdicts)
+    print("| page | " + " | ".join(tools) + " |")
+    print("|---|" + "---|" * len(tools))
+    for i, what in enumerate(whats):
+        print(f"| {what} | " + " | ".join(verdicts[t][i] for t in tools) + " |")
+    print("| **right** | " + " | ".join(
+        f"{sum(v == 'ok' for v in verdicts[t])} of {len(whats)}" for t in tools) + " |")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--capture", default=os.path.join(ROOT, "build/cli/korvane-capture"))
@@ -101,32 +133,10 @@ def main():
             pages = json.load(f)
         server, base = serve(site)
         urls = [base + p["path"] for p in pages]
-        pictures = {}
-        ours = os.path.join(tmp, "ours")
-        manifest = os.path.join(tmp, "ours.jsonl")
-        os.makedirs(ours)
-        subprocess.run([a.capture, "-q", "--delay", "0", "--output", ours, "--manifest", manifest]
-                       + a.korvane_args.split() + urls, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       check=False)
-        with open(manifest) as f:
-            files = {e["url"]: e["file"] for e in map(json.loads, f)}
-        pictures["korvane"] = [files.get(u) for u in urls]
-        for tool in ("puppeteer", "playwright"):
-            out = os.path.join(tmp, tool)
-            subprocess.run(["node", os.path.join(HERE, "peer.js"), "--tool", tool, "--out", out] + urls,
-                           check=True, stdout=subprocess.DEVNULL)
-            listed = sorted(os.listdir(out))
-            pictures[tool] = [os.path.join(out, next((n for n in listed if n.startswith(f"{i:03d}-")), ""))
-                              for i in range(len(urls))]
+        pictures = shoot_all(a.capture, ["--delay", "0"] + a.korvane_args.split(), urls, tmp, tmp)
         server.shutdown()
-        tools = list(pictures)
-        verdicts = {t: [judge(pictures[t][i], p) for i, p in enumerate(pages)] for t in tools}
-        print("| page | " + " | ".join(tools) + " |")
-        print("|---|" + "---|" * len(tools))
-        for i, p in enumerate(pages):
-            print(f"| {p['what']} | " + " | ".join(verdicts[t][i] for t in tools) + " |")
-        print("| **right** | " + " | ".join(
-            f"{sum(v == 'ok' for v in verdicts[t])} of {len(pages)}" for t in tools) + " |")
+        verdicts = {t: [judge(pictures[t][i], p) for i, p in enumerate(pages)] for t in pictures}
+        print_table([p["what"] for p in pages], verdicts)
 
 
 if __name__ == "__main__":

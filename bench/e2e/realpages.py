@@ -21,7 +21,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
-from modern import read_png  # noqa: E402
+from modern import print_table, read_png, shoot_all  # noqa: E402
 from run import serve  # noqa: E402
 
 JQUI = "/usr/share/doc/libjs-jquery-ui-docs/examples/"
@@ -88,31 +88,10 @@ def main():
         out = a.out or os.path.join(tmp, "pictures")
         server, base = serve(site(tmp))
         urls = [base + p[0] for p in pages]
-        pictures = {}
-        ours = os.path.join(out, "korvane")
-        manifest = os.path.join(tmp, "ours.jsonl")
-        os.makedirs(ours, exist_ok=True)
-        subprocess.run([a.capture, "-q", "--output", ours, "--manifest", manifest] + urls,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        with open(manifest) as f:
-            files = {e["url"]: e["file"] for e in map(json.loads, f)}
-        pictures["korvane"] = [files.get(u) for u in urls]
-        for tool in ("puppeteer", "playwright"):
-            folder = os.path.join(out, tool)
-            subprocess.run(["node", os.path.join(HERE, "peer.js"), "--tool", tool, "--out", folder] + urls,
-                           check=False, stdout=subprocess.DEVNULL)
-            listed = sorted(os.listdir(folder))
-            pictures[tool] = [os.path.join(folder, next((n for n in listed if n.startswith(f"{i:03d}-")), ""))
-                              for i in range(len(urls))]
+        pictures = shoot_all(a.capture, [], urls, out, tmp)
         server.shutdown()
-        tools = list(pictures)
-        verdicts = {t: [judge(pictures[t][i], p[2], p[3]) for i, p in enumerate(pages)] for t in tools}
-        print("| page | " + " | ".join(tools) + " |")
-        print("|---|" + "---|" * len(tools))
-        for i, p in enumerate(pages):
-            print(f"| {p[1]} | " + " | ".join(verdicts[t][i] for t in tools) + " |")
-        print("| **right** | " + " | ".join(
-            f"{sum(v == 'ok' for v in verdicts[t])} of {len(pages)}" for t in tools) + " |")
+        verdicts = {t: [judge(pictures[t][i], p[2], p[3]) for i, p in enumerate(pages)] for t in pictures}
+        print_table([p[1] for p in pages], verdicts)
         if a.out:
             print(f"pictures in {out}", file=sys.stderr)
 
