@@ -10,10 +10,10 @@ cd "$(dirname "$(readlink -f "$0")")"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  zlib1g-dev libjpeg62-turbo-dev libspng-dev nlohmann-json3-dev libboost-dev
+  zlib1g-dev libjpeg62-turbo-dev libspng-dev libwebp-dev nlohmann-json3-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
-  xvfb xauth pngcheck libjpeg-turbo-progs libpng-dev python3 python3-yaml clang-format gettext locales
+  xvfb xauth pngcheck libjpeg-turbo-progs webp libpng-dev python3 python3-yaml clang-format gettext locales
   clang libclang-rt-14-dev desktop-file-utils appstream bash-completion man-db xdg-utils
 )
 # What building the Debian package takes besides (its build dependencies are in debian/control).

@@ -33,6 +33,7 @@ struct TPageOptions {
     std::optional<TCredentials> Credentials;
     bool Dark = false;          // prefers-color-scheme: dark
     bool ReducedMotion = false; // prefers-reduced-motion: reduce
+    bool Transparent = false;   // the page's own background, where it paints none, is transparent
     bool operator==(const TPageOptions&) const = default;
 };
 

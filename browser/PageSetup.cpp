@@ -42,6 +42,11 @@ void PageOptionCalls(const TPageOptions& now, const TPageOptions& before, TCalls
         calls.emplace_back("Network.setExtraHTTPHeaders", json{{"headers", HeaderObject(now.Headers)}});
     if (now.Dark != before.Dark || now.ReducedMotion != before.ReducedMotion)
         calls.emplace_back("Emulation.setEmulatedMedia", json{{"features", MediaFeatures(now)}});
+    // Without a colour the page's default (white) background comes back.
+    if (now.Transparent != before.Transparent)
+        calls.emplace_back("Emulation.setDefaultBackgroundColorOverride",
+                           now.Transparent ? json{{"color", {{"r", 0}, {"g", 0}, {"b", 0}, {"a", 0}}}}
+                                           : json::object());
 }
 
 bool IsWebAddress(const std::string& url) {

@@ -5,6 +5,7 @@
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
 #include "imaging/RowGate.h"
+#include "imaging/WebpImage.h"
 #include "platform/Translate.h"
 
 #include <algorithm>
@@ -71,24 +72,35 @@ TArea ElementArea(const THtmlDocument& document, const TCaptureSettings& setting
 
 } // namespace
 
-void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path) {
-    switch (format) {
+TEncoding TCaptureSettings::Encoding() const {
+    TEncoding encoding(Format);
+    encoding.Quality = Quality;
+    encoding.Transparent = Transparent;
+    return encoding;
+}
+
+void WriteCapture(TBitmap& bitmap, const TEncoding& encoding, const std::string& path) {
+    switch (encoding.Format) {
     case TSaveFormat::Bmp:
         bitmap.SaveToFile(path);
         return;
     case TSaveFormat::Jpg: {
         TJPEGImage jpeg;
-        jpeg.SetCompressionQuality(90);
+        jpeg.SetCompressionQuality(encoding.Quality > 0 ? encoding.Quality : kDefaultJpegQuality);
         jpeg.TakeBitmap(std::move(bitmap));
         jpeg.SaveToFile(path);
         return;
     }
     case TSaveFormat::Png: {
         TPngGraphic png;
+        png.ImageAlpha = encoding.Transparent;
         png.TakeBitmap(std::move(bitmap));
         png.WriteToFile(path);
         return;
     }
+    case TSaveFormat::Webp:
+        SaveWebpFile(bitmap, path, {encoding.Quality, 4, encoding.Transparent});
+        return;
     }
 }
 
@@ -167,7 +179,7 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
                                                  : ElementArea(document, settings, width, height);
     picture.Outcome.Width = ScaledSide(area.Width, settings.Scale);
     picture.Outcome.Height = ScaledSide(area.Height, settings.Scale);
-    if (settings.Format == TSaveFormat::Jpg) CheckJpegSize(picture.Outcome.Width, picture.Outcome.Height);
+    CheckFormatSize(settings.Format, picture.Outcome.Width, picture.Outcome.Height);
     const auto begin = [&](const std::shared_ptr<const TPageShot>& shot) {
         if (!started) return;
         TCapturePicture begun = picture;
@@ -181,11 +193,11 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
     return picture;
 }
 
-void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path,
-                     std::stop_token stop) {
-    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, const TEncoding& encoding,
+                     const std::string& path, std::stop_token stop) {
+    bitmap.SetPixelFormat(encoding.Transparent ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
     bitmap.SetSize(shot.Width(), shot.Height());
-    if (bitmap.Empty()) return WriteCapture(bitmap, format, path);
+    if (bitmap.Empty()) return WriteCapture(bitmap, encoding, path);
 
     TRowGate gate(bitmap.Height());
     const std::stop_callback onStop(stop, [&gate] { gate.Cancel(); });
@@ -202,7 +214,7 @@ void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format,
     // until the developer has stopped.
     bitmap.SetRowGate(&gate);
     try {
-        WriteCapture(bitmap, format, path);
+        WriteCapture(bitmap, encoding, path);
     } catch (...) {
         writeError = std::current_exception();
     }
@@ -230,8 +242,8 @@ TCaptureOutcome CaptureDocument(TEngine& engine, const THtmlDocument& document, 
     try {
         picture = ShootDocument(engine, document, settings, [&](const TCapturePicture& begun) {
             written = std::async(std::launch::async,
-                                 [&bitmap, shot = begun.Shot, format = settings.Format, path, stop] {
-                                     DevelopAndWrite(*shot, bitmap, format, path, stop);
+                                 [&bitmap, shot = begun.Shot, encoding = settings.Encoding(), path, stop] {
+                                     DevelopAndWrite(*shot, bitmap, encoding, path, stop);
                                  });
         });
     } catch (...) {
@@ -242,7 +254,7 @@ TCaptureOutcome CaptureDocument(TEngine& engine, const THtmlDocument& document, 
     if (written.valid())
         written.get();
     else
-        DevelopAndWrite(*picture.Shot, bitmap, settings.Format, path, stop);
+        DevelopAndWrite(*picture.Shot, bitmap, settings.Encoding(), path, stop);
     picture.Outcome.Path = path;
     return picture.Outcome;
 }

@@ -3,6 +3,7 @@
 // the 24-bit capture bitmap, build the path and write the file. The window and the command-line tool both
 // call this.
 #include "capture/CaptureSize.h"
+#include "capture/Encoding.h"
 #include "capture/OutputPath.h"
 
 #include <chrono>
@@ -22,8 +23,10 @@ struct TCaptureSettings {
     TSideChoice Width = TSideChoice::Fixed(1024);
     TSideChoice Height = TSideChoice::Auto();
     TSaveFormat Format = TSaveFormat::Bmp;
-    std::string Address;            // as typed: the file name is made from it
-    std::string OutputFolder;       // the chosen folder, used when it exists
+    int Quality = 0;          // TEncoding::Quality
+    bool Transparent = false; // TEncoding::Transparent (the page must be loaded to leave its background out)
+    std::string Address;      // as typed: the file name is made from it
+    std::string OutputFolder; // the chosen folder, used when it exists
     std::string FallbackFolder;     // otherwise this one (ends in "/")
     std::string OutputFile;         // when not empty, the exact path to write instead
     double Scale = 1.0;             // device pixels per page pixel: the image is the capture size times this
@@ -37,6 +40,8 @@ struct TCaptureSettings {
     // picture (TEngine::SettleDeferred); 0: the page is drawn as it is.
     std::chrono::milliseconds DeferredTime{10000};
     bool ExpandScroller = true; // an app-like page's main scrolling element is drawn whole
+
+    TEncoding Encoding() const;
 };
 
 // A page without the element the capture is to show.
@@ -88,8 +93,9 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
 // file is written; a picture that cannot be read throws its own error and writes nothing. May run on any
 // thread; the bitmap may be empty afterwards (see WriteCapture).
 // A stop requested meanwhile ends it early with EIncompletePicture: no file, the old one kept.
-void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, TSaveFormat format, const std::string& path,
-                     std::stop_token stop = {});
+// A transparent encoding puts it into a 32-bit bitmap, alpha kept.
+void DevelopAndWrite(const TPageShot& shot, TBitmap& bitmap, const TEncoding& encoding,
+                     const std::string& path, std::stop_token stop = {});
 
 // The file a capture of these settings goes to.
 std::string CaptureFilePath(const TCaptureSettings& settings);
@@ -105,8 +111,8 @@ TCaptureOutcome CaptureDocument(TEngine& engine, const THtmlDocument& document, 
                                 const std::function<void(const std::string&)>& status,
                                 std::stop_token stop = {});
 
-// Writes the bitmap as the format says; the target is replaced only when the whole file is written. The
+// Writes the bitmap as the encoding says; the target is replaced only when the whole file is written. The
 // JPEG and PNG encoders take the pixels over instead of copying them, so the bitmap may be empty afterwards.
-void WriteCapture(TBitmap& bitmap, TSaveFormat format, const std::string& path);
+void WriteCapture(TBitmap& bitmap, const TEncoding& encoding, const std::string& path);
 
 } // namespace korvane

@@ -13,16 +13,6 @@ ECaptureSizeError::ECaptureSizeError(std::int32_t width, std::int32_t height)
           {std::to_string(width), std::to_string(height), std::to_string(kMaxCaptureWidth),
            std::to_string(kMaxCaptureHeight), std::to_string(kMaxCapturePixels / 1000000)})) {}
 
-EFormatLimitError::EFormatLimitError(std::int32_t width, std::int32_t height)
-    : Error(FormatText(
-          Tr("A jpg image can be at most %1 pixels wide and high; this capture is %2 x %3: save it "
-             "as png or bmp"),
-          {std::to_string(kMaxJpegSide), std::to_string(width), std::to_string(height)})) {}
-
-void CheckJpegSize(std::int32_t width, std::int32_t height) {
-    if (width > kMaxJpegSide || height > kMaxJpegSide) throw EFormatLimitError(width, height);
-}
-
 std::int32_t TSideChoice::Resolve(std::int32_t bodyScrollSize, std::int32_t documentScrollSize) const {
     if (!Automatic) return Pixels;
     const std::int64_t side = std::max<std::int64_t>(std::int64_t{bodyScrollSize} + 30, documentScrollSize);

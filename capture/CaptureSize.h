@@ -39,13 +39,10 @@ void CheckCaptureWidth(std::int32_t width);
 // The largest side a JPEG file can have (its header holds 16 bits; libjpeg takes up to this).
 inline constexpr std::int32_t kMaxJpegSide = 65500;
 
-// An image too large for the chosen file format, found before anything is drawn.
+// An image too large for the chosen file format, found before anything is drawn (CheckFormatSize).
 class EFormatLimitError : public Error {
 public:
-    EFormatLimitError(std::int32_t width, std::int32_t height);
+    using Error::Error;
 };
-
-// Throws EFormatLimitError when a JPEG image of this size cannot be written.
-void CheckJpegSize(std::int32_t width, std::int32_t height);
 
 } // namespace korvane

@@ -37,6 +37,8 @@ const char* ExtensionOf(TSaveFormat format) {
         return ".jpg";
     case TSaveFormat::Png:
         return ".png";
+    case TSaveFormat::Webp:
+        return ".webp";
     }
     return ".bmp";
 }

@@ -5,7 +5,8 @@
 
 namespace korvane {
 
-enum class TSaveFormat { Bmp = 0, Jpg = 1, Png = 2 };
+// The window offers the first three (their numbers are stored in its settings file).
+enum class TSaveFormat { Bmp = 0, Jpg = 1, Png = 2, Webp = 3 };
 
 // The address with each of / \ " * ? < > : | and each control character replaced by "_"; nothing else
 // changes.

@@ -64,9 +64,9 @@ void TBatchRunner::Write(const TPageJob& job, const TCapturePicture& picture) {
     const auto slot =
         std::find_if(FSlots.begin(), FSlots.end(), [&](const auto& s) { return s->Job.get() == &job; });
     const std::size_t page = (*slot)->Index;
-    const std::int64_t stride = (std::int64_t{picture.Outcome.Width} * 3 + 3) / 4 * 4;
-    FWrites.Add({page, picture.Shot, FJobSettings.Capture.Format, FResults[page].Path,
-                 stride * picture.Outcome.Height});
+    const TEncoding encoding = FJobSettings.Capture.Encoding();
+    FWrites.Add({page, picture.Shot, encoding, FResults[page].Path,
+                 PictureBytes(encoding, picture.Outcome.Width, picture.Outcome.Height)});
 }
 
 void TBatchRunner::Report() {

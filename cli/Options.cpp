@@ -2,6 +2,7 @@
 #include "platform/Translate.h"
 
 #include "browser/DevToolsAddress.h"
+#include "capture/Encoding.h"
 #include "cli/CookiesFile.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -57,6 +58,7 @@ TSaveFormat TCliOptions::EffectiveFormat() const {
         const std::string ext = AsciiLower(OutputFile.substr(dot + 1));
         if (ext == "bmp") return TSaveFormat::Bmp;
         if (ext == "jpg" || ext == "jpeg") return TSaveFormat::Jpg;
+        if (ext == "webp") return TSaveFormat::Webp;
     }
     return TSaveFormat::Png;
 }
@@ -99,8 +101,9 @@ TSaveFormat FormatNamed(const std::string& value) {
     if (value == "bmp") return TSaveFormat::Bmp;
     if (value == "jpg" || value == "jpeg") return TSaveFormat::Jpg;
     if (value == "png") return TSaveFormat::Png;
+    if (value == "webp") return TSaveFormat::Webp;
     throw EUsageError(
-        FormatText(Tr("invalid value '%1' for %2: expected bmp, jpg or png"), {value, "--format"}));
+        FormatText(Tr("invalid value '%1' for %2: expected bmp, jpg, png or webp"), {value, "--format"}));
 }
 
 // The values of a settings file of the window, each checked as the option it stands for is: a value the
@@ -256,6 +259,7 @@ std::map<std::string, TFlag> FlagOptions(TCliOptions& o) {
         {"--hide-consent", [&] { o.HideConsent = true; }},
         {"--resume", [&] { o.Resume = true; }},
         {"--dark", [&] { o.Page.Dark = true; }},
+        {"--omit-background", [&] { o.OmitBackground = o.Page.Transparent = true; }},
         {"--reduced-motion", [&] { o.Page.ReducedMotion = true; }},
         {"--quiet", [&] { o.Quiet = true; }},
         {"-q", [&] { o.Quiet = true; }},
@@ -279,6 +283,7 @@ std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
         {"--delay",
          [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, kMaxDelaySeconds); }},
         {"--scale", [&](const std::string& v) { o.Scale = ScaleFactor(v); }},
+        {"--quality", [&](const std::string& v) { o.Quality = PositiveNumber("--quality", v, 1, 100); }},
         {"--timeout",
          [&](const std::string& v) { o.TimeoutSeconds = PositiveNumber("--timeout", v, 1, 86400); }},
         {"--jobs", [&](const std::string& v) { o.Jobs = PositiveNumber("--jobs", v, 1, 64); }},
@@ -451,16 +456,24 @@ void CompleteAndCheck(TCliOptions& o) {
             FormatText(Tr("--delay %1 leaves no time of --timeout %2 for the page: give a longer "
                           "--timeout"),
                        {std::to_string(o.Delay), std::to_string(o.TimeoutSeconds)}));
-    if (o.EffectiveFormat() == TSaveFormat::Jpg) {
-        // A size that is known now and that JPEG cannot hold is refused before any page loads.
+    const TSaveFormat format = o.EffectiveFormat();
+    if (o.Quality > 0 && format != TSaveFormat::Jpg && format != TSaveFormat::Webp)
+        throw EUsageError(
+            FormatText(Tr("--quality is for jpg and webp; this run writes %1"), {ExtensionOf(format) + 1}));
+    if (o.OmitBackground && !HoldsTransparency(format))
+        throw EUsageError(FormatText(Tr("--omit-background needs png or webp: %1 has no transparency"),
+                                     {ExtensionOf(format) + 1}));
+    {
+        // A size that is known now and that the format cannot hold is refused before any page loads.
         const auto device = [&](const TSideChoice& side) {
-            return side.Automatic ? 0 : static_cast<std::int64_t>(std::llround(side.Pixels * o.Scale));
+            return side.Automatic ? 0 : std::llround(std::min<double>(side.Pixels * o.Scale, 1e9));
         };
-        const std::int64_t width = device(o.Width), height = device(o.Height);
-        if (width > kMaxJpegSide || height > kMaxJpegSide)
-            throw EUsageError(
-                EFormatLimitError(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height))
-                    .what());
+        try {
+            CheckFormatSize(format, static_cast<std::int32_t>(device(o.Width)),
+                            static_cast<std::int32_t>(device(o.Height)));
+        } catch (const EFormatLimitError& e) {
+            throw EUsageError(e.what());
+        }
     }
     if (!o.OutputDir.empty() && !DirectoryExists(o.OutputDir))
         throw EUsageError(FormatText(Tr("output folder '%1' does not exist"), {o.OutputDir}));

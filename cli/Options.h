@@ -21,6 +21,8 @@ struct TCliOptions {
     TSideChoice Height = TSideChoice::Auto();
     int Delay = 1;
     std::optional<TSaveFormat> Format; // unset: by the output file's extension, else png
+    int Quality = 0;                   // jpg and webp, 1 to 100; 0: jpg 90, webp lossless
+    bool OmitBackground = false;       // png and webp: what the page leaves unpainted is transparent
     std::string OutputDir;             // empty: the current folder
     std::string OutputFile;            // -o, for a single URL
     TSecuritySwitches Security;

@@ -68,6 +68,8 @@ TJobSettings JobSettingsFor(const TCliOptions& options) {
     s.Capture.Width = options.Width;
     s.Capture.Height = options.Height;
     s.Capture.Format = options.EffectiveFormat();
+    s.Capture.Quality = options.Quality;
+    s.Capture.Transparent = options.OmitBackground;
     s.Capture.Scale = options.Scale;
     s.Capture.Selector = options.Selector;
     s.Capture.Padding = options.Padding;

@@ -13,10 +13,10 @@ namespace korvane {
 TWriteQueue::TWriteQueue(std::int64_t budgetBytes, const IClock& clock, TWriter writer)
     : FBudget(budgetBytes), FClock(clock), FWriter(std::move(writer)) {
     if (!FWriter)
-        FWriter = [](const TPageShot& shot, TSaveFormat format, const std::string& path,
+        FWriter = [](const TPageShot& shot, const TEncoding& encoding, const std::string& path,
                      std::stop_token stop) {
             TBitmap bitmap;
-            DevelopAndWrite(shot, bitmap, format, path, stop);
+            DevelopAndWrite(shot, bitmap, encoding, path, stop);
         };
     FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -56,7 +56,7 @@ void TWriteQueue::Begin(TPicture picture) {
             std::string error;
             bool lost = false;
             try {
-                FWriter(*picture.Shot, picture.Format, picture.Path, stop);
+                FWriter(*picture.Shot, picture.Encoding, picture.Path, stop);
             } catch (const EEngineError& e) {
                 error = e.what();
                 lost = true;

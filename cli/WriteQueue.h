@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "capture/OutputPath.h"
+#include "capture/Encoding.h"
 #include "platform/Clock.h"
 
 namespace korvane {
@@ -27,14 +27,14 @@ public:
     using TTime = IClock::TTime;
     // Puts the picture into a bitmap and writes the file; throws what went wrong. Runs on a worker thread;
     // a stop gives the file up (no part of it stays).
-    using TWriter = std::function<void(const TPageShot& shot, TSaveFormat format, const std::string& path,
-                                       std::stop_token stop)>;
+    using TWriter = std::function<void(const TPageShot& shot, const TEncoding& encoding,
+                                       const std::string& path, std::stop_token stop)>;
     struct TPicture {
         std::size_t Job = 0;
         std::shared_ptr<const TPageShot> Shot;
-        TSaveFormat Format = TSaveFormat::Png;
+        TEncoding Encoding;
         std::string Path;
-        std::int64_t Bytes = 0; // of the picture's bitmap
+        std::int64_t Bytes = 0; // of the picture's bitmap and its encoder (PictureBytes)
     };
     struct TWritten {
         std::size_t Job = 0;

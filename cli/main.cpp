@@ -1,5 +1,6 @@
 // korvane-capture: whole web pages as image files, from the command line.
 #include "browser/ChromiumBrowser.h"
+#include "capture/OutputPath.h"
 #include "cli/BatchRunner.h"
 #include "cli/Console.h"
 #include "cli/Manifest.h"
@@ -160,8 +161,7 @@ class TResultLines {
 public:
     TResultLines(const TCliOptions& options, TConsole& console, TManifestWriter* manifest)
         : FConsole(console), FManifest(manifest) {
-        static const char* const kFormatNames[] = {"bmp", "jpg", "png"};
-        FFormat = kFormatNames[static_cast<int>(options.EffectiveFormat())];
+        FFormat = ExtensionOf(options.EffectiveFormat()) + 1;
     }
     void operator()(const TPageResult& r) {
         if (FManifest && FManifestOk) {

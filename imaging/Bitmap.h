@@ -29,6 +29,7 @@ struct TBitmapRows {
     std::uint8_t* Bottom = nullptr; // the stored first row: the picture's bottom row
     std::size_t Stride = 0;
     int Width = 0, Height = 0;
+    int PixelBytes = 3; // 3: blue, green, red; 4: blue, green, red, alpha
     std::uint8_t* ScanLine(int y) const { return Bottom + static_cast<std::size_t>(Height - 1 - y) * Stride; }
 };
 
@@ -85,7 +86,9 @@ public:
     const std::uint8_t* ReadyScanLine(int y) const {
         return !FGate || FGate->WaitFor(y) ? ScanLine(y) : nullptr;
     }
-    TBitmapRows Rows() { return TBitmapRows{FBits.Data(), FStride, FWidth, FHeight}; }
+    TBitmapRows Rows() {
+        return TBitmapRows{FBits.Data(), FStride, FWidth, FHeight, BitsPerPixel() == 32 ? 4 : 3};
+    }
 
     const std::vector<TPaletteEntry>& Palette() const override { return FPalette; }
     void SetPalette(std::vector<TPaletteEntry> palette) override; // entries beyond 256 are dropped

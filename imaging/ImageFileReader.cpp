@@ -1,5 +1,6 @@
 #include "imaging/ImageFileReader.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <jpeglib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <webp/decode.h>
 
 #include "platform/Errors.h"
 #include "platform/Translate.h"
@@ -45,21 +47,31 @@ void CheckLimits(std::uint32_t width, std::uint32_t height, const TImageLimits& 
                         std::to_string(limits.MaxHeight)}));
 }
 
+// What a picture leaves transparent is shown on white, as a page without a background is.
+void OverWhite(const std::uint8_t* bgra, int count, std::uint8_t* bgr) {
+    for (int x = 0; x < count; ++x, bgra += 4, bgr += 3)
+        for (int c = 0; c < 3; ++c)
+            bgr[c] = static_cast<std::uint8_t>((bgra[c] * bgra[3] + 255 * (255 - bgra[3]) + 127) / 255);
+}
+
 class TPngFileRows final : public TImageFileRows {
 public:
     TPngFileRows(TFile file, const TImageLimits& limits)
         : FFile(std::move(file)), FReader(FFile.get(), static_cast<std::uint32_t>(limits.MaxWidth),
-                                          static_cast<std::uint32_t>(limits.MaxHeight)) {
+                                          static_cast<std::uint32_t>(limits.MaxHeight), true) {
         FWidth = FReader.Width();
         FHeight = FReader.Height();
+        FRow.resize(static_cast<std::size_t>(FWidth) * 4);
     }
     void ReadRow(std::uint8_t* bgr) override {
-        if (!FReader.ReadRow(bgr)) throw EUnreadablePicture(Tr("the file ends early"));
+        if (!FReader.ReadRow(FRow.data())) throw EUnreadablePicture(Tr("the file ends early"));
+        OverWhite(FRow.data(), FWidth, bgr);
     }
 
 private:
     TFile FFile;
     TPngReader FReader;
+    std::vector<std::uint8_t> FRow;
 };
 
 class TJpegFileRows final : public TImageFileRows {
@@ -163,11 +175,81 @@ private:
     std::vector<std::uint8_t> FRow;
 };
 
+// A WebP file is read whole (its pixels need not be) and decoded a band of rows at a time, each band twice
+// as high as the one before: a reader of the top rows decodes little, one of every row about three times
+// the picture.
+class TWebpFileRows final : public TImageFileRows {
+public:
+    TWebpFileRows(TFile file, const TImageLimits& limits) {
+        std::uint8_t chunk[65536];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+            if (FData.size() + n > kMaxFileBytes) throw EUnreadablePicture(Tr("the file is too large"));
+            FData.insert(FData.end(), chunk, chunk + n);
+        }
+        WebPBitstreamFeatures features{};
+        if (WebPGetFeatures(FData.data(), FData.size(), &features) != VP8_STATUS_OK || features.width < 1 ||
+            features.height < 1)
+            throw EUnreadablePicture(Tr("not a WebP picture"));
+        if (features.has_animation) throw EUnreadablePicture(Tr("an animated WebP picture"));
+        CheckLimits(static_cast<std::uint32_t>(features.width), static_cast<std::uint32_t>(features.height),
+                    limits);
+        FWidth = features.width;
+        FHeight = features.height;
+        FAlpha = features.has_alpha != 0;
+    }
+    void ReadRow(std::uint8_t* bgr) override {
+        if (FNext >= FHeight) throw EUnreadablePicture(Tr("the file ends early"));
+        if (FNext >= FBandTop + FBandRows) DecodeBand();
+        const std::uint8_t* row = FBand.data() + static_cast<std::size_t>(FNext - FCropTop) * Stride();
+        if (FAlpha)
+            OverWhite(row, FWidth, bgr);
+        else
+            std::memcpy(bgr, row, static_cast<std::size_t>(FWidth) * 3);
+        ++FNext;
+    }
+
+private:
+    static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 30;
+    // Rows decoded above and below a band: a lossy picture's colours are made from the rows around each, and
+    // its crops begin on an even row.
+    static constexpr int kMargin = 2;
+    std::size_t Stride() const { return static_cast<std::size_t>(FWidth) * (FAlpha ? 4 : 3); }
+    void DecodeBand() {
+        FBandTop = FNext;
+        FBandRows = std::min(FHeight - FBandTop, FBandRows == 0 ? 256 : FBandRows * 2);
+        FCropTop = std::max(0, FBandTop - kMargin);
+        const int cropRows = std::min(FHeight, FBandTop + FBandRows + kMargin) - FCropTop;
+        FBand.resize(Stride() * static_cast<std::size_t>(cropRows));
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config)) throw EUnreadablePicture(Tr("not a WebP picture"));
+        config.options.use_cropping = 1;
+        config.options.crop_left = 0;
+        config.options.crop_top = FCropTop;
+        config.options.crop_width = FWidth;
+        config.options.crop_height = cropRows;
+        config.output.colorspace = FAlpha ? MODE_BGRA : MODE_BGR;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = FBand.data();
+        config.output.u.RGBA.stride = static_cast<int>(Stride());
+        config.output.u.RGBA.size = FBand.size();
+        const VP8StatusCode status = WebPDecode(FData.data(), FData.size(), &config);
+        WebPFreeDecBuffer(&config.output);
+        if (status != VP8_STATUS_OK)
+            throw EUnreadablePicture(status == VP8_STATUS_NOT_ENOUGH_DATA
+                                         ? Tr("the file ends early")
+                                         : Tr("the WebP data cannot be decoded"));
+    }
+    std::vector<std::uint8_t> FData;
+    bool FAlpha = false;
+    int FNext = 0, FBandTop = 0, FBandRows = 0, FCropTop = 0;
+    std::vector<std::uint8_t> FBand;
+};
+
 } // namespace
 
 std::unique_ptr<TImageFileRows> OpenImageFile(const std::string& path, int leastWidth, TImageLimits limits) {
     TFile file = Open(path);
-    unsigned char magic[4] = {};
+    unsigned char magic[12] = {};
     const std::size_t n = std::fread(magic, 1, sizeof magic, file.get());
     std::rewind(file.get());
     if (n >= 4 && std::memcmp(magic, "\x89PNG", 4) == 0)
@@ -176,7 +258,9 @@ std::unique_ptr<TImageFileRows> OpenImageFile(const std::string& path, int least
         return std::make_unique<TJpegFileRows>(std::move(file), leastWidth, limits);
     if (n >= 2 && magic[0] == 'B' && magic[1] == 'M')
         return std::make_unique<TBmpFileRows>(std::move(file), limits);
-    throw EUnreadablePicture(Tr("neither PNG, JPEG nor BMP"));
+    if (n >= 12 && std::memcmp(magic, "RIFF", 4) == 0 && std::memcmp(magic + 8, "WEBP", 4) == 0)
+        return std::make_unique<TWebpFileRows>(std::move(file), limits);
+    throw EUnreadablePicture(Tr("neither PNG, JPEG, BMP nor WebP"));
 }
 
 } // namespace korvane

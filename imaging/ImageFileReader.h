@@ -1,5 +1,5 @@
 #pragma once
-// Reading back the image files the programs write (PNG, JPEG, BMP), row by row from the top, as 24-bit
+// Reading back the image files the programs write (PNG, JPEG, BMP, WebP), row by row from the top, as 24-bit
 // blue-green-red pixels: only as many rows as the caller asks for are decoded.
 #include <cstdint>
 #include <memory>
@@ -30,8 +30,8 @@ struct TImageLimits {
 // Opens the image file and reads its header; the format is told by the file's first bytes. A JPEG is decoded
 // at a half, a quarter or an eighth of its size as long as it stays at least `leastWidth` wide (0: its own
 // size). Only a regular file is read (a pipe or a device could hold the reader up or never end). Throws
-// EFOpenError when the file cannot be opened, EUnreadablePicture when it is no regular file, no PNG, JPEG or
-// 24-bit BMP, or a picture beyond the limits (the text says which).
+// EFOpenError when the file cannot be opened, EUnreadablePicture when it is no regular file, no PNG, JPEG,
+// 24-bit BMP or WebP, or a picture beyond the limits (the text says which).
 std::unique_ptr<TImageFileRows> OpenImageFile(const std::string& path, int leastWidth = 0,
                                               TImageLimits limits = {});
 

@@ -145,6 +145,7 @@ void TPngGraphic::WriteToStream(TStream& target) {
     encoder.Clock = Clock;
     encoder.OnRowWrite = OnRowWrite;
     if (HasAlpha) encoder.AlphaBitmap = &Mask();
+    encoder.ImageAlpha = ImageAlpha;
     ProgressRedirect redirect(image, OnProgress);
     encoder.SaveBitmap(image, target);
 }

@@ -66,7 +66,8 @@ public:
     int Threads = 0; // the encoder's cores: 0 one a core, 1 one stream (TPngWriteStream::Threads)
     std::uint8_t Interlace = 0;
     bool Grayscale = false;
-    bool HasAlpha = false;
+    bool HasAlpha = false;   // the mask's inverted bytes are the alpha
+    bool ImageAlpha = false; // a 32-bit image's fourth bytes are the alpha (TPngWriteStream::ImageAlpha)
     TColor BackgroundColor = clNone;
     TColor TransparentColor = clNone;
     std::string Comment;

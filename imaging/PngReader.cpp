@@ -17,29 +17,33 @@ namespace {
 
 constexpr std::size_t kMaxChunk = std::size_t{16} << 20;
 
-void RgbToBgr(std::uint8_t* pixels, int count) {
-    for (int x = 0; x < count; ++x, pixels += 3)
+void RgbToBgr(std::uint8_t* pixels, int count, int step) {
+    for (int x = 0; x < count; ++x, pixels += step)
         std::swap(pixels[0], pixels[2]);
 }
 
 } // namespace
 
 TPngReader::TPngReader(const std::uint8_t* png, std::size_t size, std::uint32_t maxWidth,
-                       std::uint32_t maxHeight)
-    : FContext(spng_ctx_new(0), spng_ctx_free) {
+                       std::uint32_t maxHeight, bool alpha)
+    : FContext(spng_ctx_new(0), spng_ctx_free), FAlpha(alpha) {
     if (!FContext) throw EUnreadablePicture("out of memory");
     if (int e = spng_set_png_buffer(FContext.get(), png, size)) Fail(e);
     Begin(maxWidth, maxHeight);
 }
 
-TPngReader::TPngReader(std::FILE* file, std::uint32_t maxWidth, std::uint32_t maxHeight)
-    : FContext(spng_ctx_new(0), spng_ctx_free) {
+TPngReader::TPngReader(std::FILE* file, std::uint32_t maxWidth, std::uint32_t maxHeight, bool alpha)
+    : FContext(spng_ctx_new(0), spng_ctx_free), FAlpha(alpha) {
     if (!FContext) throw EUnreadablePicture("out of memory");
     if (int e = spng_set_png_file(FContext.get(), file)) Fail(e);
     Begin(maxWidth, maxHeight);
 }
 
 TPngReader::~TPngReader() = default;
+
+int TPngReader::Format() const {
+    return FAlpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
+}
 
 void TPngReader::Begin(std::uint32_t maxWidth, std::uint32_t maxHeight) {
     if (int e = spng_set_image_limits(FContext.get(), std::max<std::uint32_t>(1, maxWidth),
@@ -59,20 +63,18 @@ void TPngReader::Begin(std::uint32_t maxWidth, std::uint32_t maxHeight) {
         throw EUnreadablePicture(Tr("an interlaced picture of more than 64 M pixels"));
     // An interlaced picture comes whole (at the first row); others row by row.
     if (!FInterlaced)
-        if (int e = spng_decode_image(FContext.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_PROGRESSIVE))
-            Fail(e);
+        if (int e = spng_decode_image(FContext.get(), nullptr, 0, Format(), SPNG_DECODE_PROGRESSIVE)) Fail(e);
 }
 
 bool TPngReader::ReadRow(std::uint8_t* bgr) {
     if (FRow >= FHeight) return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(FWidth) * 3;
+    const std::size_t rowBytes = static_cast<std::size_t>(FWidth) * PixelBytes();
     if (FInterlaced) {
         if (FImage.empty()) {
             std::size_t out = 0;
-            if (int e = spng_decoded_image_size(FContext.get(), SPNG_FMT_RGB8, &out)) Fail(e);
+            if (int e = spng_decoded_image_size(FContext.get(), Format(), &out)) Fail(e);
             FImage.resize(out);
-            if (int e = spng_decode_image(FContext.get(), FImage.data(), FImage.size(), SPNG_FMT_RGB8, 0))
-                Fail(e);
+            if (int e = spng_decode_image(FContext.get(), FImage.data(), FImage.size(), Format(), 0)) Fail(e);
         }
         std::memcpy(bgr, FImage.data() + static_cast<std::size_t>(FRow) * rowBytes, rowBytes);
     } else {
@@ -82,35 +84,37 @@ bool TPngReader::ReadRow(std::uint8_t* bgr) {
         if (e == SPNG_EOI) FRow = FHeight - 1;
     }
     ++FRow;
-    RgbToBgr(bgr, FWidth);
+    RgbToBgr(bgr, FWidth, PixelBytes());
     return true;
 }
 
 bool DecodePngInto(const std::uint8_t* png, std::size_t size, const TBitmapRows& rows, int width, int height,
                    int top, TRowGate* gate) {
-    if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height)
+    if (width < 0 || height < 0 || rows.Width < width || top < 0 || rows.Height - top < height ||
+        (rows.PixelBytes != 3 && rows.PixelBytes != 4))
         throw EConvertError(Tr("The bitmap to draw into is not a 24-bit bitmap of the drawing's size"));
     // The clip asked for, give or take the rounding of its edges.
     const auto limit = [](int side) {
         return static_cast<std::uint32_t>(
             std::min<std::int64_t>(std::int64_t{side} + kEdgeRounding, TPngReader::kNoLimit));
     };
-    TPngReader reader(png, size, limit(width), limit(height));
+    const std::size_t pixel = static_cast<std::size_t>(rows.PixelBytes);
+    TPngReader reader(png, size, limit(width), limit(height), pixel == 4);
     const int copyW = std::min(reader.Width(), width);
     const int copyH = std::min(reader.Height(), height);
-    const std::size_t rowBytes = static_cast<std::size_t>(reader.Width()) * 3;
+    const std::size_t rowBytes = static_cast<std::size_t>(reader.Width()) * pixel;
     // A row that fits is decoded in place and turned around there; a wider one goes through a row of its own.
     const bool inPlace = reader.Width() <= width && rowBytes <= rows.Stride;
     std::vector<std::uint8_t> row(inPlace ? 0 : rowBytes);
     for (int y = 0; y < height; ++y) {
         std::uint8_t* line = rows.ScanLine(top + y);
         const bool covered = y < copyH && reader.ReadRow(inPlace ? line : row.data());
-        if (covered && !inPlace) std::memcpy(line, row.data(), static_cast<std::size_t>(copyW) * 3);
+        if (covered && !inPlace) std::memcpy(line, row.data(), static_cast<std::size_t>(copyW) * pixel);
         const int coveredWidth = covered ? copyW : 0;
         // What the picture does not cover is blank page.
         if (coveredWidth < width)
-            std::memset(line + static_cast<std::size_t>(coveredWidth) * 3, 0xFF,
-                        static_cast<std::size_t>(width - coveredWidth) * 3);
+            std::memset(line + static_cast<std::size_t>(coveredWidth) * pixel, 0xFF,
+                        static_cast<std::size_t>(width - coveredWidth) * pixel);
         if (gate && !gate->Publish(top + y + 1)) return false;
     }
     return true;

@@ -10,8 +10,9 @@ namespace korvane {
 
 PngRowConverter::PngRowConverter(const TBitmap& source, int sourceBits, bool gray, bool alpha,
                                  const TBitmap* alphaBitmap)
-    : FSource(source), FSourceBits(sourceBits), FGray(gray), FAlpha(alpha && alphaBitmap != nullptr),
-      FAlphaBitmap(alphaBitmap) {
+    : FSource(source), FSourceBits(sourceBits), FGray(gray),
+      FAlpha(alpha && (alphaBitmap != nullptr || sourceBits == 32)), FAlphaBitmap(alphaBitmap),
+      FImageAlpha(FAlpha && alphaBitmap == nullptr) {
     if (FSourceBits <= 8) {
         FOutputBits = FSourceBits * (FAlpha ? 2 : 1);
         for (int i = 0; i < 256; ++i)
@@ -72,7 +73,7 @@ void PngRowConverter::ConvertIndexed(const std::uint8_t* row, const std::uint8_t
 void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* out) const {
     const std::uint8_t* row = FSource.ReadyScanLine(y);
     if (!row) throw EIncompletePicture();
-    const std::uint8_t* mask = FAlpha ? FAlphaBitmap->ScanLine(y) : nullptr;
+    const std::uint8_t* mask = FAlpha && !FImageAlpha ? FAlphaBitmap->ScanLine(y) : nullptr;
     if (FSourceBits <= 8) {
         ConvertIndexed(row, mask, x0, dx, count, out);
         return;
@@ -103,7 +104,7 @@ void PngRowConverter::Convert(int y, int x0, int dx, int count, std::uint8_t* ou
             out[2] = c.blue;
             out += 3;
         }
-        if (FAlpha) *out++ = static_cast<std::uint8_t>(255 - mask[x]);
+        if (FAlpha) *out++ = FImageAlpha ? p[3] : static_cast<std::uint8_t>(255 - mask[x]);
     }
 }
 

@@ -106,6 +106,7 @@ struct TPngWriteStream::Layout {
     bool gray = false;
     bool alpha = false;
     const TBitmap* alphaBitmap = nullptr;
+    bool imageAlpha = false; // the alpha samples are the 32-bit image's fourth bytes
     int bitDepth = 8;
     int colourType = 2;
     int outputBits = 24;
@@ -148,6 +149,8 @@ void TPngWriteStream::WriteImage() {
         AlphaBitmap->Width() == layout.width && AlphaBitmap->Height() == layout.height &&
         PixelFormatToBits(AlphaBitmap->PixelFormat()) == 8)
         layout.alphaBitmap = AlphaBitmap;
+    layout.imageAlpha = ImageAlpha && !layout.alphaBitmap && layout.sourceBits == 32;
+    const bool alpha = layout.alphaBitmap || layout.imageAlpha;
     layout.interlaced = Interlace == 1;
     if (layout.sourceBits <= 8) layout.palette = ReadPalette(source);
 
@@ -157,7 +160,7 @@ void TPngWriteStream::WriteImage() {
             layout.bitDepth = layout.sourceBits;
             layout.colourType = 3;
             layout.outputBits = layout.sourceBits;
-        } else if (layout.alphaBitmap) {
+        } else if (alpha) {
             layout.colourType = 6;
             layout.alpha = true;
             layout.outputBits = 32;
@@ -170,13 +173,14 @@ void TPngWriteStream::WriteImage() {
         layout.bitDepth = layout.sourceBits <= 8 ? layout.sourceBits : 8;
         layout.colourType = 0;
         layout.outputBits = layout.bitDepth;
-        if (layout.bitDepth == 8 && layout.alphaBitmap) {
+        if (layout.bitDepth == 8 && alpha) {
             layout.colourType = 4;
             layout.alpha = true;
             layout.outputBits = 16;
         }
     }
     if (!layout.alpha) layout.alphaBitmap = nullptr;
+    if (!layout.alpha) layout.imageAlpha = false;
     layout.stride = RowStrideBytes(layout.width, layout.imageBits);
 
     BeginProgress();

@@ -76,6 +76,9 @@ public:
     const TPngChromaticities* Chromaticities = nullptr;
     const TPngGifControl* GifControl = nullptr;
     const TBitmap* AlphaBitmap = nullptr;
+    // A 32-bit image's fourth bytes are its alpha (straight, not premultiplied): written as colour type 6 (4
+    // in gray) when no alpha bitmap is given.
+    bool ImageAlpha = false;
     TPngRowWriteEvent OnRowWrite;
     std::string RowKey;
     bool WriteSignature = true;

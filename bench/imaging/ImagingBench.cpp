@@ -1,6 +1,9 @@
 // Encoding speed of a 1024 x 8000 web-page-like capture, each format against a peer in the same run:
 // PNG against libpng with the same filter and level, JPEG against libjpeg-turbo driven directly with the same
-// parameters, BMP against a plain write of the same bytes.
+// parameters, BMP against a plain write of the same bytes, WebP against the cwebp program (libwebp's own) at
+// the same effort, given the same pixels as a PAM file. Each WebP run reports its peak memory: run one of
+// them alone
+// (--benchmark_filter) to read it.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -15,6 +18,10 @@
 #include <fcntl.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "imaging/Bitmap.h"
@@ -22,6 +29,7 @@
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
 #include "imaging/Streams.h"
+#include "imaging/WebpImage.h"
 
 namespace korvane {
 namespace {
@@ -301,6 +309,84 @@ void BM_Bmp_PlainWrite(benchmark::State& state) {
     ::unlink(path.c_str());
 }
 
+// Peak resident memory of this process (self) or of the programs it ran (children), in MB.
+double PeakMegabytes(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void KorvaneWebp(benchmark::State& state, int quality) {
+    const TBitmap& page = Page();
+    const std::string path = BenchFile(".webp");
+    for (auto _ : state)
+        SaveWebpFile(page, path, {quality, 4, false});
+    struct stat file {};
+    ::stat(path.c_str(), &file);
+    Report(state, static_cast<std::size_t>(file.st_size));
+    state.counters["peak_MB"] = PeakMegabytes(RUSAGE_SELF);
+    ::unlink(path.c_str());
+}
+
+// The page as a PAM file (top row first, red, green, blue), which cwebp reads without decoding.
+std::string PamOfPage() {
+    const TBitmap& page = Page();
+    const std::string path = BenchFile(".pam");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fprintf(file, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n", Width, Height);
+    std::vector<std::uint8_t> row(Width * 3);
+    for (int y = 0; y < Height; ++y) {
+        const std::uint8_t* bgr = page.ScanLine(y);
+        for (int x = 0; x < Width; ++x) {
+            row[x * 3] = bgr[x * 3 + 2];
+            row[x * 3 + 1] = bgr[x * 3 + 1];
+            row[x * 3 + 2] = bgr[x * 3];
+        }
+        std::fwrite(row.data(), 1, row.size(), file);
+    }
+    std::fclose(file);
+    return path;
+}
+
+void Cwebp(benchmark::State& state, int quality) {
+    const std::string input = PamOfPage(), output = BenchFile("-cwebp.webp");
+    const std::string q = std::to_string(quality > 0 ? quality : 75);
+    std::vector<std::string> args = {"cwebp", "-quiet", "-q", q, "-m", "4", input, "-o", output};
+    if (quality <= 0) args.insert(args.begin() + 2, "-lossless");
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (auto _ : state) {
+        pid_t pid = 0;
+        int status = 0;
+        if (::posix_spawnp(&pid, "cwebp", nullptr, nullptr, argv.data(), environ) != 0 ||
+            ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("cwebp failed (apt-get install webp)");
+            break;
+        }
+    }
+    struct stat file {};
+    ::stat(output.c_str(), &file);
+    Report(state, static_cast<std::size_t>(file.st_size));
+    state.counters["peak_MB"] = PeakMegabytes(RUSAGE_CHILDREN);
+    ::unlink(input.c_str());
+    ::unlink(output.c_str());
+}
+
+void BM_Webp_Korvane_Lossless(benchmark::State& state) {
+    KorvaneWebp(state, 0);
+}
+void BM_Webp_Cwebp_Lossless(benchmark::State& state) {
+    Cwebp(state, 0);
+}
+void BM_Webp_Korvane_Lossy75(benchmark::State& state) {
+    KorvaneWebp(state, 75);
+}
+void BM_Webp_Cwebp_Lossy75(benchmark::State& state) {
+    Cwebp(state, 75);
+}
+
 BENCHMARK(BM_Png_Korvane_FilterNone)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Korvane_FilterNone_EncodeOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Png_Korvane_FilterNone_EncodeOnly_OneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -314,6 +400,10 @@ BENCHMARK(BM_Jpeg_Korvane_EncodeOnly)->Unit(benchmark::kMillisecond)->MinTime(2.
 BENCHMARK(BM_Jpeg_LibjpegTurbo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Bmp_Korvane)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Bmp_PlainWrite)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_Webp_Korvane_Lossless)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Webp_Cwebp_Lossless)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Webp_Korvane_Lossy75)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Webp_Cwebp_Lossy75)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
 } // namespace korvane

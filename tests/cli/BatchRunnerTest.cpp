@@ -58,7 +58,7 @@ protected:
         std::vector<std::shared_ptr<IRunBrowser>> run(browsers.begin(), browsers.end());
         TBatchRunner::TParts parts;
         parts.Clock = &clock;
-        parts.Writer = [this, writer](const TPageShot&, TSaveFormat, const std::string& path,
+        parts.Writer = [this, writer](const TPageShot&, const TEncoding&, const std::string& path,
                                       std::stop_token) {
             struct TCounted {
                 BatchRunnerTest& Test;

@@ -116,7 +116,7 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
               "invalid value '0' for --width: expected auto or a number of pixels from 1 to 16384");
     EXPECT_NE(message({"--width", "abc", "u"}).find("invalid value 'abc' for --width"), std::string::npos);
     EXPECT_NE(message({"--height", "-3", "u"}).find("invalid value '-3' for --height"), std::string::npos);
-    EXPECT_NE(message({"--format", "gif", "u"}).find("expected bmp, jpg or png"), std::string::npos);
+    EXPECT_NE(message({"--format", "gif", "u"}).find("expected bmp, jpg, png or webp"), std::string::npos);
     EXPECT_NE(message({"--scale", "nan", "u"}).find("--scale"), std::string::npos);
     EXPECT_NE(message({"--jobs", "0", "u"}).find("--jobs"), std::string::npos);
     EXPECT_EQ(message({"--lazy=1", "u"}), "option --lazy takes no value");

@@ -24,7 +24,7 @@ namespace {
 class THeldWriters {
 public:
     TWriteQueue::TWriter Writer() {
-        return [this](const TPageShot&, TSaveFormat, const std::string& path, std::stop_token stop) {
+        return [this](const TPageShot&, const TEncoding&, const std::string& path, std::stop_token stop) {
             std::shared_future<std::string> release;
             {
                 std::lock_guard lock(FMutex);

@@ -18,15 +18,16 @@
 namespace korvane {
 namespace {
 
+// Red, green, blue (and alpha, with `alpha`) samples of each pixel, top row first.
 std::vector<std::uint8_t> EncodeRgbPng(int w, int h, const std::vector<std::uint8_t>& rgb,
-                                       bool interlaced = false) {
+                                       bool interlaced = false, bool alpha = false) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr ihdr{};
     ihdr.width = static_cast<std::uint32_t>(w);
     ihdr.height = static_cast<std::uint32_t>(h);
     ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    ihdr.color_type = alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
     ihdr.interlace_method = interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     spng_set_ihdr(ctx, &ihdr);
     EXPECT_EQ(spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
@@ -97,6 +98,32 @@ TEST(PngReader, RgbRowsBecomeBgrTopDownAndUncoveredPixelsWhite) {
                     << x << "," << y;
             }
         }
+}
+
+TEST(PngReader, ATransparentPictureKeepsItsAlphaInThirtyTwoBitRowsAndIsShownOnWhiteWhenReadBack) {
+    const int w = 4, h = 2;
+    // Opaque red, half-transparent blue, transparent black, transparent green; then a row of gray.
+    const std::vector<std::uint8_t> rgba = {255, 0,   0,   255, 0,   0,   255, 128, 0,   0,   0,
+                                            0,   0,   255, 0,   0,   100, 100, 100, 255, 100, 100,
+                                            100, 255, 100, 100, 100, 255, 100, 100, 100, 255};
+    const auto png = EncodeRgbPng(w, h, rgba, false, true);
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(TPixelFormat::pf32bit);
+    bitmap.SetSize(w, h);
+    ASSERT_TRUE(DecodePngInto(png.data(), png.size(), bitmap.Rows(), w, h, 0, nullptr));
+    const std::uint8_t* top = bitmap.ScanLine(0);
+    EXPECT_EQ(std::vector<std::uint8_t>(top, top + 16),
+              (std::vector<std::uint8_t>{0, 0, 255, 255, 255, 0, 0, 128, 0, 0, 0, 0, 0, 255, 0, 0}));
+    EXPECT_EQ(bitmap.ScanLine(1)[3], 255);
+
+    korvane::testing::TempFolder folder;
+    const std::string path = folder.Path("clear.png");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    const auto file = OpenImageFile(path);
+    std::array<std::uint8_t, w * 3> row{};
+    file->ReadRow(row.data());
+    EXPECT_EQ(row, (std::array<std::uint8_t, w * 3>{0, 0, 255, 255, 127, 127, 255, 255, 255, 255, 255, 255}));
 }
 
 TEST(PngReader, EachFinishedRowIsPublishedAndAReaderThatGaveUpStopsTheDecoding) {

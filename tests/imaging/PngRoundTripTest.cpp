@@ -222,6 +222,51 @@ TEST(PngRoundTrip, AlphaMaskBecomesInvertedAlpha) {
     RunPngcheckOn(written);
 }
 
+TEST(PngRoundTrip, AThirtyTwoBitImagesOwnAlphaIsWrittenAsItStands) {
+    // A transparent capture: blue, green, red, alpha; the alpha straight, every value from 0 to 255.
+    const TBitmap bitmap = MakeBitmap(TPixelFormat::pf32bit, W, H, [](std::uint8_t* row, int x, int y) {
+        const std::uint32_t v = Content(x, y);
+        std::memcpy(row + x * 4, &v, 3);
+        row[x * 4 + 3] = static_cast<std::uint8_t>((y * W + x) * 7);
+    });
+    TempFolder folder;
+    std::vector<std::string> written;
+    for (bool gray : {false, true})
+        for (int interlace : {0, 1})
+            for (int filter : {0, 1}) {
+                SCOPED_TRACE(std::to_string(gray) + std::to_string(interlace) + std::to_string(filter));
+                const Bytes png = EncodePng(bitmap, [&](TPngWriteStream& e) {
+                    e.ImageAlpha = true;
+                    e.Grayscale = gray;
+                    e.Interlace = interlace;
+                    e.FilterMode = filter;
+                });
+                const Decoded d = DecodePng(png);
+                ASSERT_EQ(d.error, "");
+                EXPECT_EQ(d.colourType, gray ? 4 : 6);
+                for (int y = 0; y < H; ++y)
+                    for (int x = 0; x < W; ++x) {
+                        auto want = Expected({TPixelFormat::pf32bit, 32}, bitmap, nullptr, gray, x, y);
+                        want[3] = bitmap.ScanLine(y)[x * 4 + 3];
+                        const std::uint8_t* got = &d.rgba[(static_cast<std::size_t>(y) * W + x) * 4];
+                        ASSERT_EQ((std::array<std::uint8_t, 4>{got[0], got[1], got[2], got[3]}), want)
+                            << "pixel " << x << "," << y;
+                    }
+                written.push_back(folder.Path("alpha" + std::to_string(written.size()) + ".png"));
+                WriteBytes(written.back(), png);
+            }
+    RunPngcheckOn(written);
+    // A 24-bit image has no alpha of its own; a mask, when given, is the alpha instead.
+    const TBitmap opaque = SourceBitmap({TPixelFormat::pf24bit, 24});
+    EXPECT_EQ(ChunkData(EncodePng(opaque, [](TPngWriteStream& e) { e.ImageAlpha = true; }), "IHDR")[9], 2);
+    const TBitmap mask = Mask();
+    const Decoded masked = DecodePng(EncodePng(bitmap, [&](TPngWriteStream& e) {
+        e.ImageAlpha = true;
+        e.AlphaBitmap = &mask;
+    }));
+    EXPECT_EQ(masked.rgba[3], 255 - mask.ScanLine(0)[0]);
+}
+
 TEST(PngRoundTrip, UnusableMasksAreIgnored) {
     const TBitmap bitmap = SourceBitmap({TPixelFormat::pf24bit, 24});
     TBitmap wrongSize = Mask();

@@ -13,6 +13,7 @@
 #include "imaging/BmpWriter.h"
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
+#include "imaging/WebpImage.h"
 #include "platform/Errors.h"
 
 namespace korvane {
@@ -88,6 +89,7 @@ TEST(SaveFailure, WriteFailureMidFileKeepsTheOldTargetForEveryFormat) {
         jpeg.Assign(bitmap);
         jpeg.SaveToFile(path);
     });
+    ExpectOldFileKept("webp", [&](const std::string& path) { SaveWebpFile(bitmap, path, {}); });
 }
 
 } // namespace
