@@ -78,7 +78,7 @@ void TChromiumEngine::EnsurePage() {
                       {{"width", FViewWidth},
                        {"height", FViewHeight},
                        {"deviceScaleFactor", FScale},
-                       {"mobile", false}}}});
+                       {"mobile", FPageOptions.Mobile}}}});
 }
 
 std::string TChromiumEngine::MakeTarget() {

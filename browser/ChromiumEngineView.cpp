@@ -57,9 +57,10 @@ void TChromiumEngine::SetDeviceScaleFactor(double factor) {
 void TChromiumEngine::ApplyMetrics() {
     if (!PageOpen()) return;
     FResized = true;
-    Session().Call(
-        "Emulation.setDeviceMetricsOverride",
-        {{"width", FViewWidth}, {"height", FViewHeight}, {"deviceScaleFactor", FScale}, {"mobile", false}});
+    Session().Call("Emulation.setDeviceMetricsOverride", {{"width", FViewWidth},
+                                                          {"height", FViewHeight},
+                                                          {"deviceScaleFactor", FScale},
+                                                          {"mobile", FPageOptions.Mobile}});
 }
 
 bool TChromiumEngine::ScrollThrough(int viewWidth, int viewHeight, std::chrono::milliseconds pause,

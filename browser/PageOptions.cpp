@@ -21,4 +21,14 @@ std::string OriginOf(const std::string& url) {
     return scheme + "://" + authority;
 }
 
+std::string MobileUserAgent(const std::string& browserAgent) {
+    // "... HeadlessChrome/156.0.7412.0 Safari/537.36": the version as a phone's Chrome shows it.
+    const auto at = browserAgent.find("Chrome/");
+    if (at == std::string::npos) return browserAgent;
+    const auto end = browserAgent.find(' ', at);
+    const std::string version = browserAgent.substr(at + 7, end == std::string::npos ? end : end - at - 7);
+    return "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/" + version +
+           " Mobile Safari/537.36";
+}
+
 } // namespace korvane

@@ -34,11 +34,18 @@ struct TPageOptions {
     bool Dark = false;          // prefers-color-scheme: dark
     bool ReducedMotion = false; // prefers-reduced-motion: reduce
     bool Transparent = false;   // the page's own background, where it paints none, is transparent
+    // The page sees a phone: its viewport meta tag is honoured, touch events and a coarse pointer, and the
+    // user agent of a phone with the same browser (unless UserAgent is given).
+    bool Mobile = false;
     bool operator==(const TPageOptions&) const = default;
 };
 
 // The origin ("scheme://host[:port]", the default port left out) of an http or https address; empty for
 // other addresses.
 std::string OriginOf(const std::string& url);
+
+// The user agent of an Android phone with the browser of `browserAgent` (its Chrome version); the browser's
+// own text when that has no version to take.
+std::string MobileUserAgent(const std::string& browserAgent);
 
 } // namespace korvane

@@ -42,6 +42,10 @@ void PageOptionCalls(const TPageOptions& now, const TPageOptions& before, TCalls
         calls.emplace_back("Network.setExtraHTTPHeaders", json{{"headers", HeaderObject(now.Headers)}});
     if (now.Dark != before.Dark || now.ReducedMotion != before.ReducedMotion)
         calls.emplace_back("Emulation.setEmulatedMedia", json{{"features", MediaFeatures(now)}});
+    // Touch points make the page's pointer coarse and its hover none.
+    if (now.Mobile != before.Mobile)
+        calls.emplace_back("Emulation.setTouchEmulationEnabled",
+                           json{{"enabled", now.Mobile}, {"maxTouchPoints", now.Mobile ? 5 : 1}});
     // Without a colour the page's default (white) background comes back.
     if (now.Transparent != before.Transparent)
         calls.emplace_back("Emulation.setDefaultBackgroundColorOverride",
@@ -76,10 +80,20 @@ void TPageSetup::Apply(TDevToolsSession& session, const TEngineSettings& s, cons
     if (changed(&TEngineSettings::HideScrollbars))
         calls.emplace_back("Emulation.setScrollbarsHidden", json{{"hidden", s.HideScrollbars}});
     std::string agent = page.UserAgent;
-    if (agent.empty() && !s.UserAgentToken.empty()) agent = browserAgent + " " + s.UserAgentToken;
-    if (all ? !agent.empty() : agent != FAgent)
-        calls.emplace_back("Network.setUserAgentOverride",
-                           json{{"userAgent", agent.empty() ? browserAgent : agent}});
+    if (agent.empty() && page.Mobile) agent = MobileUserAgent(browserAgent);
+    if (!s.UserAgentToken.empty() && page.UserAgent.empty())
+        agent = (agent.empty() ? browserAgent : agent) + " " + s.UserAgentToken;
+    if (all ? !agent.empty() : agent != FAgent) {
+        json override = {{"userAgent", agent.empty() ? browserAgent : agent}};
+        // The client hints say the same as the text.
+        if (page.Mobile && page.UserAgent.empty())
+            override["userAgentMetadata"] = {{"platform", "Android"},
+                                             {"platformVersion", "10"},
+                                             {"architecture", ""},
+                                             {"model", "K"},
+                                             {"mobile", true}};
+        calls.emplace_back("Network.setUserAgentOverride", std::move(override));
+    }
     FAgent = agent;
     PageOptionCalls(page, FAppliedPage.value_or(TPageOptions{}), calls);
     FAppliedPage = page;

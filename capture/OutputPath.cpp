@@ -44,12 +44,12 @@ const char* ExtensionOf(TSaveFormat format) {
 }
 
 std::string CapturePath(std::string_view address, const std::string& chosenFolder,
-                        const std::string& fallback, TSaveFormat format, int number) {
+                        const std::string& fallback, TSaveFormat format, int number, std::string_view tag) {
     std::string stem = UrlToFileName(address);
-    if (number < 2) {
+    if (number < 2 && tag.empty()) {
         stem = LimitStem(std::move(stem));
     } else {
-        const std::string suffix = "~" + std::to_string(number);
+        const std::string suffix = std::string(tag) + (number < 2 ? "" : "~" + std::to_string(number));
         stem = std::string(CutUtf8(stem, kMaxStemBytes - suffix.size())) + suffix;
     }
     return OutputFolder(chosenFolder, fallback) + stem + ExtensionOf(format);

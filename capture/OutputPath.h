@@ -22,8 +22,10 @@ const char* ExtensionOf(TSaveFormat format);
 
 // folder + limited stem of the address + extension. A `number` of 2 or more gives the name of that number for
 // an address whose name is already taken by another: the stem ends in "~<number>", cut first so that it stays
-// within the 100-byte limit.
+// within the 100-byte limit. A `tag` (one of several captures of the address, "-w375") ends the stem the same
+// way, before the number.
 std::string CapturePath(std::string_view address, const std::string& chosenFolder,
-                        const std::string& fallback, TSaveFormat format, int number = 1);
+                        const std::string& fallback, TSaveFormat format, int number = 1,
+                        std::string_view tag = {});
 
 } // namespace korvane

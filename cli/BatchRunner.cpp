@@ -24,7 +24,8 @@ TBatchRunner::TBatchRunner(TCliOptions options, std::vector<std::shared_ptr<IRun
     setup.Scale = FOptions.Scale;
     setup.DrawTimeout = std::chrono::seconds(FOptions.TimeoutSeconds);
     const TEngineSettings settings = FOptions.EngineSettings();
-    const int slots = std::max(1, std::min<int>(FOptions.Jobs, static_cast<int>(FOptions.Urls.size())));
+    const std::size_t pages = FOptions.Urls.size() * FOptions.ViewWidths().size();
+    const int slots = std::max(1, static_cast<int>(std::min<std::size_t>(FOptions.Jobs, pages)));
     for (int i = 0; i < slots; ++i)
         for (const auto& endpoint : FPool.Endpoints()) {
             auto slot = std::make_unique<TSlot>();
@@ -313,9 +314,14 @@ std::vector<TPageResult> TBatchRunner::Run(std::stop_token stop) {
     FPool.SetStopToken(stop);
     FWrites.SetStopToken(stop);
     FStarted = FClock.Now();
-    FResults.assign(FOptions.Urls.size(), TPageResult{});
-    for (std::size_t i = 0; i < FResults.size(); ++i)
-        FResults[i].Argument = FOptions.Urls[i];
+    // Every address at each of the run's widths, one after the other.
+    FResults.clear();
+    for (const auto& url : FOptions.Urls)
+        for (const int width : FOptions.ViewWidths()) {
+            FResults.emplace_back();
+            FResults.back().Argument = url;
+            FResults.back().ViewWidth = width;
+        }
     FPlaces.assign(FResults.size(), TPlace{});
     FPageStarts.assign(FResults.size(), FStarted);
     FNext = FDone = 0;

@@ -42,6 +42,10 @@ std::int64_t FileSize(const std::string& path) {
 
 } // namespace
 
+std::string ManifestKey(const std::string& url, int viewWidth) {
+    return viewWidth > 0 ? url + " @ " + std::to_string(viewWidth) + "px" : url;
+}
+
 TManifestContents ReadManifest(const std::string& path) {
     if (!FileExists(path)) return {};
     return ParseManifest(ReadWholeFile(path, std::size_t{1} << 31), path);
@@ -73,16 +77,19 @@ TManifestContents ParseManifest(std::string_view text, const std::string& path) 
             auto it = entry.find(key);
             return it != entry.end() && it->is_number_integer() ? it->get<std::int64_t>() : std::int64_t{-1};
         };
-        TManifestEntry& page = contents.Pages[field("url")];
-        if (page.Order == 0) page.Order = static_cast<int>(contents.Pages.size());
-        page.Outcome = field("outcome");
-        page.File = field("file");
-        page.Bytes = integer("bytes");
         // Numbers of any size, in the range a page's field holds.
         const auto count = [&](const char* key) {
             return static_cast<int>(
                 std::clamp<std::int64_t>(integer(key), 0, std::numeric_limits<int>::max()));
         };
+        const int viewWidth = count("view_width");
+        TManifestEntry& page = contents.Pages[ManifestKey(field("url"), viewWidth)];
+        if (page.Order == 0) page.Order = static_cast<int>(contents.Pages.size());
+        page.Url = field("url");
+        page.ViewWidth = viewWidth;
+        page.Outcome = field("outcome");
+        page.File = field("file");
+        page.Bytes = integer("bytes");
         if (page.Outcome != "skipped") {
             page.Width = count("width");
             page.Height = count("height");
@@ -93,8 +100,8 @@ TManifestContents ParseManifest(std::string_view text, const std::string& path) 
     return contents;
 }
 
-bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url) {
-    const auto it = manifest.Pages.find(url);
+bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url, int viewWidth) {
+    const auto it = manifest.Pages.find(ManifestKey(url, viewWidth));
     if (it == manifest.Pages.end()) return false;
     const TManifestEntry& page = it->second;
     return (page.Outcome == "captured" || page.Outcome == "skipped") && page.Bytes >= 0 &&
@@ -161,17 +168,16 @@ void TManifestWriter::Append(const TPageResult& r, const std::string& outcome, c
                  {"shard", FShard.empty() ? json(nullptr) : json(FShard)},
                  {"browser", r.Browser.empty() ? std::string("local") : r.Browser},
                  {"time", UtcNow()}};
+    if (r.ViewWidth > 0) line["view_width"] = r.ViewWidth;
     Write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
-void TManifestWriter::AppendSkipped(const std::string& url, const TManifestEntry& earlier) {
-    json line = {{"url", url},
-                 {"file", earlier.File},
-                 {"bytes", earlier.Bytes},
-                 {"outcome", "skipped"},
-                 {"error", nullptr},
-                 {"shard", FShard.empty() ? json(nullptr) : json(FShard)},
+void TManifestWriter::AppendSkipped(const TManifestEntry& earlier) {
+    json line = {{"url", earlier.Url},     {"file", earlier.File},
+                 {"bytes", earlier.Bytes}, {"outcome", "skipped"},
+                 {"error", nullptr},       {"shard", FShard.empty() ? json(nullptr) : json(FShard)},
                  {"time", UtcNow()}};
+    if (earlier.ViewWidth > 0) line["view_width"] = earlier.ViewWidth;
     Write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
 }
 

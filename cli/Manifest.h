@@ -14,6 +14,8 @@ namespace korvane {
 
 // What a manifest says of a page, by the line it last has.
 struct TManifestEntry {
+    std::string Url;     // as given
+    int ViewWidth = 0;   // TPageResult::ViewWidth
     std::string Outcome; // "captured", "failed" or "skipped"
     std::string File;
     std::int64_t Bytes = -1;
@@ -25,9 +27,13 @@ struct TManifestEntry {
     int Order = 0;
 };
 
+// What a page is known by in a manifest: its URL as given, and the width when the run had several
+// ("https://example.org/ @ 375px").
+std::string ManifestKey(const std::string& url, int viewWidth);
+
 struct TManifestContents {
-    std::map<std::string, TManifestEntry> Pages; // by the URL as given (a skipped line keeps the sizes of
-                                                 // the line it skipped for)
+    std::map<std::string, TManifestEntry> Pages; // by ManifestKey (a skipped line keeps the sizes of the
+                                                 // line it skipped for)
     std::vector<std::string> Warnings;           // lines that are not a page's, with their numbers
 };
 
@@ -37,7 +43,7 @@ TManifestContents ReadManifest(const std::string& path);
 TManifestContents ParseManifest(std::string_view text, const std::string& path);
 // Whether the page's last line says it was captured (or skipped as captured before), and its file is still
 // there with that size.
-bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url);
+bool AlreadyCaptured(const TManifestContents& manifest, const std::string& url, int viewWidth = 0);
 
 class TManifestWriter {
 public:
@@ -51,7 +57,7 @@ public:
     // One line for the page; `outcome` as in TManifestEntry. Throws Error when it cannot be written.
     void Append(const TPageResult& result, const std::string& outcome, const std::string& format);
     // A page skipped because an earlier run captured it.
-    void AppendSkipped(const std::string& url, const TManifestEntry& earlier);
+    void AppendSkipped(const TManifestEntry& earlier);
 
 private:
     void Write(const std::string& line);

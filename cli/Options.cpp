@@ -50,6 +50,10 @@ TEngineSettings TCliOptions::EngineSettings() const {
     return s;
 }
 
+std::vector<int> TCliOptions::ViewWidths() const {
+    return Widths.empty() ? std::vector<int>{0} : Widths;
+}
+
 TSaveFormat TCliOptions::EffectiveFormat() const {
     if (Format) return *Format;
     auto dot = OutputFile.rfind('.');
@@ -260,6 +264,7 @@ std::map<std::string, TFlag> FlagOptions(TCliOptions& o) {
         {"--resume", [&] { o.Resume = true; }},
         {"--dark", [&] { o.Page.Dark = true; }},
         {"--omit-background", [&] { o.OmitBackground = o.Page.Transparent = true; }},
+        {"--mobile", [&] { o.Page.Mobile = true; }},
         {"--reduced-motion", [&] { o.Page.ReducedMotion = true; }},
         {"--quiet", [&] { o.Quiet = true; }},
         {"-q", [&] { o.Quiet = true; }},
@@ -278,7 +283,23 @@ std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
         {"-o", [&](const std::string& v) { o.OutputFile = v; }},
         {"--output", [&](const std::string& v) { o.OutputDir = v; }},
         {"--format", [&](const std::string& v) { o.Format = FormatNamed(v); }},
-        {"--width", [&](const std::string& v) { o.Width = Side("--width", v, kMaxCaptureWidth); }},
+        {"--width",
+         [&](const std::string& v) {
+             // A list, or the option repeated, gives several widths (TakeWidths).
+             for (std::size_t begin = 0;;) {
+                 const std::size_t comma = v.find(',', begin);
+                 const std::string item = v.substr(begin, comma - begin);
+                 const TSideChoice side = Side("--width", item, kMaxCaptureWidth);
+                 if (side.Automatic && (comma != std::string::npos || begin > 0 || !o.Widths.empty()))
+                     throw EUsageError(
+                         FormatText(Tr("invalid value '%1' for %2: a list of widths takes numbers of pixels"),
+                                    {v, "--width"}));
+                 o.Width = side;
+                 if (!side.Automatic) o.Widths.push_back(side.Pixels);
+                 if (comma == std::string::npos) break;
+                 begin = comma + 1;
+             }
+         }},
         {"--height", [&](const std::string& v) { o.Height = Side("--height", v, kMaxCaptureHeight); }},
         {"--delay",
          [&](const std::string& v) { o.Delay = PositiveNumber("--delay", v, 0, kMaxDelaySeconds); }},
@@ -469,7 +490,10 @@ void CompleteAndCheck(TCliOptions& o) {
             return side.Automatic ? 0 : std::llround(std::min<double>(side.Pixels * o.Scale, 1e9));
         };
         try {
-            CheckFormatSize(format, static_cast<std::int32_t>(device(o.Width)),
+            TSideChoice widest = o.Width;
+            for (const int width : o.Widths)
+                widest.Pixels = std::max(widest.Pixels, width);
+            CheckFormatSize(format, static_cast<std::int32_t>(device(widest)),
                             static_cast<std::int32_t>(device(o.Height)));
         } catch (const EFormatLimitError& e) {
             throw EUsageError(e.what());
@@ -489,6 +513,18 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     o.MemoryBytes = DefaultMemoryBudget();
     ReadSettingsFirst(args, o);
     TakeArguments(args, o);
+    // A phone's page is as wide as a phone, unless a width is given.
+    const bool widthGiven =
+        !o.SettingsFile.empty() || std::any_of(args.begin(), args.end(), [](const auto& a) {
+            return a == "--width" || a.rfind("--width=", 0) == 0;
+        });
+    if (o.Page.Mobile && !widthGiven) o.Width = TSideChoice::Fixed(kMobileWidth);
+    // Each width once, in the order given; one width is the run's Width alone.
+    std::vector<int> widths;
+    for (const int width : o.Widths)
+        if (std::find(widths.begin(), widths.end(), width) == widths.end()) widths.push_back(width);
+    if (!widths.empty()) o.Width = TSideChoice::Fixed(widths.front());
+    o.Widths = widths.size() > 1 ? widths : std::vector<int>{};
     if (o.Help || o.Version) return o;
     CompleteAndCheck(o);
     return o;

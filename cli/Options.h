@@ -18,6 +18,9 @@ struct TCliOptions {
     std::vector<std::string> Urls; // from the command line, then from --input, in order
     std::string InputFile;
     TSideChoice Width = TSideChoice::Fixed(1024);
+    // Several widths (--width 375,768,1280): every page is captured at each, Width being the first; empty
+    // when the run has one width.
+    std::vector<int> Widths;
     TSideChoice Height = TSideChoice::Auto();
     int Delay = 1;
     std::optional<TSaveFormat> Format; // unset: by the output file's extension, else png
@@ -65,7 +68,12 @@ struct TCliOptions {
     TSaveFormat EffectiveFormat() const;
     // What every page may load and how it is shown.
     TEngineSettings EngineSettings() const;
+    // The widths each page is captured at, as TPageResult::ViewWidth: {0} when the run has one width.
+    std::vector<int> ViewWidths() const;
 };
+
+// The width of --mobile when no width is given: a phone's.
+inline constexpr int kMobileWidth = 390;
 
 // Pages at once when --jobs is not given: one a core, at most 8 (and 1 when the count is unknown, 0).
 int DefaultJobs(unsigned cores);

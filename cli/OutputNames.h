@@ -9,8 +9,11 @@ namespace korvane {
 struct TCliOptions;
 struct TPageResult;
 
-// The file of the page at `url` (with its number, when another address of the run took the name first).
-std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number = 1);
+// The file of the page at `url` (with its number, when another address of the run took the name first), at
+// one of the run's several widths: its name then ends in "-w<width>" (the -o file's too, before its
+// extension).
+std::string OutputPathFor(const TCliOptions& options, const std::string& url, int number = 1,
+                          int viewWidth = 0);
 
 class TOutputNames {
 public:

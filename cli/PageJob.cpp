@@ -78,6 +78,12 @@ TJobSettings JobSettingsFor(const TCliOptions& options) {
     return s;
 }
 
+TCaptureSettings TPageJob::Capture() const {
+    TCaptureSettings settings = FSettings.Capture;
+    if (FResult && FResult->ViewWidth > 0) settings.Width = TSideChoice::Fixed(FResult->ViewWidth);
+    return settings;
+}
+
 void TPageJob::Begin(IJobPage& page, TPageResult& result) {
     FPage = &page;
     FResult = &result;
@@ -98,7 +104,7 @@ void TPageJob::Begin(IJobPage& page, TPageResult& result) {
     if (!address.Error.empty()) return Fail(address.Error);
     result.Url = address.Url;
     try {
-        const TViewSize view = LoadViewSize(FSettings.Capture);
+        const TViewSize view = LoadViewSize(Capture());
         page.SetView(view.Width, view.Height);
         page.Navigate(address.Url);
     } catch (const EEngineHung& e) {
@@ -189,7 +195,8 @@ void TPageJob::Loaded() {
         // Pictures that load only when seen are brought in at the width the page is captured at. A page that
         // keeps growing as it is scrolled is scrolled for half the time left and no further than the largest
         // capture; the rest of the time is the picture's.
-        const int width = FSettings.Capture.Width.Automatic ? 1024 : FSettings.Capture.Width.Pixels;
+        const TSideChoice side = Capture().Width;
+        const int width = side.Automatic ? 1024 : side.Pixels;
         const auto now = FClock.Now();
         const TCallDeadlineScope bounded(*FPage, FCaptureBy);
         FScrollingCut = FPage->ScrollThrough(width, FSettings.Capture.ViewHeight, kLazyPause,
@@ -298,7 +305,7 @@ bool TPageJob::ReadyToDraw(IJobRun& run) {
 
 void TPageJob::Draw(IJobRun& run) {
     if (!FPage->HasDocument()) return Fail(Tr("the page went away before it could be captured"));
-    TCaptureSettings settings = FSettings.Capture;
+    TCaptureSettings settings = Capture();
     settings.Address = FResult->Url;
     FResult->Path = run.ClaimPath(*FResult);
     // When scrolling through a page that kept growing was cut, so is the page's picture: at the largest

@@ -94,6 +94,8 @@ private:
     void Ask(const std::string& script, bool awaitPromise);
     void Fail(std::string reason, TEnd end = TEnd::Failed);
 
+    // The run's capture settings at this page's own width, when the run has several.
+    TCaptureSettings Capture() const;
     const TJobSettings& FSettings;
     const IClock& FClock;
     IJobPage* FPage = nullptr;

@@ -8,6 +8,8 @@ namespace korvane {
 struct TPageResult {
     std::string Argument; // as given
     std::string Url;      // as loaded
+    // The width the page is captured at when the run has several (--width 375,1280); 0 when it has one.
+    int ViewWidth = 0;
     bool Captured = false;
     std::string Path; // the written file
     int Width = 0, Height = 0;

@@ -125,7 +125,9 @@ std::vector<TReportPage> ReportPagesOf(const std::vector<TPageResult>& results) 
         entry.Error = r.Reason;
         entry.HttpStatus = r.HttpStatus;
         entry.Order = static_cast<int>(i + 1);
-        pages.push_back({r.Argument, entry});
+        entry.Url = r.Argument;
+        entry.ViewWidth = r.ViewWidth;
+        pages.push_back({ManifestKey(r.Argument, r.ViewWidth), entry});
     }
     return pages;
 }

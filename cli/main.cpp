@@ -14,6 +14,7 @@
 #include "platform/Translate.h"
 #include "platform/Version.h"
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -74,15 +75,20 @@ TManifestStart OpenManifest(TCliOptions& options, TConsole& console) {
     }
     for (const auto& warning : earlier.Warnings)
         console.Err(Tr("warning: ") + warning);
+    // An address is skipped when it was captured at every width of the run; otherwise it is captured again
+    // at each.
     std::vector<std::string> left;
     for (auto& url : options.Urls) {
-        if (!AlreadyCaptured(earlier, url)) {
+        const std::vector<int> widths = options.ViewWidths();
+        if (!std::all_of(widths.begin(), widths.end(),
+                         [&](int width) { return AlreadyCaptured(earlier, url, width); })) {
             left.push_back(std::move(url));
             continue;
         }
-        ++start.Skipped;
+        start.Skipped += widths.size();
         try {
-            start.Writer->AppendSkipped(url, earlier.Pages.at(url));
+            for (const int width : widths)
+                start.Writer->AppendSkipped(earlier.Pages.at(ManifestKey(url, width)));
         } catch (const std::exception& e) {
             console.Err(FormatText(Tr("cannot write the manifest: %1"), {MessageWithCause(e)}));
             start.Exit = kSomeFailed;

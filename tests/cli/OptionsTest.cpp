@@ -468,3 +468,39 @@ TEST(CliOptions, BrowsersThatRunElsewhereAndTheReport) {
     Scratch s;
     EXPECT_NE(UsageMessage({"--report", s.dir.string(), "u"}).find("folder"), std::string::npos);
 }
+
+TEST(CliOptions, WidthsQualityTransparencyAndPhones) {
+    // A list, the option repeated, each width once in the order given; the first is the run's Width.
+    const auto several = Parse({"--width", "375,768", "--width", "1280", "--width", "768", "u"});
+    EXPECT_EQ(several.Widths, (std::vector<int>{375, 768, 1280}));
+    EXPECT_EQ(several.Width, TSideChoice::Fixed(375));
+    EXPECT_EQ(several.ViewWidths(), (std::vector<int>{375, 768, 1280}));
+    // One width is no list: names and manifest lines stay as they were.
+    EXPECT_TRUE(Parse({"--width", "800,800", "u"}).Widths.empty());
+    EXPECT_EQ(Parse({"--width", "800", "u"}).ViewWidths(), std::vector<int>{0});
+    EXPECT_THROW(Parse({"--width", "375,", "u"}), EUsageError);
+    EXPECT_THROW(Parse({"--width", "auto", "--width", "375,auto", "u"}), EUsageError);
+    // The format's limit holds for the widest.
+    EXPECT_THROW(Parse({"--format", "webp", "--width", "800,16384", "u"}), EUsageError);
+
+    EXPECT_EQ(Parse({"-o", "/tmp/x.webp", "u"}).EffectiveFormat(), TSaveFormat::Webp);
+    EXPECT_EQ(Parse({"--quality", "55", "--format", "webp", "u"}).Quality, 55);
+    EXPECT_EQ(Parse({"--quality", "100", "-o", "/tmp/x.jpg", "u"}).Quality, 100);
+    for (const char* bad : {"0", "101", "high"})
+        EXPECT_THROW(Parse({"--quality", bad, "--format", "jpg", "u"}), EUsageError) << bad;
+    EXPECT_THROW(Parse({"--quality", "50", "u"}), EUsageError); // png has no quality
+    const auto clear = Parse({"--omit-background", "--format", "webp", "u"});
+    EXPECT_TRUE(clear.OmitBackground && clear.Page.Transparent);
+    EXPECT_THROW(Parse({"--omit-background", "-o", "/tmp/x.bmp", "u"}), EUsageError);
+
+    // A phone is 390 wide unless a width is given.
+    const auto phone = Parse({"--mobile", "u"});
+    EXPECT_TRUE(phone.Page.Mobile);
+    EXPECT_EQ(phone.Width, TSideChoice::Fixed(kMobileWidth));
+    EXPECT_EQ(Parse({"--mobile", "--width=412", "u"}).Width, TSideChoice::Fixed(412));
+    EXPECT_EQ(MobileUserAgent("Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                              "HeadlessChrome/156.0.7412.3 Safari/537.36"),
+              "Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/156.0.7412.3 "
+              "Mobile Safari/537.36");
+    EXPECT_EQ(MobileUserAgent("Other/1.0"), "Other/1.0");
+}

@@ -5,6 +5,7 @@
 #include "imaging/BmpWriter.h"
 #include "imaging/JpegImage.h"
 #include "imaging/PngGraphic.h"
+#include "imaging/WebpImage.h"
 #include "tests/cli/ToolProcess.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TempFolder.h"
@@ -48,10 +49,11 @@ bool Near(std::uint32_t pixel, std::uint32_t expected) {
 
 } // namespace
 
-TEST(Thumbnails, AreTheTopOfThePageFromPngJpegAndBmp) {
+TEST(Thumbnails, AreTheTopOfThePageFromPngJpegBmpAndWebp) {
     TempFolder folder("korvane-thumbnails");
     const std::string png = folder.Path("page.png"), jpg = folder.Path("page.jpg"),
-                      bmp = folder.Path("page.bmp");
+                      bmp = folder.Path("page.bmp"), webp = folder.Path("page.webp"),
+                      lossy = folder.Path("lossy.webp");
     {
         TPngGraphic picture;
         picture.TakeBitmap(Stripes(3000));
@@ -64,7 +66,9 @@ TEST(Thumbnails, AreTheTopOfThePageFromPngJpegAndBmp) {
         picture.SaveToFile(jpg);
     }
     WriteBmpFile(Stripes(3000), bmp);
-    for (const auto& image : {png, jpg, bmp}) {
+    SaveWebpFile(Stripes(3000), webp, {});
+    SaveWebpFile(Stripes(3000), lossy, {60, 4, false});
+    for (const auto& image : {png, jpg, bmp, webp, lossy}) {
         const std::string thumbnail = image + ".thumb.jpg";
         const TThumbnailSize size = WriteThumbnail(image, thumbnail);
         const TDecodedImage decoded = DecodeImageFile(thumbnail);

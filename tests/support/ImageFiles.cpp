@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 #include <spng.h>
+#include <webp/decode.h>
 
 namespace korvane::testing {
 
@@ -15,7 +16,22 @@ std::uint32_t TDecodedImage::Pixel(int x, int y) const {
     return (std::uint32_t{Rgb.at(at)} << 16) | (std::uint32_t{Rgb.at(at + 1)} << 8) | Rgb.at(at + 2);
 }
 
+int TDecodedImage::AlphaAt(int x, int y) const {
+    return Alpha.empty() ? 255 : Alpha.at(static_cast<std::size_t>(y) * Width + x);
+}
+
 namespace {
+
+// Red, green, blue, alpha pixels into the image's colours, and its alpha when it has one.
+void TakeRgba(TDecodedImage& image, const std::uint8_t* rgba, bool alpha) {
+    const std::size_t pixels = static_cast<std::size_t>(image.Width) * image.Height;
+    image.Rgb.resize(pixels * 3);
+    if (alpha) image.Alpha.resize(pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::memcpy(&image.Rgb[i * 3], rgba + i * 4, 3);
+        if (alpha) image.Alpha[i] = rgba[i * 4 + 3];
+    }
+}
 
 TDecodedImage Fail(std::string why) {
     TDecodedImage image;
@@ -32,12 +48,17 @@ TDecodedImage DecodePng(const std::vector<std::uint8_t>& bytes) {
     spng_ihdr ihdr{};
     std::size_t size = 0;
     int rc = spng_get_ihdr(ctx, &ihdr);
-    if (rc == 0) rc = spng_decoded_image_size(ctx, SPNG_FMT_RGB8, &size);
+    if (rc == 0) rc = spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size);
     if (rc == 0) {
+        image.Format = "png";
         image.Width = static_cast<int>(ihdr.width);
         image.Height = static_cast<int>(ihdr.height);
-        image.Rgb.resize(size);
-        rc = spng_decode_image(ctx, image.Rgb.data(), size, SPNG_FMT_RGB8, 0);
+        std::vector<std::uint8_t> rgba(size);
+        rc = spng_decode_image(ctx, rgba.data(), size, SPNG_FMT_RGBA8, 0);
+        if (rc == 0)
+            TakeRgba(image, rgba.data(),
+                     ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
+                         ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA);
     }
     if (rc != 0) image.Error = std::string("libspng: ") + spng_strerror(rc);
     spng_ctx_free(ctx);
@@ -65,6 +86,7 @@ TDecodedImage DecodeJpeg(const std::vector<std::uint8_t>& bytes) {
         jpeg_read_header(&cinfo, TRUE);
         cinfo.out_color_space = JCS_RGB;
         jpeg_start_decompress(&cinfo);
+        image.Format = "jpg";
         image.Width = static_cast<int>(cinfo.output_width);
         image.Height = static_cast<int>(cinfo.output_height);
         image.Rgb.resize(static_cast<std::size_t>(image.Width) * image.Height * 3);
@@ -94,6 +116,7 @@ TDecodedImage DecodeBmp(const std::vector<std::uint8_t>& bytes) {
     const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) / 4 * 4;
     if (bytes.size() < 54 + stride * h) return Fail("BMP: pixel rows missing");
     TDecodedImage image;
+    image.Format = "bmp";
     image.Width = w;
     image.Height = h;
     image.Rgb.resize(static_cast<std::size_t>(w) * h * 3);
@@ -109,6 +132,19 @@ TDecodedImage DecodeBmp(const std::vector<std::uint8_t>& bytes) {
     return image;
 }
 
+TDecodedImage DecodeWebp(const std::vector<std::uint8_t>& bytes) {
+    WebPBitstreamFeatures features{};
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK)
+        return Fail("libwebp: no WebP");
+    TDecodedImage image;
+    std::uint8_t* rgba = WebPDecodeRGBA(bytes.data(), bytes.size(), &image.Width, &image.Height);
+    if (!rgba) return Fail("libwebp: the data cannot be decoded");
+    image.Format = features.format == 2 ? "webp-lossless" : "webp-lossy";
+    TakeRgba(image, rgba, features.has_alpha != 0);
+    WebPFree(rgba);
+    return image;
+}
+
 } // namespace
 
 TDecodedImage DecodeImageFile(const std::string& path) {
@@ -118,7 +154,10 @@ TDecodedImage DecodeImageFile(const std::string& path) {
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG", 4) == 0) return DecodePng(bytes);
     if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8) return DecodeJpeg(bytes);
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return DecodeBmp(bytes);
-    return Fail("not a PNG, JPEG or BMP file: " + path);
+    if (bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
+        std::memcmp(bytes.data() + 8, "WEBP", 4) == 0)
+        return DecodeWebp(bytes);
+    return Fail("not a PNG, JPEG, BMP or WebP file: " + path);
 }
 
 } // namespace korvane::testing
