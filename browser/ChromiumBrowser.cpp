@@ -189,18 +189,22 @@ std::string TChromiumBrowser::TakeFirstPage() {
     return {};
 }
 
-std::string TChromiumBrowser::MakeContext(std::chrono::milliseconds timeout) {
+std::string TChromiumBrowser::MakeContext(std::chrono::milliseconds timeout, const TProxy& proxy) {
+    nlohmann::json params = {{"disposeOnDetach", true}};
+    if (!proxy.Server.empty()) {
+        params["proxyServer"] = proxy.Server;
+        if (!proxy.Bypass.empty()) params["proxyBypassList"] = proxy.Bypass;
+    }
     const std::string context =
-        Str(Call("Target.createBrowserContext", {{"disposeOnDetach", true}}, {}, timeout).Params,
-            "browserContextId");
+        Str(Call("Target.createBrowserContext", params, {}, timeout).Params, "browserContextId");
     if (context.empty()) throw EEngineError(Tr("The browser made no page to load into"));
     Send("Browser.setDownloadBehavior", {{"behavior", "deny"}, {"browserContextId", context}});
     return context;
 }
 
-std::string TChromiumBrowser::SharedContext(std::chrono::milliseconds timeout) {
+std::string TChromiumBrowser::SharedContext(std::chrono::milliseconds timeout, const TProxy& proxy) {
     if (FSharedContext.empty() || FSharedContextGeneration != FGeneration) {
-        FSharedContext = MakeContext(timeout);
+        FSharedContext = MakeContext(timeout, proxy);
         FSharedContextGeneration = FGeneration;
     }
     return FSharedContext;

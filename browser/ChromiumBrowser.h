@@ -27,6 +27,7 @@
 #include "browser/ChromiumProcess.h"
 #include "browser/DevToolsReader.h"
 #include "browser/DevToolsTransport.h"
+#include "browser/PageOptions.h"
 
 namespace korvane {
 
@@ -99,10 +100,13 @@ public:
     std::string TakeFirstPage();
     // A browser that runs elsewhere: a new browser context of ours (downloads denied in it), which the
     // browser removes when our connection ends, however it ends. Throws EEngineError.
-    std::string MakeContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    // With a proxy's server, the context's requests go through it.
+    std::string MakeContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0),
+                            const TProxy& proxy = {});
     // The one context of this connection that pages sharing their cache and cookies are made in; it goes
     // with Shutdown.
-    std::string SharedContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+    std::string SharedContext(std::chrono::milliseconds timeout = std::chrono::milliseconds(0),
+                              const TProxy& proxy = {});
 
     int ConnectionFd() const { return FTransport ? FTransport->Fd() : -1; }
     // Readable once the stop token is stopped (-1 before a token was set).

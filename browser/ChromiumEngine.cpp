@@ -97,8 +97,8 @@ std::string TChromiumEngine::MakeTarget() {
         // however it ends; downloads are denied in it alone (the browser is not ours to change). Kept pages
         // share one context of the connection (and so one cache, as our own browser's pages do).
         FPage.OwnContext = FContextPerPage;
-        FPage.ContextId =
-            FPage.OwnContext ? FBrowser->MakeContext(kMakePageTime) : FBrowser->SharedContext(kMakePageTime);
+        FPage.ContextId = FPage.OwnContext ? FBrowser->MakeContext(kMakePageTime, FPageOptions.Proxy)
+                                           : FBrowser->SharedContext(kMakePageTime, FPageOptions.Proxy);
         create["browserContextId"] = FPage.ContextId;
         return Str(FBrowser->Call("Target.createTarget", create, {}, kMakePageTime).Params, "targetId");
     } catch (const EEngineHung&) {

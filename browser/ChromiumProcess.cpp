@@ -212,10 +212,12 @@ std::vector<std::string> TChromiumProcess::StandardArguments() {
                                      "--disable-backgrounding-occluded-windows",
                                      "--disable-renderer-backgrounding",
                                      // Work a browser without a user does for nothing: the address bar's pop-up
-                                     // pages (two renderers at every start), translation of each page, and the
-                                     // background pages of built-in extensions.
+                                     // pages (two renderers at every start), translation of each page, the
+                                     // background pages of built-in extensions, and asking a server elsewhere
+                                     // for the time (seen through a proxy: at every start).
                                      "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,"
-                                     "WebUIOmniboxFullPopup,Translate,OptimizationHints,MediaRouter",
+                                     "WebUIOmniboxFullPopup,Translate,OptimizationHints,MediaRouter,"
+                                     "NetworkTimeServiceQuerying",
                                      "--disable-component-extensions-with-background-pages",
                                      "--disable-default-apps",
                                      "--remote-debugging-pipe"};

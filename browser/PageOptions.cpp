@@ -1,6 +1,9 @@
 #include "browser/PageOptions.h"
 
 #include "platform/Text.h"
+#include "platform/Translate.h"
+
+#include <cctype>
 
 namespace korvane {
 
@@ -19,6 +22,72 @@ std::string OriginOf(const std::string& url) {
         authority.resize(authority.size() - defaultPort.size());
     if (authority.empty()) return {};
     return scheme + "://" + authority;
+}
+
+namespace {
+
+// %XX sequences decoded; false for a broken one.
+bool PercentDecoded(const std::string& text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return false;
+        out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<TProxy> ParseProxyAddress(const std::string& text, std::string& why) {
+    const auto colon = text.find("://");
+    const std::string scheme = colon == std::string::npos ? std::string() : AsciiLower(text.substr(0, colon));
+    if (scheme != "http" && scheme != "https" && scheme != "socks5") {
+        why = Tr("expected http://, https:// or socks5:// and the proxy's host");
+        return std::nullopt;
+    }
+    std::string rest = text.substr(colon + 3);
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    TProxy proxy;
+    if (const auto at = rest.rfind('@'); at != std::string::npos) {
+        const std::string user = rest.substr(0, at);
+        const auto separator = user.find(':');
+        TCredentials credentials;
+        if (separator == std::string::npos || separator == 0 ||
+            !PercentDecoded(user.substr(0, separator), credentials.User) ||
+            !PercentDecoded(user.substr(separator + 1), credentials.Password)) {
+            why = Tr("expected USER:PASSWORD@ before the host");
+            return std::nullopt;
+        }
+        if (scheme == "socks5") {
+            why = Tr("the browser cannot give a SOCKS proxy a user and password");
+            return std::nullopt;
+        }
+        proxy.Credentials = credentials;
+        rest.erase(0, at + 1);
+    }
+    // A host (a name, an IPv4 address or [IPv6]) and an optional port; no path.
+    const auto portColon = rest.rfind(':');
+    const bool hasPort = portColon != std::string::npos && rest.find(']', portColon) == std::string::npos;
+    const std::string host = hasPort ? rest.substr(0, portColon) : rest;
+    const std::string port = hasPort ? rest.substr(portColon + 1) : std::string();
+    const bool hostOk = !host.empty() && host.find_first_of("/?#@ \t") == std::string::npos &&
+                        (host.front() != '[' || host.back() == ']');
+    const bool portOk = !hasPort || (!port.empty() && port.size() <= 5 &&
+                                     port.find_first_not_of("0123456789") == std::string::npos &&
+                                     std::stoi(port) >= 1 && std::stoi(port) <= 65535);
+    if (!hostOk || !portOk) {
+        why = Tr("expected the proxy's host and an optional port from 1 to 65535, and nothing after them");
+        return std::nullopt;
+    }
+    proxy.Server = scheme + "://" + rest;
+    return proxy;
 }
 
 std::string MobileUserAgent(const std::string& browserAgent) {

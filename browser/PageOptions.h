@@ -24,6 +24,19 @@ struct TCredentials {
     bool operator==(const TCredentials&) const = default;
 };
 
+// The proxy every request of the pages goes through.
+struct TProxy {
+    std::string Server; // "scheme://host:port" as the browser takes it, without credentials; empty: none
+    std::string Bypass; // hosts that go directly, in the browser's list form ("*.internal,10.0.0.0/8")
+    // Answered when the proxy itself asks (never to a page's server), once a request.
+    std::optional<TCredentials> Credentials;
+    bool operator==(const TProxy&) const = default;
+};
+
+// A proxy address: http://, https:// or socks5://, an optional user:password@ (percent-encoded as in any
+// address), a host and an optional port. Empty with the reason in `why` when it is none the browser can use.
+std::optional<TProxy> ParseProxyAddress(const std::string& text, std::string& why);
+
 struct TPageOptions {
     std::vector<std::pair<std::string, std::string>> Headers;     // sent with every request of the page
     std::string UserAgent;                                        // replaces the browser's own when not empty
@@ -37,6 +50,8 @@ struct TPageOptions {
     // The page sees a phone: its viewport meta tag is honoured, touch events and a coarse pointer, and the
     // user agent of a phone with the same browser (unless UserAgent is given).
     bool Mobile = false;
+    // A browser elsewhere takes it for each page's context; ours is started with it.
+    TProxy Proxy;
     bool operator==(const TPageOptions&) const = default;
 };
 

@@ -10,7 +10,8 @@ using nlohmann::json;
 json TRequestInterceptor::FetchParams(const TEngineSettings& s, const TPageOptions& page) {
     json patterns = json::array();
     // Credentials are answered only for requests that pass through here: then every request does.
-    if (page.Credentials) patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
+    const bool credentials = page.Credentials || page.Proxy.Credentials;
+    if (credentials) patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Request"}});
     if (s.BlockImages) patterns.push_back({{"resourceType", "Image"}, {"requestStage", "Request"}});
     if (s.BlockVideo || s.BlockAudio)
         patterns.push_back({{"resourceType", "Media"}, {"requestStage", "Request"}});
@@ -21,7 +22,7 @@ json TRequestInterceptor::FetchParams(const TEngineSettings& s, const TPageOptio
     if (s.NoFrames || s.NoPlugins)
         patterns.push_back({{"resourceType", "Document"}, {"requestStage", "Request"}});
     if (patterns.empty()) return nullptr;
-    return {{"patterns", patterns}, {"handleAuthRequests", page.Credentials.has_value()}};
+    return {{"patterns", patterns}, {"handleAuthRequests", credentials}};
 }
 
 void TRequestInterceptor::Attach(TDevToolsSession& session) {
@@ -34,6 +35,7 @@ void TRequestInterceptor::BeginLoad() {
     FAuthOrigin.clear();
     FAwaitingDocument = FPage.Credentials.has_value();
     FAuthAnswered.clear();
+    FProxyAnswered.clear();
 }
 
 void TRequestInterceptor::OnRequestPaused(const json& p) {
@@ -91,9 +93,21 @@ void TRequestInterceptor::OnAuthRequired(const json& p) {
     const std::string id = Str(p, "requestId");
     if (id.empty()) return;
     const json& challenge = Obj(p, "authChallenge");
+    // The proxy gets its own credentials once for each request, and only the proxy: a challenge for a proxy
+    // comes from the proxy the browser was given, never from a page.
+    if (Str(challenge, "source") == "Proxy") {
+        const bool give = FPage.Proxy.Credentials && FProxyAnswered.insert(id).second;
+        json response = {{"response", give ? "ProvideCredentials" : "CancelAuth"}};
+        if (give) {
+            response["username"] = FPage.Proxy.Credentials->User;
+            response["password"] = FPage.Proxy.Credentials->Password;
+        }
+        FSession->Send("Fetch.continueWithAuth", {{"requestId", id}, {"authChallengeResponse", response}});
+        return;
+    }
     // The page's own server gets the credentials once for each request: asking again means it did not take
-    // them. Proxies and every other server get none.
-    const bool give = FPage.Credentials && !FAuthOrigin.empty() && Str(challenge, "source") != "Proxy" &&
+    // them. Every other server gets none.
+    const bool give = FPage.Credentials && !FAuthOrigin.empty() &&
                       OriginOf(Str(challenge, "origin")) == FAuthOrigin && FAuthAnswered.insert(id).second;
     json response = {{"response", give ? "ProvideCredentials" : "CancelAuth"}};
     if (give) {

@@ -1,7 +1,7 @@
 #pragma once
 // A page's requests as they pass through the browser's Fetch domain: those of blocked kinds fail (images,
 // media, sub-frame documents, the data of object and embed elements), and the page's own server alone is
-// given the credentials, once a request.
+// given the credentials, once a request (the proxy its own).
 #include <set>
 #include <string>
 
@@ -39,9 +39,10 @@ private:
     TDevToolsSession* FSession = nullptr;
     TEngineSettings FSettings;
     TPageOptions FPage;
-    bool FAwaitingDocument = false;      // the load's first document has not been asked for yet
-    std::string FAuthOrigin;             // the server of the load under way, which credentials are for
-    std::set<std::string> FAuthAnswered; // requests that were given the credentials once
+    bool FAwaitingDocument = false;       // the load's first document has not been asked for yet
+    std::string FAuthOrigin;              // the server of the load under way, which credentials are for
+    std::set<std::string> FAuthAnswered;  // requests that were given the credentials once
+    std::set<std::string> FProxyAnswered; // requests that were given the proxy's credentials once
 };
 
 } // namespace korvane

@@ -357,6 +357,26 @@ std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
                  throw EUsageError(FormatText(Tr("invalid value '%1' for %2: %3"), {v, "--browser", why}));
              o.Browsers.push_back(v);
          }},
+        {"--proxy",
+         [&](const std::string& v) {
+             std::string why;
+             const auto proxy = ParseProxyAddress(v, why);
+             if (!proxy || HasControlCharacter(v))
+                 throw EUsageError(FormatText(Tr("invalid value '%1' for %2: %3"), {v, "--proxy", why}));
+             const std::string bypass = o.Page.Proxy.Bypass;
+             o.Page.Proxy = *proxy;
+             o.Page.Proxy.Bypass = bypass;
+         }},
+        {"--proxy-bypass",
+         [&](const std::string& v) {
+             if (TrimText(v).empty() || HasControlCharacter(v) || v.find_first_of(" \t") != std::string::npos)
+                 throw EUsageError(FormatText(
+                     Tr("invalid value '%1' for %2: expected hosts separated by commas, without blanks"),
+                     {v, "--proxy-bypass"}));
+             o.Page.Proxy.Bypass = v;
+         }},
+        {"--browsers",
+         [&](const std::string& v) { o.LocalBrowsers = PositiveNumber("--browsers", v, 1, 8); }},
         {"--shard",
          [&](const std::string& v) {
              const auto slash = v.find('/');
@@ -457,6 +477,11 @@ void CompleteAndCheck(TCliOptions& o) {
         if (!IsWritableDirectory(folder))
             throw EUsageError(FormatText(Tr("the folder of '%1' is not writable"), {o.OutputFile}));
     }
+    if (!o.Page.Proxy.Bypass.empty() && o.Page.Proxy.Server.empty())
+        throw EUsageError(Tr("--proxy-bypass lists what does not go through the proxy: give --proxy"));
+    if (o.LocalBrowsers > 1 && !o.Browsers.empty())
+        throw EUsageError(Tr("--browsers starts browsers of our own, --browser uses browsers that run "
+                             "elsewhere: give one of them"));
     if (o.Resume && o.ManifestFile.empty())
         throw EUsageError(Tr("--resume reads the manifest of the run before: give --manifest"));
     if (!o.ReportFile.empty() && DirectoryExists(o.ReportFile))

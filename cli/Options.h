@@ -60,6 +60,7 @@ struct TCliOptions {
     std::string ReportFile;   // a page of the run's images, written after the run
     // Browsers that run already (DevTools addresses), used instead of one of our own.
     std::vector<std::string> Browsers;
+    int LocalBrowsers = 1; // browsers of our own the page slots are spread over (--browsers)
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

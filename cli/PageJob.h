@@ -25,7 +25,8 @@ struct TJobSettings {
     std::chrono::seconds Timeout{60};
     std::chrono::seconds Delay{1};
     bool WaitIdle = false, Lazy = false, Strict = false, ReducedMotion = false, Deferred = true;
-    bool Credentials = false; // given: a page whose server then answers 401 fails
+    bool Credentials = false;      // given: a page whose server then answers 401 fails
+    bool ProxyCredentials = false; // the proxy's were given (a page the proxy answers 407 fails either way)
     std::string WaitFor;
     std::vector<std::string> Preparation; // scripts run in every page before it is measured, in order
     TCaptureSettings Capture;             // the picture's sides, format, scale, selector and padding

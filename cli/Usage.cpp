@@ -14,8 +14,13 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           line ("#" comments)
   -o FILE                 write the image of a single URL to FILE
       --output DIR        write images into DIR (default: the current folder)
-      --format FMT        bmp, jpg or png (default: by the -o extension, else png)
+      --format FMT        bmp, jpg, png or webp (default: by the -o extension, else png)
+      --quality N         jpg and webp: quality from 1 to 100 (default: jpg 90, webp
+                          lossless)
+      --omit-background   png and webp: what the page leaves unpainted is transparent
       --width auto|N      capture width in pixels (default 1024)
+      --width N,N,...     one picture of every page at each width; the file names end
+                          in -wN (more than once: more widths)
       --height auto|N     capture height in pixels (default auto: the page's height)
       --view-height N     the height of the screen the page is loaded and laid out in
                           (default 768): what 100vh and window.innerHeight are
@@ -69,6 +74,14 @@ URL may be an http:, https: or file: address, or the path of a local file.
       --auth USER:PASSWORD
                           answer the page's own server when it asks for a login
                           (HTTP basic or digest); never sent to another server
+      --mobile            pages see a phone: their viewport meta tag, touch, a phone's
+                          user agent (default width 390; --scale 3 for its pixels)
+      --proxy URL         send every request through the proxy http://, https:// or
+                          socks5://HOST:PORT (http and https: USER:PASSWORD@HOST
+                          for one that asks; given to the proxy alone)
+      --proxy-bypass LIST hosts that go directly, separated by commas (*.example.org,
+                          10.0.0.0/8); <-loopback> sends local addresses through the
+                          proxy as well
       --dark              pages see prefers-color-scheme: dark
       --reduced-motion    pages see prefers-reduced-motion: reduce, and animations
                           are finished before the picture
@@ -76,6 +89,8 @@ URL may be an http:, https: or file: address, or the path of a local file.
                           DevTools WebSocket (ws://HOST:PORT/devtools/browser/ID) or
                           its DevTools server (http://HOST:PORT); more than once:
                           pages are spread over all, --jobs pages at once in each
+      --browsers N        start N browsers of our own and spread the pages over them,
+                          --jobs pages at once in each (default 1)
       --shard K/N         capture only the K-th of N shares of the list (K from 0): the
                           i-th distinct URL belongs to share i mod N
       --manifest FILE     append a line of JSON for each page as it ends (JSON Lines)

@@ -141,8 +141,15 @@ std::vector<std::shared_ptr<IRunBrowser>> Browsers(const TCliOptions& options, T
             console.Err(FormatText(Tr("warning: --browser %1: %2"), {address, MessageWithCause(e)}));
         }
     }
-    if (options.Browsers.empty())
-        browsers.push_back(std::make_shared<TChromiumRunBrowser>(TChromiumBrowser::Shared()));
+    // Ours: as many as asked for, each started with the proxy (a browser elsewhere takes it for each page).
+    TChromiumBrowser::TOptions own;
+    if (!options.Page.Proxy.Server.empty()) {
+        own.ExtraArguments.push_back("--proxy-server=" + options.Page.Proxy.Server);
+        if (!options.Page.Proxy.Bypass.empty())
+            own.ExtraArguments.push_back("--proxy-bypass-list=" + options.Page.Proxy.Bypass);
+    }
+    for (int i = 0; options.Browsers.empty() && i < options.LocalBrowsers; ++i)
+        browsers.push_back(std::make_shared<TChromiumRunBrowser>(std::make_shared<TChromiumBrowser>(own)));
     return browsers;
 }
 

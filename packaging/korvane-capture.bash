@@ -6,13 +6,20 @@ _korvane_capture() {
 
     case $prev in
         --format)
-            COMPREPLY=($(compgen -W 'bmp jpg png' -- "$cur"))
+            COMPREPLY=($(compgen -W 'bmp jpg png webp' -- "$cur"))
             return ;;
         --width | --height)
             COMPREPLY=($(compgen -W 'auto 640 800 1024 1280 1600' -- "$cur"))
             return ;;
+        --quality)
+            COMPREPLY=($(compgen -W '75 80 90 95 100' -- "$cur"))
+            return ;;
+        --proxy)
+            COMPREPLY=($(compgen -W 'http:// https:// socks5://' -- "$cur"))
+            compopt -o nospace
+            return ;;
         -o)
-            _filedir '@(bmp|jpg|jpeg|png)'
+            _filedir '@(bmp|jpg|jpeg|png|webp)'
             return ;;
         -i | --input | --cookies | --style-file | --script-file | --manifest)
             _filedir
@@ -27,7 +34,8 @@ _korvane_capture() {
             _filedir -d
             return ;;
         --delay | --scale | --view-height | --timeout | --jobs | --memory | --padding | --shard | --hide | --remove | \
-        --style | --script | --wait-for | --selector | --header | --user-agent | --cookie | --auth | --browser)
+        --style | --script | --wait-for | --selector | --header | --user-agent | --cookie | --auth | --browser | \
+        --browsers | --proxy-bypass)
             return ;;
     esac
 
@@ -37,6 +45,7 @@ _korvane_capture() {
             --plugins --no-plugins --no-java --no-activex --activex-download --cache --hide-scrollbars
             --hide --remove --hide-consent --style --style-file --script --script-file --wait-for
             --selector --padding --header --user-agent --cookie --cookies --auth --dark --reduced-motion
+            --quality --omit-background --mobile --proxy --proxy-bypass --browsers
             --browser --shard --manifest --resume --report --view --settings -q --quiet -h --help
             -V --version' -- "$cur"))
         return

@@ -192,7 +192,7 @@ OWN_FLAGS = ["--headless", "--disable-gpu", "--no-first-run", "--disable-backgro
              "--disable-background-timer-throttling", "--disable-backgrounding-occluded-windows",
              "--disable-renderer-backgrounding",
              "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup,WebUIOmniboxFullPopup,Translate,"
-             "OptimizationHints,MediaRouter",
+             "OptimizationHints,MediaRouter,NetworkTimeServiceQuerying",
              "--disable-component-extensions-with-background-pages", "--disable-default-apps"]
 if os.getuid() == 0:
     OWN_FLAGS.append("--no-sandbox")

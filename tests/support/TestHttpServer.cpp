@@ -230,6 +230,7 @@ void TTestHttpServer::Serve(int fd) {
             std::lock_guard lock(FMutex);
             FRequests.push_back(req);
             auto it = FRoutes.find(req.Path);
+            if (it == FRoutes.end()) it = FRoutes.find("*");
             if (it != FRoutes.end()) handler = it->second;
         }
         THttpResponse res;

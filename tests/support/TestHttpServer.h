@@ -63,7 +63,8 @@ public:
     // "http://127.0.0.1:<port>" followed by the path (which should start with "/").
     std::string Url(std::string_view path) const;
 
-    // Routes match the request path without its query. Unrouted paths get 404.
+    // Routes match the request path without its query; a route for "*" answers what no other route has.
+    // Unrouted paths get 404.
     void Route(const std::string& path, THttpResponse response);
     void Route(const std::string& path, THttpHandler handler);
 
