@@ -61,7 +61,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_words korvane-capture --hide-c
   ' sh "$root")
   expected="--format
-bmp jpg png
+bmp jpg png webp
 --hide-consent"
   [ "$out" = "$expected" ] || fail "completion gave: $out"
 fi
