@@ -18,9 +18,19 @@ public:
     int Height() const override { return FBitmap.Height(); }
     void DrawInto(const TBitmapRows& rows, TRowGate& gate) const override {
         const int height = std::min(FBitmap.Height(), rows.Height);
-        const auto bytes = static_cast<std::size_t>(std::min(FBitmap.Width(), rows.Width)) * 3;
+        const int width = std::min(FBitmap.Width(), rows.Width);
         for (int y = 0; y < height; ++y) {
-            std::memcpy(rows.ScanLine(y), FBitmap.ScanLine(y), bytes);
+            const std::uint8_t* from = FBitmap.ScanLine(y);
+            std::uint8_t* to = rows.ScanLine(y);
+            if (rows.PixelBytes == 3) {
+                std::memcpy(to, from, static_cast<std::size_t>(width) * 3);
+            } else {
+                // An opaque drawing into rows that keep alpha.
+                for (int x = 0; x < width; ++x, from += 3, to += 4) {
+                    std::memcpy(to, from, 3);
+                    to[3] = 0xFF;
+                }
+            }
             if (!gate.Publish(y + 1)) return;
         }
     }
