@@ -80,6 +80,7 @@ public:
     TScriptResult EvaluateNow(const std::string& script);
     bool SettleDeferred(std::chrono::milliseconds budget) override;
     bool ExpandInnerScroller() override;
+    std::int32_t WiderLayoutWidth() override;
     // The page's own scripts run (its timers and frames with them).
     bool ScriptsRun() const;
     // The selectors the browser cannot parse, each checked on its own; the page is made when there is none.

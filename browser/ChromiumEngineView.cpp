@@ -5,11 +5,17 @@
 #include <utility>
 
 #include "browser/EngineError.h"
+#include "browser/JsonFields.h"
 #include "imaging/Bitmap.h"
 #include "imaging/RowGate.h"
 #include "platform/Translate.h"
 
 namespace korvane {
+namespace {
+using nlohmann::json;
+// A layout wider than a view ever is is no phone's.
+constexpr double kMaxLayoutWidth = 16384;
+} // namespace
 
 std::int32_t TChromiumEngine::BodyProperty(std::string_view name) {
     if (!PageScripts::IsPropertyName(name))
@@ -22,6 +28,17 @@ std::int32_t TChromiumEngine::DocumentScrollSize(std::string_view side) {
     if (side != "Width" && side != "Height") return 0;
     RequireDocument();
     return PageScripts::DocumentScrollSize(Session(), side, std::exchange(FResized, false) && ScriptsRun());
+}
+
+std::int32_t TChromiumEngine::WiderLayoutWidth() {
+    if (!FPageOptions.Mobile) return 0;
+    RequireDocument();
+    const json metrics = Session().Call("Page.getLayoutMetrics", json::object()).Params;
+    const json& layout = Obj(metrics, "cssLayoutViewport");
+    const auto width = layout.is_object() ? layout.find("clientWidth") : layout.end();
+    if (width == layout.end() || !width->is_number()) return 0;
+    const double laidOut = width->get<double>();
+    return laidOut > FViewWidth && laidOut <= kMaxLayoutWidth ? static_cast<std::int32_t>(laidOut) : 0;
 }
 
 void TChromiumEngine::Resize(int width, int height) {

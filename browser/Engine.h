@@ -104,6 +104,9 @@ public:
     // (a page without a doctype fills the view) or the engine cannot tell. It includes the body's margins,
     // which the body's scroll size leaves out.
     virtual std::int32_t DocumentScrollSize(std::string_view) { return 0; }
+    // The width a phone's view lays the page out at, in page pixels, when that is wider than the view (a page
+    // without a viewport meta tag is laid out 980 wide); 0 otherwise, and for an engine without phone views.
+    virtual std::int32_t WiderLayoutWidth() { return 0; }
     // Sizes the view to width x height; the next property read and drawing see the new layout. An extent
     // below 1 x 1 is refused and keeps the old size.
     virtual void Resize(int width, int height) = 0;

@@ -129,6 +129,13 @@ TCapturePicture ShootDocument(TEngine& engine, const THtmlDocument& document,
     CheckCaptureWidth(ScaledSide(width, settings.Scale));
     engine.Resize(width, screen);
     width = measureWidth();
+    // A phone lays a page without a viewport meta tag out wider than its screen: it is drawn at that width,
+    // all of it, as the view is then as wide as the layout.
+    if (const std::int32_t laidOut = engine.WiderLayoutWidth(); laidOut > width) {
+        width = laidOut;
+        CheckCaptureWidth(ScaledSide(width, settings.Scale));
+        engine.Resize(width, screen);
+    }
     TCapturePicture picture;
     picture.Expanded = settings.ExpandScroller && engine.ExpandInnerScroller();
     std::int32_t screenPage = 0;
