@@ -285,7 +285,7 @@ std::map<std::string, TValued> ValuedOptions(TCliOptions& o) {
         {"--format", [&](const std::string& v) { o.Format = FormatNamed(v); }},
         {"--width",
          [&](const std::string& v) {
-             // A list, or the option repeated, gives several widths (TakeWidths).
+             // A list, or the option repeated, gives several widths (each kept once by ParseCommandLine).
              for (std::size_t begin = 0;;) {
                  const std::size_t comma = v.find(',', begin);
                  const std::string item = v.substr(begin, comma - begin);
