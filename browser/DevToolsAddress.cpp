@@ -32,6 +32,40 @@ bool IsHostName(std::string_view host) {
 
 } // namespace
 
+std::optional<THostAndPort> ParseHostAndPort(std::string_view authority, std::string* error) {
+    auto fail = [&](std::string why) -> std::optional<THostAndPort> {
+        if (error) *error = std::move(why);
+        return std::nullopt;
+    };
+    THostAndPort result;
+    std::string_view port;
+    if (!authority.empty() && authority.front() == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) return fail(Tr("the address has no host"));
+        result.Host = std::string(authority.substr(1, close - 1));
+        std::string_view after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') return fail(Tr("the address has no valid port"));
+            port = after.substr(1);
+            if (!IsPort(port)) return fail(Tr("the address has no valid port"));
+        }
+        if (result.Host.empty() || !std::all_of(result.Host.begin(), result.Host.end(), [](char c) {
+                return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+            }))
+            return fail(Tr("the address has no host"));
+    } else {
+        const std::size_t colon = authority.rfind(':');
+        result.Host = std::string(authority.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            port = authority.substr(colon + 1);
+            if (!IsPort(port)) return fail(Tr("the address has no valid port"));
+        }
+        if (!IsHostName(result.Host)) return fail(Tr("the address has no host"));
+    }
+    result.Port = std::string(port);
+    return result;
+}
+
 std::string TDevToolsAddress::HostAndPort() const {
     const std::string host = Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
     return host + ":" + Port;
@@ -68,31 +102,10 @@ std::optional<TDevToolsAddress> ParseDevToolsAddress(std::string_view text, std:
     if (address.Path.front() != '/') address.Path = std::string("/") + address.Path;
     if (authority.find('@') != std::string_view::npos)
         return fail(Tr("a user name in the address is not supported"));
-    std::string_view port;
-    if (!authority.empty() && authority.front() == '[') {
-        const std::size_t close = authority.find(']');
-        if (close == std::string_view::npos) return fail(Tr("the address has no host"));
-        address.Host = std::string(authority.substr(1, close - 1));
-        std::string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') return fail(Tr("the address has no valid port"));
-            port = after.substr(1);
-            if (!IsPort(port)) return fail(Tr("the address has no valid port"));
-        }
-        if (address.Host.empty() || !std::all_of(address.Host.begin(), address.Host.end(), [](char c) {
-                return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
-            }))
-            return fail(Tr("the address has no host"));
-    } else {
-        const std::size_t colon = authority.rfind(':');
-        address.Host = std::string(authority.substr(0, colon));
-        if (colon != std::string_view::npos) {
-            port = authority.substr(colon + 1);
-            if (!IsPort(port)) return fail(Tr("the address has no valid port"));
-        }
-        if (!IsHostName(address.Host)) return fail(Tr("the address has no host"));
-    }
-    address.Port = port.empty() ? "80" : std::string(port);
+    const auto hostAndPort = ParseHostAndPort(authority, error);
+    if (!hostAndPort) return std::nullopt;
+    address.Host = hostAndPort->Host;
+    address.Port = hostAndPort->Port.empty() ? "80" : hostAndPort->Port;
     return address;
 }
 

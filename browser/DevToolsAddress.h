@@ -16,6 +16,14 @@ struct TDevToolsAddress {
     std::string HostAndPort() const;
 };
 
+// The host and optional port of an address's authority ("name:port", "1.2.3.4", "[::1]:9222"), without a
+// user. Nullopt when it is none; `error` then says what is wrong.
+struct THostAndPort {
+    std::string Host; // without the brackets of an IPv6 address
+    std::string Port; // empty when the authority names none
+};
+std::optional<THostAndPort> ParseHostAndPort(std::string_view authority, std::string* error = nullptr);
+
 // Nullopt for anything but a ws: or http: address with a host; `error` then says what is wrong.
 std::optional<TDevToolsAddress> ParseDevToolsAddress(std::string_view text, std::string* error = nullptr);
 

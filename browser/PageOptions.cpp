@@ -1,5 +1,6 @@
 #include "browser/PageOptions.h"
 
+#include "browser/DevToolsAddress.h"
 #include "platform/Text.h"
 #include "platform/Translate.h"
 
@@ -73,16 +74,7 @@ std::optional<TProxy> ParseProxyAddress(const std::string& text, std::string& wh
         rest.erase(0, at + 1);
     }
     // A host (a name, an IPv4 address or [IPv6]) and an optional port; no path.
-    const auto portColon = rest.rfind(':');
-    const bool hasPort = portColon != std::string::npos && rest.find(']', portColon) == std::string::npos;
-    const std::string host = hasPort ? rest.substr(0, portColon) : rest;
-    const std::string port = hasPort ? rest.substr(portColon + 1) : std::string();
-    const bool hostOk = !host.empty() && host.find_first_of("/?#@ \t") == std::string::npos &&
-                        (host.front() != '[' || host.back() == ']');
-    const bool portOk = !hasPort || (!port.empty() && port.size() <= 5 &&
-                                     port.find_first_not_of("0123456789") == std::string::npos &&
-                                     std::stoi(port) >= 1 && std::stoi(port) <= 65535);
-    if (!hostOk || !portOk) {
+    if (!ParseHostAndPort(rest)) {
         why = Tr("expected the proxy's host and an optional port from 1 to 65535, and nothing after them");
         return std::nullopt;
     }

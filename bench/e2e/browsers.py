@@ -10,7 +10,6 @@ come from it). Prints each run's wall time, the medians and their ratio, and the
 run (a busy machine makes the figures say nothing).
 """
 import argparse
-import json
 import os
 import shutil
 import statistics
@@ -21,7 +20,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from run import KORVANE, load1, serve  # noqa: E402
+from run import KORVANE, load1, serve_corpus  # noqa: E402
 
 
 def main():
@@ -32,13 +31,8 @@ def main():
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="korvane-browsers-")
     try:
-        root = os.path.join(work, "corpus")
-        subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), root], check=True,
-                       stdout=subprocess.DEVNULL)
-        with open(os.path.join(root, "manifest.json")) as f:
-            pages = json.load(f)["batch"]
-        server, base = serve(root)
-        urls = [f"{base}/{p}" for p in pages]
+        server, base, manifest = serve_corpus(work, quiet=True)
+        urls = [f"{base}/{p}" for p in manifest["batch"]]
         ways = {"one browser, --jobs 2": ["--jobs", "2"], "two browsers, --jobs 1": ["--browsers", "2", "--jobs", "1"]}
         times = {name: [] for name in ways}
         for r in range(args.repeat):

@@ -112,6 +112,17 @@ def serve(root):
     return server, f"http://127.0.0.1:{server.server_address[1]}"
 
 
+def serve_corpus(work, quiet=False):
+    """Writes the corpus (corpus.py) into WORK/corpus and serves it: (server, base URL, its manifest)."""
+    root = os.path.join(work, "corpus")
+    subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), root], check=True,
+                   stdout=subprocess.DEVNULL if quiet else None)
+    with open(os.path.join(root, "manifest.json")) as f:
+        manifest = json.load(f)
+    server, base = serve(root)
+    return server, base, manifest
+
+
 # ---------------------------------------------------------------- running
 
 def child_pid(pid):
@@ -813,14 +824,10 @@ def main():
 
     work = args.out or tempfile.mkdtemp(prefix="korvane-e2e-")
     os.makedirs(work, exist_ok=True)
-    corpus = os.path.join(work, "corpus")
-    subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), corpus], check=True)
-    with open(os.path.join(corpus, "manifest.json")) as f:
-        manifest = json.load(f)
+    server, base, manifest = serve_corpus(work)
     if args.pages:
         manifest["single"] = [p for p in manifest["single"] if p in args.pages.split(",")]
-    server, base = serve(corpus)
-    log(f"serving {corpus} at {base}; outputs in {work}")
+    log(f"serving {os.path.join(work, 'corpus')} at {base}; outputs in {work}")
     versions = {
         "chromium": subprocess.run([CHROMIUM, "--version"], capture_output=True, text=True).stdout.strip(),
         "node": subprocess.run(["node", "--version"], capture_output=True, text=True).stdout.strip(),

@@ -14,7 +14,6 @@ changed.
 """
 import argparse
 import hashlib
-import json
 import os
 import shutil
 import struct
@@ -24,7 +23,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from run import bench_width, serve  # noqa: E402
+from run import bench_width, serve_corpus  # noqa: E402
 
 
 def capture(binary, urls, fmt, width, outdir):
@@ -63,15 +62,10 @@ def main():
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="korvane-same-")
     try:
-        root = os.path.join(work, "corpus")
-        subprocess.run([sys.executable, os.path.join(HERE, "corpus.py"), root], check=True,
-                       stdout=subprocess.DEVNULL)
-        with open(os.path.join(root, "manifest.json")) as f:
-            manifest = json.load(f)
+        server, base, manifest = serve_corpus(work, quiet=True)
         pages = manifest["batch"]
         sizes = manifest["pages"]
 
-        server, base = serve(root)
         changed, varies, same = [], [], 0
         for fmt in ("bmp", "png"):
             for mode in ("bench", "auto"):

@@ -1,31 +1,18 @@
 #include "tests/support/ForwardingProxy.h"
 
+#include "browser/Base64.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 namespace korvane::testing {
 namespace {
-
-std::string Base64(const std::string& bytes) {
-    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const auto byte = [&](std::size_t k) {
-            return k < bytes.size() ? static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])) : 0u;
-        };
-        const std::uint32_t v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-        out += digits[v >> 18 & 63];
-        out += digits[v >> 12 & 63];
-        out += i + 1 < bytes.size() ? digits[v >> 6 & 63] : '=';
-        out += i + 2 < bytes.size() ? digits[v & 63] : '=';
-    }
-    return out;
-}
 
 THttpResponse BadGateway(const std::string& why) {
     return MakeResponse(502, "text/plain", "proxy: " + why);
@@ -38,7 +25,7 @@ TForwardingProxy::TForwardingProxy() {
 }
 
 void TForwardingProxy::RequireCredentials(const std::string& user, const std::string& password) {
-    FAuthorization = "Basic " + Base64(user + ":" + password);
+    FAuthorization = "Basic " + EncodeBase64(user + ":" + password);
 }
 
 THttpResponse TForwardingProxy::Forward(const THttpRequest& request) const {
